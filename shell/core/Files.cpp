@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <unistd.h>
+#include <unordered_set>
 
 #include "shell/core/Folders.h"
+#include "shell/core/Text.h"
 
 namespace {
 
@@ -43,11 +45,16 @@ bool WriteAll(int fd, const char* data, size_t size) {
 }  // namespace
 
 std::string NextFileName(const std::string& folder, const std::string& prefix) {
+  // One pass over the folder, so that a folder of many faxes is not read again for every number tried.
+  std::unordered_set<std::string> taken;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    taken.insert(LowerAscii(it->path().filename().string()));
   char digits[8];
   for (int n = 0;; ++n) {
     std::snprintf(digits, sizeof digits, "%5.5d", n);
     const std::string name = prefix + digits + ".APF";
-    if (n >= 99999 || !FindNoCase(folder, name)) return folder + name;
+    if (n >= 99999 || !taken.contains(LowerAscii(name))) return folder + name;
   }
 }
 

@@ -1,5 +1,7 @@
 #include "shell/core/Folders.h"
 
+#include "shell/core/Text.h"
+
 #include <cstdlib>
 #include <mutex>
 #include <unistd.h>
@@ -88,14 +90,9 @@ void MakeFolders() {
 std::optional<fs::path> FindNoCase(const fs::path& folder, const std::string& name) {
   std::error_code ec;
   if (fs::exists(folder / name, ec)) return folder / name;
-  auto lower = [](std::string s) {
-    for (char& c : s)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-  };
-  const std::string wanted = lower(name);
+  const std::string wanted = LowerAscii(name);
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (lower(it->path().filename().string()) == wanted) return it->path();
+    if (LowerAscii(it->path().filename().string()) == wanted) return it->path();
   }
   return std::nullopt;
 }

@@ -12,6 +12,13 @@ std::string TrimRight(std::string_view s) {
 
 std::string TrimBoth(std::string_view s) { return TrimLeft(TrimRight(s)); }
 
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
 std::string FaxClassName(int faxClassNumber) {
   switch (static_cast<TFaxClassNumber>(faxClassNumber)) {
     case TFaxClassNumber::AutoDetect: return "AutoDetect";
