@@ -1,10 +1,74 @@
+// The corvane program: one copy per user, one main window for the whole run.
 #include <QApplication>
-#include <QMainWindow>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <csignal>
+#include <filesystem>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "mainscreen/TMainScreen.h"
+#include "shell/SingleInstance.h"
+#include "shell/TStartingFaxForm.h"
+#include "shell/core/Folders.h"
+#include "shell/core/Settings.h"
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+  const char byte = 1;
+  // Only async-signal-safe work here; the main loop does the rest.
+  [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT close the main window through its ordinary close path,
+// so the settings are written as after File, Exit.
+void CloseOnSignals(QWidget* mainWindow) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, mainWindow);
+  QObject::connect(notifier, &QSocketNotifier::activated, mainWindow, [mainWindow] {
+    char byte;
+    [[maybe_unused]] const ssize_t n = ::read(gSignalPipe[0], &byte, 1);
+    mainWindow->close();
+  });
+  struct sigaction sa {};
+  sa.sa_handler = OnTerminate;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGINT, &sa, nullptr);
+}
+
+std::string ExecutablePath() {
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec).string();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  // No command-line arguments are read; Qt's own (-platform ...) still work.
+  MakePreviousInstance(QString::fromStdString(ExecutablePath()));
   QApplication app(argc, argv);
-  QMainWindow w;
-  w.setWindowTitle("Corvane");
-  w.show();
+  Settings.Version = kVersionText;
+  QApplication::processEvents();
+  QApplication::setApplicationName("Corvane");
+  QApplication::setApplicationDisplayName("Corvane");
+
+  if (!PreviousInstance().AnotherCopyRuns() && !ProgramFolderWritable()) {
+    QMessageBox::critical(nullptr, "Corvane",
+                          QString("Corvane cannot write to its program folder\n%1\n\n"
+                                  "Choose a folder you may write to with the environment variable CORVANE_HOME.")
+                              .arg(QString::fromStdString(ProgramFolder())));
+    return 1;
+  }
+
+  TMainScreen mainScreen;  // ends the process here when another copy runs
+  TStartingFaxForm startingFaxForm(&mainScreen);
+  CloseOnSignals(&mainScreen);
+  mainScreen.show();
   return app.exec();
 }

@@ -11,11 +11,13 @@ if(CORVANE_SANITIZE)
 endif()
 find_package(Threads REQUIRED)
 
-# corvane_add_gtest(NAME <target> SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
+# corvane_add_gtest(NAME <target> SOURCES ... LIBS ... [LABEL label] [TIMEOUT s])
+# Labels in use: gui (needs the Qt application), port (also run under
+# ThreadSanitizer), line (fax sessions over the virtual modem line).
 # One executable; every test case becomes its own ctest entry so that slow
 # cases (fax sessions in real time) run in parallel under ctest -j.
 function(corvane_add_gtest)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;LABEL" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_compile_definitions(${T_NAME} PRIVATE CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
@@ -25,7 +27,7 @@ function(corvane_add_gtest)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+    PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 

@@ -1,0 +1,140 @@
+// Runs the real corvane program (offscreen) as a user would start it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = fs::temp_directory_path() / ("corvane-home-" + std::to_string(::getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    runtime_ = home_.string() + "-run";
+    fs::remove_all(home_);
+    fs::remove_all(runtime_);
+    fs::create_directories(home_);
+    fs::create_directories(runtime_);
+    fs::permissions(runtime_, fs::perms::owner_all);
+  }
+  void TearDown() override {
+    fs::remove_all(home_);
+    fs::remove_all(runtime_);
+  }
+
+  // Starts corvane with its own program folder and its own runtime folder, so
+  // tests running in parallel do not see each other as "another copy".
+  pid_t Start(const fs::path& home) {
+    std::vector<std::string> env = {"CORVANE_HOME=" + home.string(), "QT_QPA_PLATFORM=offscreen",
+                                    "XDG_RUNTIME_DIR=" + runtime_, "HOME=" + home_.string()};
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string exe = CORVANE_EXE;
+    char* argv[] = {exe.data(), nullptr};
+    pid_t pid = -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    EXPECT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  // Exit code, or -1 when it did not end within the time.
+  static int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+      if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+      std::this_thread::sleep_for(20ms);
+    }
+    return -1;
+  }
+
+  static bool WaitFor(const fs::path& p, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      if (fs::exists(p)) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  }
+
+  static std::string Read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  fs::path home_;
+  std::string runtime_;
+};
+
+TEST_F(ProgramTest, FirstStartMakesFoldersAndSigtermWritesEverySetting) {
+  const pid_t pid = Start(home_);
+  ASSERT_TRUE(WaitFor(home_ / "Receive", 10s));
+  EXPECT_TRUE(fs::is_directory(home_ / "SEND"));
+  std::this_thread::sleep_for(300ms);
+  ::kill(pid, SIGTERM);
+  ASSERT_EQ(WaitExit(pid, 10s), 0);
+  const std::string ini = Read(home_ / "CV.INI");
+  size_t last = 0;
+  for (const char* section : {"[User]", "[Dialing]", "[Modem]", "[Resetting]", "[Receive]", "[Hints]", "[Version]",
+                              "[Other]"}) {
+    const size_t at = ini.find(std::string(section) + "\r\n");
+    ASSERT_NE(at, std::string::npos) << section;
+    EXPECT_GE(at, last) << section << " out of order";
+    last = at;
+  }
+  EXPECT_NE(ini.find("Version=2.9r\r\n"), std::string::npos);
+  EXPECT_NE(ini.find("DisableReceivingFaxesNotification=0\r\n"), std::string::npos);
+  EXPECT_NE(ini.find("[TMainScreen_Placement]"), std::string::npos);
+}
+
+TEST_F(ProgramTest, SecondCopyEndsWithCodeZeroAndLeavesTheFirstRunning) {
+  const pid_t first = Start(home_);
+  ASSERT_TRUE(WaitFor(home_ / "Receive", 10s));
+  std::this_thread::sleep_for(300ms);
+  const fs::path otherHome = home_ / "other";
+  fs::create_directories(otherHome);
+  const pid_t second = Start(otherHome);
+  EXPECT_EQ(WaitExit(second, 10s), 0);
+  // The second copy showed nothing and wrote nothing.
+  EXPECT_FALSE(fs::exists(otherHome / "CV.INI"));
+  EXPECT_FALSE(fs::exists(otherHome / "SEND"));
+  EXPECT_EQ(WaitExit(first, 200ms), -1) << "the first copy must keep running";
+  ::kill(first, SIGINT);
+  EXPECT_EQ(WaitExit(first, 10s), 0);
+}
+
+TEST_F(ProgramTest, SettingsSurviveARestart) {
+  std::ofstream(home_ / "CV.INI", std::ios::binary)
+      << "[modem]\r\ncomport = 2\r\n[Ports]\r\nCOM3=/dev/null\r\n\xfe\xff garbage\r\n";
+  pid_t pid = Start(home_);
+  ASSERT_TRUE(WaitFor(home_ / "Receive", 10s));
+  std::this_thread::sleep_for(300ms);
+  ::kill(pid, SIGTERM);
+  ASSERT_EQ(WaitExit(pid, 10s), 0);
+  const std::string ini = Read(home_ / "CV.INI");
+  EXPECT_NE(ini.find("comport=2\r\n"), std::string::npos);
+  EXPECT_NE(ini.find("COM3=/dev/null\r\n"), std::string::npos);
+  EXPECT_NE(ini.find("\xfe\xff garbage\r\n"), std::string::npos);
+}
+
+}  // namespace
