@@ -50,7 +50,7 @@ std::string NextFileName(const std::string& folder, const std::string& prefix) {
   std::error_code ec;
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
     taken.insert(LowerAscii(it->path().filename().string()));
-  char digits[8];
+  char digits[16];
   for (int n = 0;; ++n) {
     std::snprintf(digits, sizeof digits, "%5.5d", n);
     const std::string name = prefix + digits + ".APF";
