@@ -11,15 +11,20 @@ if(CORVANE_SANITIZE)
 endif()
 find_package(Threads REQUIRED)
 
-# corvane_add_gtest(NAME <target> SOURCES ... LIBS ... [LABEL label] [TIMEOUT s])
+# corvane_add_gtest(NAME <target> SOURCES ... LIBS ... [LABEL label] [TIMEOUT s] [QT_MAIN])
 # Labels in use: gui (needs the Qt application), port (also run under
 # ThreadSanitizer), line (fax sessions over the virtual modem line).
 # One executable; every test case becomes its own ctest entry so that slow
 # cases (fax sessions in real time) run in parallel under ctest -j.
 function(corvane_add_gtest)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT;LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "QT_MAIN" "NAME;TIMEOUT;LABEL" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  if(T_QT_MAIN)
+    set(main_lib corvane_qt_test_main)  # a QApplication for the whole run
+  else()
+    set(main_lib GTest::gtest_main)
+  endif()
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock ${main_lib} Threads::Threads)
   target_compile_definitions(${T_NAME} PRIVATE CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

@@ -1,12 +1,22 @@
 #pragma once
-// The main window: it lives for the whole run, reads the settings and makes
-// the folders when it is created, restores its placement when first shown,
-// and stores its placement and all settings when it closes.
+// The main window: the outgoing and received fax lists on two tabs, the bar
+// of command buttons and the menus. It lives for the whole run, reads the
+// settings and makes the folders when it is created, restores its placement
+// when first shown, and stores its placement and all settings when it closes.
 
 #include <QMainWindow>
 
+#include "mainscreen/CommandStates.h"
+
+class QAction;
+class QActionGroup;
+class QMenu;
+class QPushButton;
+class QStackedWidget;
+class QTabBar;
+class QTableView;
+class TGraphicPanel;
 class TJustOne;
-class QLabel;
 
 class TMainScreen : public QMainWindow {
   Q_OBJECT
@@ -16,20 +26,63 @@ class TMainScreen : public QMainWindow {
 
   // The first-run flag: no serial port has ever been chosen.
   bool FirstRun() const { return firstRun_; }
+  // Recompute the enabled state of every command.
+  void SetButtons();
+  TFaxTab CurrentTab() const { return currentTab_; }
+  // The filter text both lists apply: ".not. archived" or empty (show all).
+  const QString& ListFilter() const { return listFilter_; }
+  bool ReceiveLogging() const { return receiveLogging_; }
+
+  // Buttons, upper row then lower row.
+  QPushButton *NewButton, *AddCoverButton, *EditButton, *DeleteButton, *ProblemSolverButton, *PreferencesButton;
+  QPushButton *PrintButton, *SortButton, *ViewButton, *SendButton, *ReceiveButton, *ExitButton;
+  QTabBar* TabSet1;
+  QStackedWidget* Notebook1;
+  QTableView* FaxGrid;
+  QTableView* RecGrid;
+  TGraphicPanel* Status;
+  // Menu items.
+  QAction *NewCoverSheet1, *AddCoverSheet1, *Edit1, *Clone1, *Delete1, *Archive1, *ForwardReceivedFax1;
+  QAction *Print1, *PrintSetup1, *ShowArchivedFaxes1, *FaxLogCleanup1, *SendFax1, *ReceiveFaxes1, *ViewPrintFax1;
+  QAction *PhoneBook1, *CoverSheetTemplateDesigner1, *RebuildIndexes1, *Preferences1, *Exit1;
+  QAction *QuickStartInstructions1, *QuickConfigurationAnalysis1, *ProblemSolver1, *ConfigurationInformation1;
+  QAction *HelpContents1, *AboutCorvane1, *Faq1, *TechnicalSupport1, *ShowHints1;
+  QMenu* OutgoingSortMenu;
+  QMenu* ReceivedSortMenu;
 
  public slots:
   void FormCreate();
   void FormActivate();
   void ExitClick();
+  void TabSet1Click(int index);
+  void SortButtonClick();
+  void ShowArchivedFaxes1Click();
+  void ShowHints1Click();
+  void ProblemSolverButtonClick();
+  void AboutCorvane1Click();
+  void NotAvailableYet();
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
   void changeEvent(QEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  void BuildLayout();
+  void BuildMenus();
+  void ApplyHints(bool on);
+  TListState OutgoingState() const;
+  TListState ReceivedState() const;
+
   TJustOne* JustOne1;
-  QLabel* StatusLabel;
+  QActionGroup* outgoingOrder_;
+  QActionGroup* receivedOrder_;
+  TFaxTab currentTab_ = TFaxTab::Outgoing;
+  QString listFilter_ = ".not. archived";
+  bool receiveLogging_ = false;
+  bool hintsOn_ = true;
   bool firstActivation_ = true;
   bool firstRun_ = false;
   bool closed_ = false;

@@ -13,14 +13,6 @@
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "shell_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
-
 TEST(PlacementTest, SectionNamesCarryTheDpiAboveNinetySix) {
   EXPECT_EQ(PlacementSection("TMainScreen", 96), "TMainScreen_Placement");
   EXPECT_EQ(PlacementSection("TMainScreen", 72), "TMainScreen_Placement");
@@ -57,7 +49,6 @@ TEST(PlacementTest, CentringRoundsTowardZero) {
 }
 
 TEST(HelpTest, EveryTopicTheWindowsUseHasAPage) {
-  App();
   for (int topic : {HelpTopic::Contents, HelpTopic::Faq, HelpTopic::TechnicalSupport, HelpTopic::SendWindow,
                     HelpTopic::FaxInformation, HelpTopic::PhoneBook, HelpTopic::PhoneBookEditor, HelpTopic::Viewer,
                     HelpTopic::Preferences, HelpTopic::CoverSheetEditor, HelpTopic::TemplateChooser,
@@ -73,7 +64,6 @@ TEST(HelpTest, EveryTopicTheWindowsUseHasAPage) {
 }
 
 TEST(HelpTest, ProblemSolverKeepsTheApplicationHelpFile) {
-  App();
   SetApplicationHelpFile("/prog/CV.hlp");
   ShowProblemSolver();
   EXPECT_EQ(ApplicationHelpFile(), "/prog/CV.hlp");
@@ -81,7 +71,6 @@ TEST(HelpTest, ProblemSolverKeepsTheApplicationHelpFile) {
 }
 
 TEST(StartingFaxFormTest, PanelsTimerAndCheckBox) {
-  App();
   TStartingFaxForm form;
   EXPECT_EQ(form.windowTitle(), "Starting Receive mode...");
   EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowCloseButtonHint));
