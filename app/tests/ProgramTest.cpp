@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "testsupport/TempFolder.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
@@ -24,18 +26,9 @@ namespace {
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = fs::temp_directory_path() / ("corvane-home-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    runtime_ = home_.string() + "-run";
-    fs::remove_all(home_);
-    fs::remove_all(runtime_);
     fs::create_directories(home_);
     fs::create_directories(runtime_);
     fs::permissions(runtime_, fs::perms::owner_all);
-  }
-  void TearDown() override {
-    fs::remove_all(home_);
-    fs::remove_all(runtime_);
   }
 
   // Starts corvane with its own program folder and its own runtime folder, so
@@ -77,13 +70,11 @@ class ProgramTest : public ::testing::Test {
     return false;
   }
 
-  static std::string Read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  static std::string Read(const fs::path& p) { return TTempFolder::ReadFile(p); }
 
-  fs::path home_;
-  std::string runtime_;
+  TTempFolder temp_;
+  fs::path home_ = temp_ / "home";
+  std::string runtime_ = (temp_ / "run").string();
 };
 
 TEST_F(ProgramTest, FirstStartMakesFoldersAndSigtermWritesEverySetting) {

@@ -8,6 +8,7 @@
 #include "mainscreen/PrinterDriverIntake.h"
 #include "shell/core/Folders.h"
 #include "shell/core/IniFile.h"
+#include "testsupport/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -21,15 +22,10 @@ struct TRow {
 class IntakeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = fs::temp_directory_path() / ("intake-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(home_);
     SetProgramFolder(home_.string());
     MakeFolders();
-    send_ = home_ / "SEND";
   }
-  void TearDown() override { fs::remove_all(home_); }
-  static void Write(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+  static void Write(const fs::path& p, const std::string& text) { TTempFolder::WriteFile(p, text); }
   TAppendJobRow Appender(bool succeed = true) {
     return [this, succeed](const std::string& doc, const TJobDescription& job) {
       if (succeed) rows_.push_back({doc, job});
@@ -37,7 +33,9 @@ class IntakeTest : public ::testing::Test {
     };
   }
 
-  fs::path home_, send_;
+  TTempFolder temp_;
+  const fs::path& home_ = temp_.Path();
+  const fs::path send_ = home_ / "SEND";
   std::vector<TRow> rows_;
 };
 
@@ -115,9 +113,7 @@ TEST_F(IntakeTest, LocationFileNamesTheSendFolder) {
 TEST_F(IntakeTest, GridLayoutsRoundTripAndSkipWhatNoLongerFits) {
   const std::string folder = home_.string() + "/";
   ASSERT_TRUE(SaveGridOrders(folder, "Out", {"SUBJECT", "CALCFAXFILE", "PHONE", "DATESENT"}, {11, 80, 120, 60}));
-  std::ifstream gco(home_ / "Out.gco", std::ios::binary);
-  std::string all((std::istreambuf_iterator<char>(gco)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(all, "SUBJECT\r\nPHONE\r\nDATESENT\r\n");
+  EXPECT_EQ(TTempFolder::ReadFile(home_ / "Out.gco"), "SUBJECT\r\nPHONE\r\nDATESENT\r\n");
 
   Write(home_ / "Out.gco", "SUBJECT\r\nGONEFIELD\r\nphone\r\n");
   Write(home_ / "Out.gcs", "11\r\nwide\r\n120\r\n-5\r\n99999999\r\n");

@@ -14,6 +14,7 @@
 #include "mainscreen/CommandStates.h"
 #include "mainscreen/TMainScreen.h"
 #include "shell/core/Folders.h"
+#include "testsupport/TempFolder.h"
 
 namespace {
 

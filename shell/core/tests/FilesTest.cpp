@@ -9,6 +9,7 @@
 
 #include "shell/core/Folders.h"
 #include "shell/core/Text.h"
+#include "testsupport/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -16,20 +17,11 @@ namespace {
 
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("files-test-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    SetProgramFolder(dir_.string());
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  static void Touch(const fs::path& p, const std::string& bytes = "x") { std::ofstream(p, std::ios::binary) << bytes; }
-  static std::string Read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  fs::path dir_;
+  void SetUp() override { SetProgramFolder(dir_.string()); }
+  static void Touch(const fs::path& p, const std::string& bytes = "x") { TTempFolder::WriteFile(p, bytes); }
+  static std::string Read(const fs::path& p) { return TTempFolder::ReadFile(p); }
+  TTempFolder temp_;
+  const fs::path& dir_ = temp_.Path();
 };
 
 TEST_F(FilesTest, FoldersAreMadeUnderTheProgramFolder) {

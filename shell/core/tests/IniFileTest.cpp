@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+
+#include "testsupport/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -12,25 +12,15 @@ namespace {
 
 class IniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("ini-test-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   fs::path Write(const std::string& bytes) {
     const fs::path p = dir_ / "CV.INI";
-    std::ofstream(p, std::ios::binary) << bytes;
+    TTempFolder::WriteFile(p, bytes);
     return p;
   }
-  static std::string Read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  static std::string Read(const fs::path& p) { return TTempFolder::ReadFile(p); }
 
-  fs::path dir_;
+  TTempFolder temp_;
+  const fs::path& dir_ = temp_.Path();
 };
 
 TEST_F(IniFileTest, ReadsWindowsStyleFileRegardlessOfCaseAndBlanks) {

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <unistd.h>
 
 #include "shell/core/IniFile.h"
+#include "testsupport/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -15,23 +13,12 @@ namespace {
 
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("settings-test-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    ini_ = (dir_ / "CV.INI").string();
-    Settings = TSettings{};
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  void Write(const std::string& bytes) { std::ofstream(ini_, std::ios::binary) << bytes; }
-  std::string Read() const {
-    std::ifstream in(ini_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  void SetUp() override { Settings = TSettings{}; }
+  void Write(const std::string& bytes) { TTempFolder::WriteFile(ini_, bytes); }
+  std::string Read() const { return TTempFolder::ReadFile(ini_); }
 
-  fs::path dir_;
-  std::string ini_;
+  TTempFolder temp_;
+  std::string ini_ = (temp_ / "CV.INI").string();
 };
 
 TEST_F(SettingsTest, AbsentFileGivesTheDefaults) {
