@@ -17,10 +17,12 @@ TFxBitmap TFxBitmap::MakeMono(unsigned width, unsigned height) {
 }
 
 bool TFxBitmap::IsBlack(unsigned x, unsigned y) const {
+  if (x >= rowBytes * 8 || y >= height) return false;
   return (Row(y)[x >> 3] & (0x80u >> (x & 7))) == 0;
 }
 
 void TFxBitmap::SetBlack(unsigned x, unsigned y, bool black) {
+  if (x >= rowBytes * 8 || y >= height) return;
   uint8_t& b = Row(y)[x >> 3];
   const auto mask = static_cast<uint8_t>(0x80u >> (x & 7));
   if (black) {

@@ -26,7 +26,8 @@ struct TFxBitmap {
 
   // A white monochrome bitmap (rows of (width + 7) / 8 bytes rounded up to even).
   static TFxBitmap MakeMono(unsigned width, unsigned height);
-  bool IsBlack(unsigned x, unsigned y) const;  // monochrome only
+  // Monochrome only; pixels outside the rows read as white and are not set.
+  bool IsBlack(unsigned x, unsigned y) const;
   void SetBlack(unsigned x, unsigned y, bool black);
 };
 
