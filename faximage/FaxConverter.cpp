@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <strings.h>
 
 #include "faximage/Apf.h"
 #include "faximage/ErrorCodes.h"
@@ -41,7 +42,7 @@ const std::array<std::array<uint16_t, 32>, 32>& DitherMatrix() {
           v |= ((y >> bit) & 1u) << (2 * (4 - bit));
           v |= ((a >> bit) & 1u) << (2 * (4 - bit) + 1);
         }
-        m[y][x] = static_cast<uint16_t>((2 * v + 1) * 765 / 2048);
+        m[y][x] = static_cast<uint16_t>((2 * v + 1) * 765 / 2048 + 1);  // 1..765: black stays black, white white
       }
     }
     return m;
@@ -212,8 +213,12 @@ class UserReader : public TFxFaxConverter::Reader {
   bool opened_ = false;
 };
 
+// The extension is forced to "APF"; one that already reads "apf" in any
+// letter case is kept as the caller wrote it.
 std::string WithApfExtension(const std::string& name) {
-  return std::filesystem::path(name).replace_extension("APF").string();
+  std::filesystem::path p(name);
+  if (strcasecmp(p.extension().c_str(), ".apf") == 0) return name;
+  return p.replace_extension("APF").string();
 }
 
 }  // namespace
