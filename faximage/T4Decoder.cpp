@@ -1,5 +1,6 @@
 #include "faximage/T4Decoder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <utility>
@@ -81,20 +82,28 @@ const DecodeTables& Tables() {
   return tables;
 }
 
-// Sets pixels [from, from + count) of an MSB-first line.
+// Sets pixels [from, from + count) of an MSB-first line. The line buffer
+// has at least 8 bytes beyond the byte holding pixel `from`.
 inline void SetBlack(uint8_t* line, unsigned from, unsigned count) {
-  unsigned end = from + count;
-  unsigned first = from >> 3;
-  const unsigned last = (end - 1) >> 3;
-  const uint8_t head = static_cast<uint8_t>(0xFFu >> (from & 7));
-  const uint8_t tail = static_cast<uint8_t>(0xFFu << (7 - ((end - 1) & 7)));
-  if (first == last) {
-    line[first] |= static_cast<uint8_t>(head & tail);
+  if (count == 0) return;
+  uint8_t* at = line + (from >> 3);
+  const unsigned head = from & 7;
+  if (head + count <= 64) {
+    // One unaligned 64-bit OR covers the run.
+    const uint64_t ones = ~uint64_t{0};
+    const uint64_t mask = (ones >> head) & (head + count == 64 ? ones : ~(ones >> (head + count)));
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    word |= __builtin_bswap64(mask);
+    std::memcpy(at, &word, 8);
     return;
   }
-  line[first] |= head;
-  if (last > first + 1) std::memset(line + first + 1, 0xFF, last - first - 1);
-  line[last] |= tail;
+  const unsigned end = from + count;
+  const unsigned first = from >> 3;
+  const unsigned last = (end - 1) >> 3;
+  line[first] |= static_cast<uint8_t>(0xFFu >> head);
+  std::memset(line + first + 1, 0xFF, last - first - 1);
+  line[last] |= static_cast<uint8_t>(0xFFu << (7 - ((end - 1) & 7)));
 }
 
 }  // namespace
@@ -120,63 +129,87 @@ void FxT4Decoder::Finish() {
   pageEnded_ = true;
 }
 
-void FxT4Decoder::ApplyRun(unsigned run, bool black) {
-  eolCount_ = 0;
-  if (!seenEol_) return;
-  if ((run >> 3) + (bitPos_ >> 3) >= kLineBufferBytes) return;
-  if (black && run > 0) {
-    SetBlack(line_.data(), bitPos_, run);
-    dirty_ = (bitPos_ + run + 7) >> 3;
-  }
-  bitPos_ += run;
-}
-
-void FxT4Decoder::EndOfLine() {
-  if (seenEol_ && bitPos_ > 0) {
-    const unsigned bytes = bitPos_ >> 3;
-    if (bytes == 216 || bytes == 256) {
-      ++linesAccepted_;
-      if (sink_ && !sink_(line_.data(), bytes)) stopped_ = true;
-    } else {
-      ++linesDropped_;
-    }
-  }
-  if (dirty_ > 0) std::memset(line_.data(), 0, dirty_);
-  dirty_ = 0;
-  bitPos_ = 0;
-  black_ = false;
-  seenEol_ = true;
-  if (++eolCount_ >= 3) pageEnded_ = true;
-}
-
 void FxT4Decoder::Decode() {
-  const auto& tables = Tables().table;
+  const Entry* const tables[2] = {Tables().table[0].data(), Tables().table[1].data()};
   const uint8_t* p = in_;
   const uint8_t* const end = inEnd_;
+  // All decoding state lives in locals while decoding: stores into the line
+  // buffer (bytes, which may alias anything) would otherwise force the
+  // compiler to reload every member after each run.
+  uint8_t* const line = line_.data();
   uint64_t acc = acc_;
   unsigned bits = bits_;
+  unsigned pos = bitPos_;
+  unsigned dirty = dirty_;
+  unsigned eolCount = eolCount_;
+  bool black = black_;
+  bool seenEol = seenEol_;
+  bool skippingOnes = skippingOnes_;
+  bool done = pageEnded_ || stopped_;
 
-  while (!pageEnded_ && !stopped_) {
+  auto endOfLine = [&] {
+    if (seenEol && pos > 0) {
+      const unsigned bytes = pos >> 3;
+      if (bytes == 216 || bytes == 256) {
+        ++linesAccepted_;
+        if (sink_ && !sink_(line, bytes)) {
+          stopped_ = true;
+          done = true;
+        }
+      } else {
+        ++linesDropped_;
+      }
+    }
+    if (dirty > 0) std::memset(line, 0, dirty);
+    dirty = 0;
+    pos = 0;
+    black = false;
+    seenEol = true;
+    if (++eolCount >= 3) {
+      pageEnded_ = true;
+      done = true;
+    }
+  };
+
+  while (!done) {
     // Refill to at least 57 bits where the input allows. Bits above `bits`
     // in acc are always either 0 or the true next stream bits, so loading
     // overlapping words is harmless.
-    if (bits > 56) {
-      // enough in view
-    } else if (end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      acc |= word << bits;
-      p += (63 - bits) >> 3;
-      bits |= 56;
-    } else {
-      while (bits <= 56 && p < end) {
-        acc |= static_cast<uint64_t>(*p++) << bits;
-        bits += 8;
+    if (bits < 32) {
+      if (end - p >= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        acc |= word << bits;
+        p += (63 - bits) >> 3;
+        bits |= 56;
+      } else {
+        while (bits <= 56 && p < end) {
+          acc |= static_cast<uint64_t>(*p++) << bits;
+          bits += 8;
+        }
+        if (bits == 0) break;
       }
     }
-    if (bits == 0) break;
 
-    if (skippingOnes_) {
+    const Entry e = tables[black ? 1 : 0][acc & (kLookupSize - 1)];
+    if (e.kind <= Kind::MakeUp && e.length <= bits && seenEol && !skippingOnes) {
+      // A run: the common case.
+      acc >>= e.length;
+      bits -= e.length;
+      const unsigned run = e.run;
+      if ((run >> 3) + (pos >> 3) < kLineBufferBytes) {
+        if (black && run > 0) {
+          SetBlack(line, pos, run);
+          dirty = std::max(dirty, (pos + run + 7) >> 3);
+        }
+        pos += run;
+      }
+      eolCount = 0;
+      if (e.kind == Kind::Terminating) black = !black;
+      continue;
+    }
+
+    if (skippingOnes) {
       const unsigned ones = static_cast<unsigned>(std::countr_one(acc));
       if (ones >= bits) {
         acc = 0;
@@ -185,13 +218,12 @@ void FxT4Decoder::Decode() {
       }
       acc = ones >= 64 ? 0 : acc >> ones;
       bits -= ones;
-      skippingOnes_ = false;
+      skippingOnes = false;
+      continue;
     }
-
-    const Entry e = tables[black_ ? 1 : 0][acc & (kLookupSize - 1)];
     if (e.kind == Kind::Fill) {
       // Twelve or more zeros: fill bits, then (eventually) the 1 of an
-      // end-of-line code. Consume all zeros in view.
+      // end-of-line code.
       const unsigned zeros = acc == 0 ? 64 : static_cast<unsigned>(std::countr_zero(acc));
       if (zeros >= bits) {
         // Only zeros in view. Any count of eleven or more is as good as
@@ -203,7 +235,7 @@ void FxT4Decoder::Decode() {
       }
       acc = zeros + 1 >= 64 ? 0 : acc >> (zeros + 1);  // the zeros and the closing 1
       bits -= zeros + 1;
-      EndOfLine();
+      endOfLine();
       continue;
     }
     if (e.length > bits) break;  // the code continues in the next piece
@@ -211,18 +243,17 @@ void FxT4Decoder::Decode() {
     bits -= e.length;
     switch (e.kind) {
       case Kind::Terminating:
-        ApplyRun(e.run, black_);
-        black_ = !black_;
-        break;
       case Kind::MakeUp:
-        ApplyRun(e.run, black_);
+        // Before the page's first end-of-line: ignored.
+        eolCount = 0;
+        if (e.kind == Kind::Terminating) black = !black;
         break;
       case Kind::Eol:
-        EndOfLine();
+        endOfLine();
         break;
       case Kind::Bad:
         ++badCodes_;
-        skippingOnes_ = true;
+        skippingOnes = true;
         break;
       case Kind::Fill:
         break;
@@ -230,4 +261,10 @@ void FxT4Decoder::Decode() {
   }
   acc_ = acc;
   bits_ = bits;
+  bitPos_ = pos;
+  dirty_ = dirty;
+  eolCount_ = eolCount;
+  black_ = black;
+  seenEol_ = seenEol;
+  skippingOnes_ = skippingOnes;
 }

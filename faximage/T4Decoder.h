@@ -41,8 +41,6 @@ class FxT4Decoder {
 
  private:
   void Decode();
-  void ApplyRun(unsigned run, bool black);
-  void EndOfLine();
 
   LineSink sink_;
   // Unconsumed stream bits, first bit in bit 0.
@@ -62,6 +60,7 @@ class FxT4Decoder {
   uint64_t linesAccepted_ = 0;
   uint64_t linesDropped_ = 0;
   uint64_t badCodes_ = 0;
-  // Room beyond 512 bytes for the last run the 512-byte rule lets through.
-  alignas(8) std::array<uint8_t, kLineBufferBytes + 16> line_{};
+  // Room beyond 512 bytes for the last run the 512-byte rule lets through
+  // and for the 64-bit stores that set short black runs.
+  alignas(8) std::array<uint8_t, kLineBufferBytes + 24> line_{};
 };
