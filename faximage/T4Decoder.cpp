@@ -12,6 +12,8 @@ namespace {
 // One lookup on the next 13 stream bits resolves any code of either colour.
 constexpr unsigned kLookupBits = 13;
 constexpr unsigned kLookupSize = 1u << kLookupBits;
+// Marks a packed entry that holds two terminating codes.
+constexpr uint32_t kPairFlag = 0x80000000u;
 
 enum class Kind : uint8_t {
   Terminating,  // run below 64: the colour changes afterwards
@@ -29,6 +31,11 @@ struct Entry {
 
 struct DecodeTables {
   std::array<std::array<Entry, kLookupSize>, 2> table;
+  // The same entries packed into one word for the hot loop, white then
+  // black: run in bits 0-15, length in bits 16-23, kind in bits 24-30; or,
+  // with kPairFlag, two terminating runs (bits 0-5 and 6-11) and their total
+  // length, where two short codes fit into the lookup bits.
+  std::array<uint32_t, 2 * kLookupSize> packed;
 
   DecodeTables() {
     for (int c = 0; c < 2; ++c) {
@@ -74,6 +81,21 @@ struct DecodeTables {
         table[c][index] = e;
       }
     }
+    for (unsigned c = 0; c < 2; ++c) {
+      for (unsigned index = 0; index < kLookupSize; ++index) {
+        const Entry& e = table[c][index];
+        uint32_t word = e.run | (uint32_t{e.length} << 16) | (uint32_t{static_cast<uint8_t>(e.kind)} << 24);
+        if (e.kind == Kind::Terminating && e.length < kLookupBits) {
+          // The bits after the first code, with zeros shifted in on top:
+          // a second code that fits within the real bits is certain.
+          const Entry& f = table[c ^ 1][index >> e.length];
+          if (f.kind == Kind::Terminating && e.length + f.length <= kLookupBits) {
+            word = kPairFlag | e.run | (uint32_t{f.run} << 6) | (static_cast<uint32_t>(e.length + f.length) << 16);
+          }
+        }
+        packed[c * kLookupSize + index] = word;
+      }
+    }
   }
 };
 
@@ -82,28 +104,41 @@ const DecodeTables& Tables() {
   return tables;
 }
 
-// Sets pixels [from, from + count) of an MSB-first line. The line buffer
-// has at least 8 bytes beyond the byte holding pixel `from`.
-inline void SetBlack(uint8_t* line, unsigned from, unsigned count) {
-  if (count == 0) return;
-  uint8_t* at = line + (from >> 3);
-  const unsigned head = from & 7;
-  if (head + count <= 64) {
-    // One unaligned 64-bit OR covers the run.
-    const uint64_t ones = ~uint64_t{0};
-    const uint64_t mask = (ones >> head) & (head + count == 64 ? ones : ~(ones >> (head + count)));
-    uint64_t word;
-    std::memcpy(&word, at, 8);
-    word |= __builtin_bswap64(mask);
-    std::memcpy(at, &word, 8);
-    return;
+constexpr uint64_t kOnes = ~uint64_t{0};
+
+// Stores 64 pixels (first pixel in the most significant bit) as 8 bytes of
+// an MSB-first line.
+inline void StoreWord(uint8_t* line, unsigned index, uint64_t pixels) {
+  const uint64_t bytes = __builtin_bswap64(pixels);
+  std::memcpy(line + size_t{index} * 8, &bytes, 8);
+}
+
+// Adds a run to the line being built: pixels gather in `word` (the 64-pixel
+// word holding pos) and are stored a whole word at a time; white needs no
+// work beyond that, since the line starts white. A run that would carry the
+// line past its 512-byte buffer is not applied.
+[[gnu::always_inline]] inline void AddRun(uint8_t* line, unsigned& pos, uint64_t& word, unsigned& dirty, unsigned run,
+                                          unsigned colour) {
+  if ((run >> 3) + (pos >> 3) >= FxT4Decoder::kLineBufferBytes) return;
+  const unsigned off = pos & 63;
+  const unsigned next = pos + run;
+  if (off + run < 64) {
+    if (colour != 0) word |= (kOnes >> off) & ~(kOnes >> (off + run));
+  } else {
+    unsigned w = pos >> 6;
+    const unsigned last = next >> 6;
+    if (colour != 0) {
+      StoreWord(line, w, word | (kOnes >> off));
+      while (++w < last) StoreWord(line, w, kOnes);
+      word = (next & 63) != 0 ? ~(kOnes >> (next & 63)) : 0;
+      dirty = std::max(dirty, last);
+    } else if (word != 0) {
+      StoreWord(line, w, word);
+      word = 0;
+      dirty = std::max(dirty, w + 1);
+    }
   }
-  const unsigned end = from + count;
-  const unsigned first = from >> 3;
-  const unsigned last = (end - 1) >> 3;
-  line[first] |= static_cast<uint8_t>(0xFFu >> head);
-  std::memset(line + first + 1, 0xFF, last - first - 1);
-  line[last] |= static_cast<uint8_t>(0xFFu << (7 - ((end - 1) & 7)));
+  pos = next;
 }
 
 }  // namespace
@@ -121,6 +156,7 @@ bool FxT4Decoder::Feed(const uint8_t* data, size_t size) {
 
 void FxT4Decoder::Finish() {
   if (pageEnded_ || stopped_ || !seenEol_) return;
+  StoreWord(line_.data(), bitPos_ >> 6, word_);
   const unsigned bytes = bitPos_ >> 3;
   if (bytes == 216 || bytes == 256) {
     ++linesAccepted_;
@@ -140,46 +176,61 @@ void FxT4Decoder::Decode() {
   uint64_t acc = acc_;
   unsigned bits = bits_;
   unsigned pos = bitPos_;
-  unsigned dirty = dirty_;
+  uint64_t word = word_;  // pixels of the line's 64-pixel word holding pos
+  unsigned dirty = dirty_;  // words of line_ that may hold black pixels
   unsigned eolCount = eolCount_;
   bool black = black_;
   bool seenEol = seenEol_;
   bool skippingOnes = skippingOnes_;
   bool done = pageEnded_ || stopped_;
 
-  auto endOfLine = [&] {
-    if (seenEol && pos > 0) {
-      const unsigned bytes = pos >> 3;
-      if (bytes == 216 || bytes == 256) {
-        ++linesAccepted_;
-        if (sink_ && !sink_(line, bytes)) {
-          stopped_ = true;
-          done = true;
-        }
-      } else {
-        ++linesDropped_;
-      }
-    }
-    if (dirty > 0) std::memset(line, 0, dirty);
-    dirty = 0;
-    pos = 0;
-    black = false;
-    seenEol = true;
-    if (++eolCount >= 3) {
-      pageEnded_ = true;
-      done = true;
-    }
-  };
-
+  const uint32_t* const packed = Tables().packed.data();
   while (!done) {
+    // The hot loop: runs only, at least 32 bits in view, 8 input bytes at
+    // hand for each refill. Everything else falls through to the general
+    // code below, one code at a time.
+    if (seenEol && !skippingOnes) {
+      unsigned colour = black ? 1u : 0u;
+      for (;;) {
+        if (bits < 32) {
+          if (end - p < 8) break;
+          uint64_t next8;
+          std::memcpy(&next8, p, 8);
+          acc |= next8 << bits;
+          p += (63 - bits) >> 3;
+          bits |= 56;
+        }
+        const uint32_t e = packed[(colour << kLookupBits) | static_cast<unsigned>(acc & (kLookupSize - 1))];
+        if (e & kPairFlag) {
+          // Two short terminating codes, this colour then the other.
+          const unsigned length = (e >> 16) & 0xFFu;
+          acc >>= length;
+          bits -= length;
+          AddRun(line, pos, word, dirty, e & 63u, colour);
+          AddRun(line, pos, word, dirty, (e >> 6) & 63u, colour ^ 1u);
+          eolCount = 0;
+          continue;
+        }
+        const unsigned kind = e >> 24;
+        if (kind > static_cast<unsigned>(Kind::MakeUp)) break;
+        const unsigned length = (e >> 16) & 0xFFu;
+        acc >>= length;
+        bits -= length;
+        AddRun(line, pos, word, dirty, e & 0xFFFFu, colour);
+        eolCount = 0;
+        colour ^= kind == static_cast<unsigned>(Kind::Terminating) ? 1u : 0u;
+      }
+      black = colour != 0;
+    }
+
     // Refill to at least 57 bits where the input allows. Bits above `bits`
     // in acc are always either 0 or the true next stream bits, so loading
     // overlapping words is harmless.
     if (bits < 32) {
       if (end - p >= 8) {
-        uint64_t word;
-        std::memcpy(&word, p, 8);
-        acc |= word << bits;
+        uint64_t next8;
+        std::memcpy(&next8, p, 8);
+        acc |= next8 << bits;
         p += (63 - bits) >> 3;
         bits |= 56;
       } else {
@@ -196,14 +247,7 @@ void FxT4Decoder::Decode() {
       // A run: the common case.
       acc >>= e.length;
       bits -= e.length;
-      const unsigned run = e.run;
-      if ((run >> 3) + (pos >> 3) < kLineBufferBytes) {
-        if (black && run > 0) {
-          SetBlack(line, pos, run);
-          dirty = std::max(dirty, (pos + run + 7) >> 3);
-        }
-        pos += run;
-      }
+      AddRun(line, pos, word, dirty, e.run, black ? 1u : 0u);
       eolCount = 0;
       if (e.kind == Kind::Terminating) black = !black;
       continue;
@@ -235,8 +279,7 @@ void FxT4Decoder::Decode() {
       }
       acc = zeros + 1 >= 64 ? 0 : acc >> (zeros + 1);  // the zeros and the closing 1
       bits -= zeros + 1;
-      endOfLine();
-      continue;
+      goto endOfLine;
     }
     if (e.length > bits) break;  // the code continues in the next piece
     acc >>= e.length;
@@ -249,8 +292,7 @@ void FxT4Decoder::Decode() {
         if (e.kind == Kind::Terminating) black = !black;
         break;
       case Kind::Eol:
-        endOfLine();
-        break;
+        goto endOfLine;
       case Kind::Bad:
         ++badCodes_;
         skippingOnes = true;
@@ -258,10 +300,42 @@ void FxT4Decoder::Decode() {
       case Kind::Fill:
         break;
     }
+    continue;
+
+  endOfLine:
+    // Reached from the two places that find an end-of-line code; a label
+    // rather than a helper keeps the decoding state in registers.
+    if (word != 0) {
+      StoreWord(line, pos >> 6, word);
+      dirty = std::max(dirty, (pos >> 6) + 1);
+      word = 0;
+    }
+    if (seenEol && pos > 0) {
+      const unsigned bytes = pos >> 3;
+      if (bytes == 216 || bytes == 256) {
+        ++linesAccepted_;
+        if (sink_ && !sink_(line, bytes)) {
+          stopped_ = true;
+          done = true;
+        }
+      } else {
+        ++linesDropped_;
+      }
+    }
+    if (dirty > 0) std::memset(line, 0, size_t{dirty} * 8);
+    dirty = 0;
+    pos = 0;
+    black = false;
+    seenEol = true;
+    if (++eolCount >= 3) {
+      pageEnded_ = true;
+      done = true;
+    }
   }
   acc_ = acc;
   bits_ = bits;
   bitPos_ = pos;
+  word_ = word;
   dirty_ = dirty;
   eolCount_ = eolCount;
   black_ = black;

@@ -56,7 +56,8 @@ class FxT4Decoder {
   bool stopped_ = false;
   unsigned eolCount_ = 0;
   unsigned bitPos_ = 0;   // pixels filled in the current line
-  unsigned dirty_ = 0;    // bytes of line_ that may hold black pixels
+  uint64_t word_ = 0;     // pixels of the current 64-pixel word
+  unsigned dirty_ = 0;    // 64-bit words of line_ that may hold black pixels
   uint64_t linesAccepted_ = 0;
   uint64_t linesDropped_ = 0;
   uint64_t badCodes_ = 0;
