@@ -115,6 +115,7 @@ int FxBufferedFile::Create(const std::filesystem::path& path) {
 }
 
 int FxBufferedFile::Write(const void* data, size_t size) {
+  if (size == 0) return 0;
   const auto* in = static_cast<const uint8_t*>(data);
   if (count_ + size <= kBufferSize) {
     std::memcpy(buffer_.data() + count_, in, size);

@@ -195,7 +195,8 @@ TEST(ApfReader, HostilePageChainsAndLengths) {
   addRecord(end);
   ApfFileHeader fh;
   fh.pageCount = 1;
-  auto file = std::vector<uint8_t>(fh.Pack().begin(), fh.Pack().end());
+  const auto fhb = fh.Pack();
+  auto file = std::vector<uint8_t>(fhb.begin(), fhb.end());
   ApfPageHeader ph{static_cast<uint32_t>(data.size()), apfLengthWords};
   const auto phb = ph.Pack();
   file.insert(file.end(), phb.begin(), phb.end());

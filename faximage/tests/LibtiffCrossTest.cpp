@@ -44,11 +44,13 @@ void SetG3Tags(TIFF* t, const FxTestPage& page) {
 
 class LibtiffCross : public ::testing::TestWithParam<size_t> {
  protected:
-  static const std::vector<FxTestPage>& Corpus() {
-    static const std::vector<FxTestPage> corpus = FxTestCorpus();
-    return corpus;
+  // Only the page under test is generated: every test case runs in a
+  // process of its own.
+  const FxTestPage& Page() {
+    if (page_.lines.empty()) page_ = FxTestCorpusPage(GetParam());
+    return page_;
   }
-  const FxTestPage& Page() const { return Corpus()[GetParam()]; }
+  FxTestPage page_;
 };
 
 // Pages coded by Corvane (as an APF length-word page) decode with libtiff to
@@ -144,9 +146,9 @@ TEST_P(LibtiffCross, LibtiffCodedPagesDecodeWithCorvane) {
   fs::remove(apf);
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, LibtiffCross, ::testing::Range<size_t>(0, 8),
+INSTANTIATE_TEST_SUITE_P(Corpus, LibtiffCross, ::testing::Range<size_t>(0, kFxTestCorpusSize),
                          [](const ::testing::TestParamInfo<size_t>& param) {
-                           std::string n = FxTestCorpus()[param.param].name;
+                           std::string n = FxTestCorpusName(param.param);
                            for (char& c : n) {
                              if (c == '-') c = '_';
                            }

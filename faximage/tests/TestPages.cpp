@@ -1,6 +1,7 @@
 #include "TestPages.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -64,16 +65,26 @@ FxTestPage Rules(const std::string& name, bool fine) {
   return p;
 }
 
+const std::array<int, 256>& Sine() {
+  static const std::array<int, 256> table = [] {
+    std::array<int, 256> t{};
+    for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<int>(std::lround(127.0 * std::sin(static_cast<double>(i) * 6.283185307179586 / 256.0)));
+    return t;
+  }();
+  return table;
+}
+
 FxTestPage Photo(const std::string& name, bool fine) {
   FxTestPage p = Blank(name, 1728, fine);
   static const int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
   const unsigned h = static_cast<unsigned>(p.lines.size());
   for (unsigned y = 0; y < h; ++y) {
     for (unsigned x = 0; x < 1728; ++x) {
-      const double fx = x / 1728.0, fy = y / static_cast<double>(h);
-      double v = 0.5 + 0.25 * std::sin(fx * 9.0 + fy * 3.0) + 0.25 * std::cos(std::hypot(fx - 0.5, fy - 0.4) * 20.0);
-      v = std::clamp(v, 0.0, 1.0);
-      if (v * 16.0 > bayer[y % 4][x % 4] + 0.5) Set(p.lines[y], x);
+      // Smooth shading from two waves over a 256-entry sine table.
+      const unsigned dx = x > 864 ? x - 864 : 864 - x, dy = (y * 1728 / h > 700 ? y * 1728 / h - 700 : 700 - y * 1728 / h);
+      const unsigned r = (dx * dx + dy * dy) >> 9;
+      const int v = 128 + Sine()[(x / 7 + y * 3 / 7) & 255] / 2 + Sine()[r & 255] / 2;  // 0..255
+      if (v / 16 > bayer[y % 4][x % 4]) Set(p.lines[y], x);
     }
   }
   return p;
@@ -95,15 +106,29 @@ FxTestPage Filled(const std::string& name, bool fine, int pattern) {
 
 }  // namespace
 
+const char* FxTestCorpusName(size_t index) {
+  static const char* const names[kFxTestCorpusSize] = {"text-normal",  "text-fine",          "rules-normal",
+                                                       "photo-fine",   "white-normal",       "black-normal",
+                                                       "alternating-normal", "text-wide-fine"};
+  return index < kFxTestCorpusSize ? names[index] : "";
+}
+
+FxTestPage FxTestCorpusPage(size_t index) {
+  const std::string name = FxTestCorpusName(index);
+  switch (index) {
+    case 0: return Text(name, 1728, false, 1);
+    case 1: return Text(name, 1728, true, 2);
+    case 2: return Rules(name, false);
+    case 3: return Photo(name, true);
+    case 4: return Blank(name, 1728, false);
+    case 5: return Filled(name, false, 1);
+    case 6: return Filled(name, false, 2);
+    default: return Text(name, 2048, true, 3);
+  }
+}
+
 std::vector<FxTestPage> FxTestCorpus() {
   std::vector<FxTestPage> pages;
-  pages.push_back(Text("text-normal", 1728, false, 1));
-  pages.push_back(Text("text-fine", 1728, true, 2));
-  pages.push_back(Rules("rules-normal", false));
-  pages.push_back(Photo("photo-fine", true));
-  pages.push_back(Blank("white-normal", 1728, false));
-  pages.push_back(Filled("black-normal", false, 1));
-  pages.push_back(Filled("alternating-normal", false, 2));
-  pages.push_back(Text("text-wide-fine", 2048, true, 3));
+  for (size_t i = 0; i < kFxTestCorpusSize; ++i) pages.push_back(FxTestCorpusPage(i));
   return pages;
 }
