@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "faximage/T4Coder.h"
+#include "faximage/T4Decoder.h"
+
+namespace {
+
+std::vector<std::vector<uint8_t>> DecodeAll(const std::vector<uint8_t>& data, size_t piece = 0) {
+  std::vector<std::vector<uint8_t>> lines;
+  FxT4Decoder d([&](const uint8_t* l, unsigned n) {
+    lines.emplace_back(l, l + n);
+    return true;
+  });
+  if (piece == 0) {
+    d.Feed(data.data(), data.size());
+  } else {
+    for (size_t i = 0; i < data.size(); i += piece) d.Feed(data.data() + i, std::min(piece, data.size() - i));
+  }
+  return lines;
+}
+
+TEST(T4Coding, BlankRecordIsTheFullWidthWhiteRun) {
+  std::vector<uint8_t> raw(216, 0), out(FxT4::kMaxRecordBytes);
+  const size_t n = FxT4::CodeLine(raw.data(), 1728, 50, out.data());
+  ASSERT_EQ(n, 6u);
+  EXPECT_TRUE(std::equal(out.begin(), out.begin() + 6, FxT4::kBlankRecord.begin()));
+}
+
+TEST(T4Coding, PageEndRecordHoldsEightEndOfLines) {
+  std::vector<uint8_t> out(64);
+  const size_t n = FxT4::PageEndRecord(out.data());
+  ASSERT_EQ(n, 14u);  // 100 bits: byte index 12 + 2
+  const uint8_t expected[14] = {0x00, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x00};
+  EXPECT_TRUE(std::equal(out.begin(), out.begin() + 14, expected));
+}
+
+TEST(T4Coding, RandomLinesRoundTrip) {
+  std::mt19937 rng(7);
+  for (unsigned width : {1728u, 2048u}) {
+    for (unsigned margin : {0u, 50u}) {
+      std::vector<uint8_t> page;
+      std::vector<std::vector<uint8_t>> expected;
+      for (int line = 0; line < 200; ++line) {
+        std::vector<uint8_t> raw(width / 8, 0);
+        const int kind = line % 4;
+        for (unsigned x = 0; x < width; ++x) {
+          bool black = false;
+          if (kind == 0) black = (rng() % 2) != 0;
+          if (kind == 1) black = ((x / (1 + rng() % 300)) % 2) != 0;
+          if (kind == 2) black = ((x + static_cast<unsigned>(line / 4)) % 2) != 0;
+          if (kind == 3) black = x < 10 || (x > 400 && x < 1500);
+          if (black) raw[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+        }
+        std::vector<uint8_t> rec(FxT4::kMaxRecordBytes);
+        rec.resize(FxT4::CodeLine(raw.data(), width, margin, rec.data()));
+        page.insert(page.end(), rec.begin(), rec.end());
+        // Expected: margin white pixels, then the first width - margin pixels.
+        std::vector<uint8_t> shifted(width / 8, 0);
+        for (unsigned x = 0; x + margin < width; ++x) {
+          if (raw[x / 8] & (0x80 >> (x % 8))) shifted[(x + margin) / 8] |= static_cast<uint8_t>(0x80 >> ((x + margin) % 8));
+        }
+        expected.push_back(shifted);
+      }
+      std::vector<uint8_t> end(32);
+      end.resize(FxT4::PageEndRecord(end.data()));
+      page.insert(page.end(), end.begin(), end.end());
+      for (size_t piece : {size_t{0}, size_t{1}, size_t{3}, size_t{4096}}) {
+        const auto lines = DecodeAll(page, piece);
+        ASSERT_EQ(lines.size(), expected.size()) << width << " " << margin << " " << piece;
+        for (size_t i = 0; i < lines.size(); ++i) ASSERT_EQ(lines[i], expected[i]) << "line " << i;
+      }
+    }
+  }
+}
+
+}  // namespace

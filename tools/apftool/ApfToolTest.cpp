@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "faximage/Apf.h"
+#include "tools/apftool/ApfTool.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ApfToolTest : public ::testing::Test {
+ protected:
+  ApfToolTest() {
+    static int n = 0;
+    dir_ = fs::temp_directory_path() / ("cvapftool_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+    fs::create_directories(dir_);
+  }
+  ~ApfToolTest() override { fs::remove_all(dir_); }
+
+  int Run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return ApfToolMain(args, out_, err_);
+  }
+  std::string P(const std::string& name) const { return (dir_ / name).string(); }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  fs::path dir_;
+  std::ostringstream out_, err_;
+};
+
+// A 1728 x 100 page: a frame and a diagonal.
+std::string MakePbm() {
+  std::string pbm = "P4\n# test page\n1728 100\n";
+  std::string rows(216 * 100, '\0');
+  for (unsigned y = 0; y < 100; ++y) {
+    for (unsigned x = 0; x < 1728; ++x) {
+      if (y == 0 || y == 99 || x < 3 || x >= 1725 || x == y * 17) rows[y * 216 + x / 8] |= static_cast<char>(0x80 >> (x % 8));
+    }
+  }
+  return pbm + rows;
+}
+
+TEST_F(ApfToolTest, PbmPagesRoundTripThroughConvertAndExport) {
+  std::ofstream(P("page.pbm"), std::ios::binary) << MakePbm();
+  ASSERT_EQ(Run({"convert", P("page.pbm"), P("page.apf"), "--fine", "--station", "+1 555 0100"}), 0) << err_.str();
+  ASSERT_EQ(Run({"info", P("page.apf")}), 0);
+  EXPECT_NE(out_.str().find("Station ID: +1 555 0100"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("Pages:      1"), std::string::npos);
+  EXPECT_NE(out_.str().find("fine   1728 pixels, length words"), std::string::npos) << out_.str();
+  ASSERT_EQ(Run({"export", P("page.apf"), "1", P("back.pbm")}), 0) << err_.str();
+  const std::string in = MakePbm();
+  const std::string back = Read(P("back.pbm"));
+  EXPECT_EQ(back.substr(0, 12), "P4\n1728 100\n");
+  EXPECT_EQ(back.substr(12), in.substr(in.size() - 216 * 100));
+
+  // BMP input written by an independent program decodes to the same page.
+  const std::string cmd = "convert '" + P("page.pbm") + "' BMP3:'" + P("page.bmp") + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  ASSERT_EQ(Run({"convert", P("page.bmp"), P("bmp.apf")}), 0) << err_.str();
+  ASSERT_EQ(Run({"export", P("bmp.apf"), "1", P("bmp.pbm")}), 0);
+  EXPECT_EQ(Read(P("bmp.pbm")).substr(12), in.substr(in.size() - 216 * 100));
+
+  for (const char* ext : {"bmp", "pcx", "dcx"}) {
+    EXPECT_EQ(Run({"export", P("page.apf"), "1", P(std::string("out.") + ext)}), 0) << err_.str();
+    EXPECT_TRUE(fs::exists(P(std::string("out.") + ext))) << ext;
+  }
+}
+
+TEST_F(ApfToolTest, TextCatAndFailures) {
+  std::ofstream(P("note.txt")) << "Hello fax\n\fSecond page\n";
+  ASSERT_EQ(Run({"convert", P("note.txt"), P("note.apf")}), 0) << err_.str();
+  ASSERT_EQ(Run({"info", P("note.apf")}), 0);
+  EXPECT_NE(out_.str().find("Pages:      2"), std::string::npos) << out_.str();
+  ASSERT_EQ(Run({"cat", P("note.apf"), P("note.apf"), P("four.apf")}), 0);
+  TFxApfReader r;
+  ASSERT_EQ(r.Open(P("four.apf")), 0);
+  EXPECT_EQ(r.PageCount(), 4);
+
+  EXPECT_EQ(Run({"export", P("note.apf"), "3", P("x.pbm")}), 1);
+  EXPECT_NE(err_.str().find("File is not an APF file"), std::string::npos) << err_.str();
+  EXPECT_EQ(Run({"cat", P("note.apf"), P("note.txt"), P("bad.apf")}), 1);
+  EXPECT_FALSE(fs::exists(P("bad.apf")));
+  EXPECT_EQ(Run({"info", P("missing.apf")}), 1);
+  EXPECT_NE(err_.str().find("File not found"), std::string::npos) << err_.str();
+  EXPECT_EQ(Run({"export", P("note.apf"), "1", P("x.gif")}), 2);
+  EXPECT_EQ(Run({"export", P("note.apf"), "zero", P("x.bmp")}), 2);
+  EXPECT_EQ(Run({"frobnicate"}), 2);
+  std::ofstream(P("bad.pbm")) << "P4\n10 10\nxx";
+  EXPECT_EQ(Run({"convert", P("bad.pbm"), P("bad.apf")}), 1);
+
+  // The program itself: exit status and error text.
+  const std::string cmd = std::string(APFTOOL_EXE) + " info '" + P("missing.apf") + "' 2>'" + P("err.txt") + "'";
+  const int status = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_NE(Read(P("err.txt")).find("apftool: "), std::string::npos);
+}
+
+}  // namespace
