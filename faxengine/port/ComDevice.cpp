@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -206,8 +207,22 @@ int TComDevice::Apply(const TLineSettings& s) {
   t.c_cc[VTIME] = 0;
   ::cfsetispeed(&t, speed);
   ::cfsetospeed(&t, speed);
-  if (::tcsetattr(fd_, TCSANOW, &t) != 0) return fxcode::ecBadArgument;
-  return fxcode::ecOK;
+  if (::tcsetattr(fd_, TCSANOW, &t) == 0) return fxcode::ecOK;
+  if (IsPseudoTerminal()) {
+    // A pseudo-terminal frames no characters and refuses parity and sizes
+    // other than 8 bits; everything else still applies.
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    t.c_cflag |= CS8;
+    if (::tcsetattr(fd_, TCSANOW, &t) == 0) return fxcode::ecOK;
+  }
+  return fxcode::ecBadArgument;
+}
+
+bool TComDevice::IsPseudoTerminal() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned m = major(st.st_rdev);
+  return m >= 136 && m <= 143;  // Unix98 pseudo-terminal slaves
 }
 
 bool TComDevice::ModemLines(uint8_t& bits) const {

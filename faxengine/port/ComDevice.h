@@ -82,6 +82,8 @@ class TComDevice {
   // cannot take.
   int Apply(const TLineSettings& s);
 
+  bool IsPseudoTerminal() const;
+
   // Modem lines as msr bits (without deltas); false when the device has none.
   bool ModemLines(uint8_t& bits) const;
   // Sets DTR or RTS; false when the device has no such line.
