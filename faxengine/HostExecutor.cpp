@@ -64,11 +64,11 @@ bool TPlainExecutor::Send(std::function<void()> task, std::chrono::milliseconds 
 
 bool TPlainExecutor::IsHostThread() const { return std::this_thread::get_id() == hostThread_; }
 
-bool TPlainExecutor::RunOne(std::chrono::steady_clock::time_point deadline) {
+bool TPlainExecutor::RunOne(std::chrono::steady_clock::time_point deadline, bool stopOnQuit) {
   std::function<void()> task;
   {
     std::unique_lock lock(mutex_);
-    if (!cv_.wait_until(lock, deadline, [&] { return !queue_.empty() || quit_; })) return false;
+    if (!cv_.wait_until(lock, deadline, [&] { return !queue_.empty() || (stopOnQuit && quit_); })) return false;
     if (queue_.empty()) return false;
     task = std::move(queue_.front());
     queue_.pop_front();
@@ -89,7 +89,7 @@ void TPlainExecutor::ProcessEvents() {
     std::lock_guard lock(mutex_);
     n = queue_.size();
   }
-  while (n-- > 0 && RunOne(std::chrono::steady_clock::now())) {
+  while (n-- > 0 && RunOne(std::chrono::steady_clock::now(), false)) {
   }
 }
 
@@ -108,7 +108,7 @@ void TPlainExecutor::Run() {
         return;
       }
     }
-    RunOne(std::chrono::steady_clock::now() + std::chrono::hours(1));
+    RunOne(std::chrono::steady_clock::now() + std::chrono::hours(1), true);
   }
 }
 
@@ -123,7 +123,7 @@ bool TPlainExecutor::RunUntil(const std::function<bool()>& pred, std::chrono::mi
     if (pred()) return true;
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return pred();
-    RunOne(std::min(deadline, now + std::chrono::milliseconds(10)));
+    RunOne(std::min(deadline, now + std::chrono::milliseconds(10)), false);
   }
 }
 

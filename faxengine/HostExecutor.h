@@ -66,8 +66,9 @@ class TPlainExecutor : public THostExecutor {
   void SetTerminating();
 
  private:
-  // Runs at most one task, waiting for one until deadline; false when none ran.
-  bool RunOne(std::chrono::steady_clock::time_point deadline);
+  // Runs at most one task, waiting for one until deadline (or a Quit, when
+  // stopOnQuit); false when none ran.
+  bool RunOne(std::chrono::steady_clock::time_point deadline, bool stopOnQuit);
 
   const std::thread::id hostThread_;
   mutable std::mutex mutex_;

@@ -287,7 +287,7 @@ void TFxPosixDispatcher::OutThreadMain() {
     uint64_t generation;
     {
       std::unique_lock l(outputMutex_);
-      outputCv_.wait(l, [&] { return stop_ || outHead_ > outTail_; });
+      outputCv_.wait(l, [&] { return stop_ || (outHead_ > outTail_ && !purging_); });
       if (stop_) break;
       index = outTail_ % outRing_.size();
       length = std::min<uint64_t>(outHead_ - outTail_, outRing_.size() - index);
@@ -995,12 +995,16 @@ size_t TFxPosixDispatcher::OutputFree() const { return outRing_.size() - OutputU
 void TFxPosixDispatcher::PurgeOutput() {
   {
     std::unique_lock l(outputMutex_);
+    // Whatever the output thread has in hand must reach the driver before the
+    // driver's queue is flushed, or it would slip out after the purge; and
+    // the bytes it writes must not be reused by writers meanwhile.
+    purging_ = true;
+    outputCv_.wait_for(l, std::chrono::seconds(1), [&] { return !writing_; });
     outTail_ = outHead_;
     ++outGeneration_;
-    // Whatever the output thread has in hand must reach the driver before the
-    // driver's queue is flushed, or it would slip out after the purge.
-    outputCv_.wait_for(l, std::chrono::seconds(1), [&] { return !writing_; });
+    purging_ = false;
   }
+  outputCv_.notify_all();
   device_.PurgeOutput();
   WakeDispatch();
 }

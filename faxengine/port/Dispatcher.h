@@ -246,6 +246,7 @@ class TFxPosixDispatcher {
   uint64_t outTail_ = 0;  // bytes written to the device
   uint64_t outGeneration_ = 0;  // bumped by PurgeOutput
   bool writing_ = false;
+  bool purging_ = false;  // PurgeOutput waits for the write in hand
 
   // Modem and line status, refreshed by the dispatch thread.
   bool msrPresent_ = false;

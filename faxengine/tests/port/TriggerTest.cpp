@@ -223,7 +223,7 @@ TEST_F(TriggerTest, HandleAfterTheFirst4096ReusesTheLowestFreeMultipleOf8) {
 TEST_F(TriggerTest, HandlerRemovedDuringDeliveryDoesNotDisturbTheOthers) {
   const int ok = d_->AddDataTrigger("OK", false);
   std::atomic<int> a{0}, b{0}, c{0};
-  THandlerId idA = 0, idB = 0;
+  std::atomic<THandlerId> idA{0}, idB{0};
   idA = d_->AddMethodHandler([&](uint16_t msg, uint16_t, uint32_t) {
     if (msg != static_cast<uint16_t>(TTriggerMsg::tmData)) return;
     ++a;
@@ -248,7 +248,7 @@ TEST_F(TriggerTest, HandlerRemovedDuringDeliveryDoesNotDisturbTheOthers) {
 
   // A handler that removes a later one: that one misses this notification.
   std::atomic<int> d{0};
-  THandlerId idD = 0;
+  std::atomic<THandlerId> idD{0};
   d_->AddMethodHandler([&](uint16_t msg, uint16_t, uint32_t) {
     if (msg == static_cast<uint16_t>(TTriggerMsg::tmData)) d_->RemoveMethodHandler(idD);
   });
