@@ -36,6 +36,7 @@ class TFxComPort {
   TFxComPort& operator=(const TFxComPort&) = delete;
 
   // --- where events go and where ports are named ---------------------------
+  // The executor must outlive every open period of the port.
   void SetHostExecutor(THostExecutor* executor) { executor_ = executor; }
   THostExecutor* HostExecutor() const { return executor_; }
   // The settings file whose [Ports] section names the devices.

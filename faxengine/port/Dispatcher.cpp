@@ -281,7 +281,6 @@ void TFxPosixDispatcher::DispatchThreadMain() {
 
 void TFxPosixDispatcher::OutThreadMain() {
   const int fd = device_.Fd();
-  std::vector<uint8_t> copy;
   while (!stop_) {
     size_t index, length;
     uint64_t generation;
@@ -294,9 +293,21 @@ void TFxPosixDispatcher::OutThreadMain() {
       generation = outGeneration_;
       writing_ = true;
     }
-    const ssize_t n = ::write(fd, &outRing_[index], length);
-    const int err = errno;
-    if (n > 0) copy.assign(&outRing_[index], &outRing_[index] + n);
+    ssize_t n;
+    int err;
+    {
+      // Logged under the same lock as the write, so that a reply can never
+      // appear in the log or trace before the bytes that caused it.
+      std::lock_guard l(triggerMutex_);
+      n = ::write(fd, &outRing_[index], length);
+      err = errno;
+      if (n > 0) {
+        const std::span<const uint8_t> bytes(&outRing_[index], static_cast<size_t>(n));
+        if (logState_ == TTraceLogState::tlOn)
+          log_.Add(TLogType::ltDispatch, TLogSubtype::lsWriteCom, static_cast<uint32_t>(n), bytes);
+        if (traceState_ == TTraceLogState::tlOn) trace_.Add('T', bytes);
+      }
+    }
     {
       std::lock_guard l(outputMutex_);
       writing_ = false;
@@ -304,12 +315,6 @@ void TFxPosixDispatcher::OutThreadMain() {
     }
     outputCv_.notify_all();
     if (n > 0) {
-      {
-        std::lock_guard l(triggerMutex_);
-        if (logState_ == TTraceLogState::tlOn)
-          log_.Add(TLogType::ltDispatch, TLogSubtype::lsWriteCom, static_cast<uint32_t>(n), copy);
-        if (traceState_ == TTraceLogState::tlOn) trace_.Add('T', copy);
-      }
       WakeDispatch();
     } else if (n < 0 && (err == EAGAIN || err == EINTR)) {
       // The line is busy (flow control or a full driver queue): wait for room.

@@ -39,6 +39,7 @@ class ComPortTest : public ::testing::Test {
   TTempFolder locks_, home_;
   TPty pty_, other_;
   std::filesystem::path ini_;
+  TPlainExecutor host_;  // outlives the port, as the application's does
   TFxComPort port_;
 };
 
@@ -186,23 +187,29 @@ TEST_F(ComPortTest, AwaitTextMatchesTimesOutAndRestartsOnMismatch) {
   EXPECT_GE(waited, std::chrono::milliseconds(150));
   EXPECT_LT(waited, std::chrono::milliseconds(1000));
 
-  // Triggers stay held while waiting and are released afterwards.
+  // Trigger delivery stays held while waiting, and is released afterwards
+  // unless it was held before the call.
   auto* d = port_.Dispatcher();
   std::atomic<int> data{0};
   d->AddDataTrigger("RING", false);
   d->AddMethodHandler([&](uint16_t msg, uint16_t, uint32_t) {
     if (msg == static_cast<uint16_t>(TTriggerMsg::tmData)) ++data;
   });
+  d->HoldDispatch(true);
   pty_.Write("RING\r\nOK");
   EXPECT_TRUE(port_.AwaitText("OK", SecsToTicks(3), false, false));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(data, 0);
+  EXPECT_TRUE(d->HoldDispatch(false));
+  pty_.Write("OK");
+  EXPECT_TRUE(port_.AwaitText("OK", SecsToTicks(3), false, false));
   EXPECT_FALSE(d->HoldDispatch(false));
   pty_.Write("RING");
   ASSERT_TRUE(WaitFor([&] { return data == 1; }));
 }
 
 TEST_F(ComPortTest, AwaitTextKeepsTheHostAliveAndEndsWhenItTerminates) {
-  TPlainExecutor host;
+  TPlainExecutor& host = host_;
   port_.SetHostExecutor(&host);
   port_.SetOpen(true);
   std::atomic<bool> ran{false};
@@ -214,7 +221,7 @@ TEST_F(ComPortTest, AwaitTextKeepsTheHostAliveAndEndsWhenItTerminates) {
 }
 
 TEST_F(ComPortTest, TriggerEventsRunOnTheHostThread) {
-  TPlainExecutor host;
+  TPlainExecutor& host = host_;
   port_.SetHostExecutor(&host);
   std::vector<std::string> events;
   std::string read;
@@ -254,7 +261,7 @@ TEST_F(ComPortTest, TriggerEventsRunOnTheHostThread) {
 }
 
 TEST_F(ComPortTest, ClosingFromAHostHandlerIsDeferredUntilDeliveryEnds) {
-  TPlainExecutor host;
+  TPlainExecutor& host = host_;
   port_.SetHostExecutor(&host);
   bool stillOpenInside = false;
   port_.OnTriggerData = [&](TFxComPort& cp, uint16_t) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <atomic>
 #include <sstream>
 
 #include "PtyFixture.h"
@@ -74,8 +74,8 @@ void CompareWithExpected(const std::string& text, const std::string& expectedFil
   const auto expected = ExpectedLines(expectedFile);
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[0], "FAXENG v1.00");
-  EXPECT_TRUE(std::regex_match(lines[1], std::regex("Compiler : (GCC|Clang) .+"))) << lines[1];
-  EXPECT_TRUE(std::regex_match(lines[2], std::regex("Operating System : Linux .+"))) << lines[2];
+  EXPECT_TRUE(lines[1].rfind("Compiler : GCC ", 0) == 0 || lines[1].rfind("Compiler : Clang ", 0) == 0) << lines[1];
+  EXPECT_EQ(lines[2].rfind("Operating System : Linux ", 0), 0u) << lines[2];
   const std::vector<std::string> body(lines.begin() + 3, lines.end());
   ASSERT_EQ(body.size(), expected.size());
   for (size_t i = 0; i < body.size(); ++i) EXPECT_EQ(body[i], expected[i]) << "line " << i + 4;
@@ -161,8 +161,13 @@ TEST(DispatchLogTest, AnOpenPortLogsAndTracesItsTrafficAndDumpsAtClose) {
   port.SetOpen(true);
   auto* d = port.Dispatcher();
   const int ok = d->AddDataTrigger("OK", false);
+  std::atomic<int> statuses{0};
+  d->AddMethodHandler([&](uint16_t msg, uint16_t, uint32_t) {
+    if (msg == static_cast<uint16_t>(TTriggerMsg::tmStatus)) ++statuses;
+  });
   const int t = d->NewStatusTrigger(5);
   d->ArmStatusTrigger(t, 0, true);
+  ASSERT_TRUE(WaitFor([&] { return statuses == 1; }));
   port.WriteString("ATZ\r");
   EXPECT_EQ(pty.Read(4), "ATZ\r");
   pty.Write("\r\nOK\r\n");
@@ -172,18 +177,17 @@ TEST(DispatchLogTest, AnOpenPortLogsAndTracesItsTrafficAndDumpsAtClose) {
   EXPECT_EQ(port.Logging(), TTraceLogState::tlOff);
 
   const std::string log = ReadFile(dir.Path() / "CVOUT.LOG");
-  auto has = [&](const std::string& re) { return std::regex_search(log, std::regex(re)); };
-  EXPECT_TRUE(has(R"(TrigAllc  Data          000000)" + [&] {
-    char b[8];
-    std::snprintf(b, sizeof b, "%02x", ok);
-    return std::string(b);
-  }()));
-  EXPECT_TRUE(has(R"(TrigAllc  Status        00000015  \(Output sent\))"));
-  EXPECT_TRUE(has(R"(Dispatch  WriteCom      00000004  ATZ\[0D\])"));
-  EXPECT_TRUE(has(R"(Dispatch  ReadCom       0000000[26]  \[0D\]\[0A\]OK)"));
-  EXPECT_TRUE(has(R"(Trigger   Data          00000008)"));
-  EXPECT_TRUE(has(R"(Trigger   Status        00000015)"));
-  EXPECT_TRUE(has(R"(User                    00000000  Dialing)"));
+  auto has = [&](const std::string& text) { return log.find(text) != std::string::npos; };
+  char allocData[64];
+  std::snprintf(allocData, sizeof allocData, "TrigAllc  Data          %08x", ok);
+  EXPECT_TRUE(has(allocData));
+  EXPECT_TRUE(has("TrigAllc  Status        00000015  (Output sent)"));
+  EXPECT_TRUE(has("Dispatch  WriteCom      00000004  ATZ[0D]"));
+  EXPECT_TRUE(has("  [0D][0A]OK"));
+  EXPECT_TRUE(has("Dispatch  ReadCom       0000000"));
+  EXPECT_TRUE(has("Trigger   Data          00000008"));
+  EXPECT_TRUE(has("Trigger   Status        00000015"));
+  EXPECT_TRUE(has("User                    00000000  Dialing"));
   EXPECT_EQ(ReadFile(dir.Path() / "FAXENG.TRC"), "Transmit: ATZ[0D]\r\nReceive: [0D][0A]OK[0D][0A]\r\n");
 
   // Nothing logged this time: the file of the last run stays.
