@@ -44,24 +44,40 @@ speed_t SpeedConstant(int32_t baud) {
   }
 }
 
-// Reads the PID of a lock file: ASCII (HDB style) or a binary int (old UUCP).
 pid_t LockOwner(const std::filesystem::path& file) {
   std::ifstream f(file, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  if (text.size() == sizeof(int) && (text[0] < '0' || text[0] > '9') && text[0] != ' ') {
-    int pid;
-    std::memcpy(&pid, text.data(), sizeof pid);
-    return pid;
-  }
-  char* end = nullptr;
-  const long pid = std::strtol(text.c_str(), &end, 10);
-  if (end == text.c_str() || pid <= 0 || pid > 0x3FFFFFFF) return 0;
-  return static_cast<pid_t>(pid);
+  std::string text;
+  char buf[64];
+  // A lock file holds a few bytes; more is not a lock file of ours to trust.
+  f.read(buf, sizeof buf);
+  text.assign(buf, static_cast<size_t>(f.gcount()));
+  return ParseLockOwner(text);
 }
 
 bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 }  // namespace
+
+pid_t ParseLockOwner(std::string_view content) {
+  constexpr long kPidMaxLimit = 4194304;  // no Linux PID is larger
+  // Old UUCP wrote the PID as a binary int; HDB UUCP and everyone since as
+  // ten ASCII digits, right-aligned, and a newline.
+  if (content.size() == sizeof(int) && (content[0] < '0' || content[0] > '9') && content[0] != ' ') {
+    int pid;
+    std::memcpy(&pid, content.data(), sizeof pid);
+    return pid > 0 && pid <= kPidMaxLimit ? pid : 0;
+  }
+  size_t i = 0;
+  while (i < content.size() && (content[i] == ' ' || content[i] == '\t')) ++i;
+  long pid = 0;
+  const size_t firstDigit = i;
+  for (; i < content.size() && content[i] >= '0' && content[i] <= '9'; ++i) {
+    pid = pid * 10 + (content[i] - '0');
+    if (pid > kPidMaxLimit) return 0;
+  }
+  if (i == firstDigit || pid == 0) return 0;
+  return static_cast<pid_t>(pid);
+}
 
 std::string ComDeviceName(int comNumber, const std::filesystem::path& iniFile) {
   if (!iniFile.empty()) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <sys/types.h>
 
 enum class TParity { pNone, pOdd, pEven, pMark, pSpace };
 
@@ -59,6 +61,9 @@ std::string ComDeviceName(int comNumber, const std::filesystem::path& iniFile);
 // another or SetLockFolder was called (an empty path restores the default).
 std::filesystem::path LockFolder();
 void SetLockFolder(const std::filesystem::path& folder);
+// The owner recorded in a lock file's content (ASCII or old binary form);
+// 0 when there is none.
+pid_t ParseLockOwner(std::string_view content);
 // The lock file that guards device.
 std::filesystem::path LockFileName(const std::string& device);
 

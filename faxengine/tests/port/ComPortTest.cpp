@@ -75,6 +75,19 @@ TEST_F(ComPortTest, OpenFailuresGiveTheirCodes) {
   EXPECT_FALSE(port.Open());
 }
 
+TEST(LockFileTest, OwnersAreReadInBothFormsAndGarbageIsNoOwner) {
+  EXPECT_EQ(ParseLockOwner("     12345\n"), 12345);
+  EXPECT_EQ(ParseLockOwner("777"), 777);
+  const int binary = 4242;
+  EXPECT_EQ(ParseLockOwner(std::string_view(reinterpret_cast<const char*>(&binary), sizeof binary)), 4242);
+  EXPECT_EQ(ParseLockOwner(""), 0);
+  EXPECT_EQ(ParseLockOwner("-5\n"), 0);
+  EXPECT_EQ(ParseLockOwner("LCK\n"), 0);
+  EXPECT_EQ(ParseLockOwner("99999999999999999999"), 0);
+  EXPECT_EQ(LockFileName("/dev/ttyS0").filename(), "LCK..ttyS0");
+  EXPECT_EQ(LockFileName("/dev/pts/3").filename(), "LCK..pts_3");
+}
+
 TEST_F(ComPortTest, AnOpenPortIsBusyAndItsLockNamesUs) {
   port_.SetOpen(true);
   const auto lock = LockFileName(TComDevice::CanonicalPath(pty_.SlavePath()));
