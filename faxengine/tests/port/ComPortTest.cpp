@@ -273,6 +273,56 @@ TEST_F(ComPortTest, TriggerEventsRunOnTheHostThread) {
   EXPECT_TRUE(onHost);
 }
 
+TEST_F(ComPortTest, WithoutEventsTheHostIsNotWaitedFor) {
+  // The host loop never runs here: handlers on the dispatch thread must
+  // still get every notification at once.
+  port_.SetHostExecutor(&host_);
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  std::atomic<int> data{0};
+  d->AddMethodHandler([&](uint16_t msg, uint16_t, uint32_t) {
+    if (msg == static_cast<uint16_t>(TTriggerMsg::tmData)) ++data;
+  });
+  d->AddDataTrigger("OK", false);
+  const auto start = std::chrono::steady_clock::now();
+  pty_.Write("OK OK");
+  ASSERT_TRUE(WaitFor([&] { return data == 2; }));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}
+
+class TRecordingExecutor : public TPlainExecutor {
+ public:
+  void HandleException(std::exception_ptr error) override {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      caught = e.what();
+    }
+  }
+  std::string caught;
+};
+
+TEST_F(ComPortTest, AnExceptionInAHostHandlerGoesToTheHost) {
+  TRecordingExecutor host;
+  struct TCloseFirst {
+    TFxComPort& port;
+    ~TCloseFirst() { port.SetOpen(false); }
+  } closeFirst{port_};  // the port closes before its executor goes
+  port_.SetHostExecutor(&host);
+  std::atomic<int> later{0};
+  port_.OnTriggerData = [&](TFxComPort&, uint16_t) { throw std::runtime_error("handler failed"); };
+  port_.OnTriggerTimer = [&](TFxComPort&, uint16_t) { ++later; };
+  port_.SetOpen(true);
+  auto* d = port_.Dispatcher();
+  d->AddDataTrigger("OK", false);
+  pty_.Write("OK");
+  ASSERT_TRUE(host.RunUntil([&] { return !host.caught.empty(); }, std::chrono::seconds(3)));
+  EXPECT_EQ(host.caught, "handler failed");
+  const int t = d->NewTimerTrigger();
+  d->ArmTimerTrigger(t, 1, true);
+  EXPECT_TRUE(host.RunUntil([&] { return later == 1; }, std::chrono::seconds(3)));
+}
+
 TEST_F(ComPortTest, ClosingFromAHostHandlerIsDeferredUntilDeliveryEnds) {
   TPlainExecutor& host = host_;
   port_.SetHostExecutor(&host);
