@@ -182,7 +182,8 @@ void TComDevice::ReleaseLock() {
 
 void TComDevice::Close() {
   if (fd_ >= 0) {
-    ::ioctl(fd_, TIOCNXCL);
+    // No TIOCNXCL: exclusive mode ends with the last close, and clearing it
+    // here would also clear it for another descriptor of the same line.
     ::close(fd_);
     fd_ = -1;
   }

@@ -18,8 +18,11 @@ void TFxComPort::SetPortChooser(TPortChooser chooser) {
 }
 
 bool TFxComPort::PortPresent(int comNumber, const std::filesystem::path& iniFile) {
+  const std::string path = ComDeviceName(comNumber, iniFile);
+  // A port of our own is busy; opening it again would disturb it.
+  if (FxPortRegistry::DeviceOpen(TComDevice::CanonicalPath(path))) return true;
   TComDevice device;
-  const int code = device.Open(ComDeviceName(comNumber, iniFile));
+  const int code = device.Open(path);
   return code == fxcode::ecOK || code == fxcode::ecPortInUse || code == fxcode::ecAlreadyOpen;
 }
 

@@ -42,4 +42,11 @@ std::optional<TPortRegistryEntry> Find(uint16_t position) {
   return entries[position];
 }
 
+bool DeviceOpen(const std::string& device) {
+  std::lock_guard lock(registryMutex);
+  for (const auto& e : Entries())
+    if (e.dispatcher && e.device == device) return true;
+  return false;
+}
+
 }  // namespace FxPortRegistry

@@ -22,6 +22,8 @@ namespace FxPortRegistry {
 std::optional<uint16_t> Register(TFxPosixDispatcher* dispatcher, TFxComPort* port, const std::string& device);
 void Unregister(uint16_t position);
 std::optional<TPortRegistryEntry> Find(uint16_t position);
+// True when a port of this process has device (canonical path) open.
+bool DeviceOpen(const std::string& device);
 // The position part of a trigger message's lParam.
 inline uint16_t PositionOf(uint32_t lParam) { return static_cast<uint16_t>(lParam >> 16); }
 }  // namespace FxPortRegistry
