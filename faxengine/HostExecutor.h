@@ -5,6 +5,7 @@
 // executor that runs it on the host's own thread. The application supplies a
 // Qt implementation; tests and command-line tools use TPlainExecutor.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -41,8 +42,9 @@ class THostExecutor {
   virtual void HandleException(std::exception_ptr error);
 };
 
-// A host thread made of a task queue: the thread that created the executor
-// runs the queued tasks inside Run, RunFor, RunUntil or ProcessEvents.
+// A host thread made of a task queue. The host thread is the one that created
+// the executor until another calls Run, RunFor or RunUntil; it runs the queued
+// tasks inside those calls and in ProcessEvents.
 class TPlainExecutor : public THostExecutor {
  public:
   TPlainExecutor();
@@ -70,7 +72,7 @@ class TPlainExecutor : public THostExecutor {
   // stopOnQuit); false when none ran.
   bool RunOne(std::chrono::steady_clock::time_point deadline, bool stopOnQuit);
 
-  const std::thread::id hostThread_;
+  std::atomic<std::thread::id> hostThread_;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> queue_;
