@@ -75,7 +75,9 @@ void TFxComPort::FinishPendingClose() {
 }
 
 void TFxComPort::DoOpen(std::shared_ptr<TFxPosixDispatcher::TTriggerSet> restore) {
-  if (deviceName_.empty() && tapiMode_ != TTapiMode::tmOn && comNumber_ == 0) {
+  // Telephony is not part of this engine, so no line is ever handed over by it.
+  if (tapiMode_ == TTapiMode::tmOn) RaiseFxError(fxcode::ecNotOpenedByTapi);
+  if (deviceName_.empty() && comNumber_ == 0) {
     if (!promptForPort_) RaiseFxError(fxcode::ecNoPortSelected);
     TPortChooser chooser;
     {

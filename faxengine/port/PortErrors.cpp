@@ -8,6 +8,7 @@ std::string PortErrorText(int code) {
     case ecPortInUse: return "Port is in use";
     case ecAlreadyOpen: return "Port already open";
     case ecNoPortSelected: return "No port selected";
+    case ecNotOpenedByTapi: return "Port not opened by TAPI";
     case ecOutputBufferTooSmall: return "Output buffer too small for block";
     case ecNoMoreTriggers: return "No more trigger slots";
     case ecBadTriggerHandle: return "Bad trigger handle";
@@ -22,7 +23,8 @@ void RaiseFxError(int code) {
     case ecBadPortNumber:
     case ecPortInUse:
     case ecAlreadyOpen:
-    case ecNoPortSelected: throw EOpenComm(code);
+    case ecNoPortSelected:
+    case ecNotOpenedByTapi: throw EOpenComm(code);
     case ecOutputBufferTooSmall: throw EOutputBufferTooSmall(code);
     case ecBadTriggerHandle: throw EBadTriggerHandle(code);
     default: throw EFxException(code);

@@ -13,6 +13,7 @@ constexpr int ecBadPortNumber = -2001;         // device does not exist
 constexpr int ecPortInUse = -2005;             // locked by another program
 constexpr int ecAlreadyOpen = -2008;           // device busy / opened exclusively elsewhere
 constexpr int ecNoPortSelected = -2011;        // ComNumber 0 and no port chosen
+constexpr int ecNotOpenedByTapi = -2012;       // TapiMode tmOn: there is no telephony
 constexpr int ecOutputBufferTooSmall = -3006;  // block does not fit the output ring
 constexpr int ecNoMoreTriggers = -5001;
 constexpr int ecBadTriggerHandle = -5003;

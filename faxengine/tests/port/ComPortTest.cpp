@@ -73,6 +73,9 @@ TEST_F(ComPortTest, OpenFailuresGiveTheirCodes) {
   EXPECT_EQ(port.ComNumber(), 6);
   EXPECT_THROW(port.SetComNumber(7), EOpenComm);
   EXPECT_FALSE(port.Open());
+  port.SetComNumber(6);
+  port.SetTapiMode(TTapiMode::tmOn);
+  EXPECT_EQ(OpenError(port), fxcode::ecNotOpenedByTapi);
 }
 
 TEST(LockFileTest, OwnersAreReadInBothFormsAndGarbageIsNoOwner) {
