@@ -5,8 +5,14 @@
 // executor that runs it on the host's own thread. The application supplies a
 // Qt implementation; tests and command-line tools use TPlainExecutor.
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 class THostExecutor {
  public:
@@ -20,4 +26,56 @@ class THostExecutor {
   // time runs out is dropped; one that has started is left to finish. Called
   // from the host thread itself, it runs the task directly.
   virtual bool Send(std::function<void()> task, std::chrono::milliseconds timeout) = 0;
+
+  // True on the host thread.
+  virtual bool IsHostThread() const = 0;
+
+  // Lets pending host events run; called by blocking waits on the host thread
+  // that were asked to keep the user interface alive.
+  virtual void ProcessEvents() {}
+
+  // True once the host is shutting down; blocking waits then end early.
+  virtual bool Terminating() const { return false; }
+
+  // Receives an exception that escaped an event handler run for the engine.
+  // The default writes its text to standard error.
+  virtual void HandleException(std::exception_ptr error);
+};
+
+// A host thread made of a task queue. The host thread is the one that created
+// the executor until another calls Run, RunFor or RunUntil; it runs the queued
+// tasks inside those calls and in ProcessEvents.
+class TPlainExecutor : public THostExecutor {
+ public:
+  TPlainExecutor();
+  ~TPlainExecutor() override;
+
+  void Post(std::function<void()> task) override;
+  bool Send(std::function<void()> task, std::chrono::milliseconds timeout) override;
+  bool IsHostThread() const override;
+  void ProcessEvents() override;
+  bool Terminating() const override;
+
+  // Runs tasks until Quit is called (from any thread or a task).
+  void Run();
+  // Runs tasks for the given time.
+  void RunFor(std::chrono::milliseconds duration);
+  // Runs tasks until pred (checked on the host thread after every task and
+  // at least every 10 ms) is true or the time is up; returns pred's value.
+  bool RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+  void Quit();
+  // Makes Terminating true from now on.
+  void SetTerminating();
+
+ private:
+  // Runs at most one task, waiting for one until deadline (or a Quit, when
+  // stopOnQuit); false when none ran.
+  bool RunOne(std::chrono::steady_clock::time_point deadline, bool stopOnQuit);
+
+  std::atomic<std::thread::id> hostThread_;
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> queue_;
+  bool quit_ = false;
+  bool terminating_ = false;
 };
