@@ -368,13 +368,20 @@ XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out) {
 }
 
 std::string XbWriteCdx(const TCdxImage& image) {
+  std::vector<const TCdxTagData*> tags;
+  for (const TCdxTagData& t : image.tags) tags.push_back(&t);
+  return XbWriteCdx(image.serial, image.recordCount, tags);
+}
+
+std::string XbWriteCdx(uint32_t serial, uint32_t recordCount, const std::vector<const TCdxTagData*>& tags) {
   Writer w;
   w.out.assign(1024, '\0');  // directory header
   std::vector<uint32_t> headers;
   uint32_t maxRec = 1;
-  for (const TCdxTagData& t : image.tags)
-    for (size_t i = 0; i < t.keys.Size(); ++i) maxRec = std::max(maxRec, t.keys.RecNo(i));
-  for (const TCdxTagData& t : image.tags) {
+  for (const TCdxTagData* t : tags)
+    for (size_t i = 0; i < t->keys.Size(); ++i) maxRec = std::max(maxRec, t->keys.RecNo(i));
+  for (const TCdxTagData* tp : tags) {
+    const TCdxTagData& t = *tp;
     const uint32_t at = w.NewPage();
     w.NewPage();
     headers.push_back(at);
@@ -391,13 +398,13 @@ std::string XbWriteCdx(const TCdxImage& image) {
                   t.def.keyType);
   }
   // The directory lists the tags in name order.
-  std::vector<size_t> order(image.tags.size());
+  std::vector<size_t> order(tags.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return image.tags[a].def.name < image.tags[b].def.name; });
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return tags[a]->def.name < tags[b]->def.name; });
   std::vector<std::array<uint8_t, kCdxTagNameLength>> names(order.size());
   for (size_t k = 0; k < order.size(); ++k) {
     names[k].fill(' ');
-    const std::string& n = image.tags[order[k]].def.name;
+    const std::string& n = tags[order[k]]->def.name;
     std::memcpy(names[k].data(), n.data(), std::min(n.size(), kCdxTagNameLength));
   }
   const uint32_t dirRoot = w.WriteTree(order.size(), kCdxTagNameLength, ' ', static_cast<uint32_t>(w.out.size()),
@@ -407,7 +414,7 @@ std::string XbWriteCdx(const TCdxImage& image) {
                                        });
   w.WriteHeader(0, dirRoot, kCdxTagNameLength, 0xE0, false, "", "", 'C');
   uint8_t* h = w.At(0);
-  PutLe32(h + 16, image.serial);
-  PutLe32(h + 20, image.recordCount);
+  PutLe32(h + 16, serial);
+  PutLe32(h + 20, recordCount);
   return w.out;
 }

@@ -65,3 +65,4 @@ uint8_t XbKeyPad(char keyType);
 
 XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out);
 std::string XbWriteCdx(const TCdxImage& image);
+std::string XbWriteCdx(uint32_t serial, uint32_t recordCount, const std::vector<const TCdxTagData*>& tags);
