@@ -333,6 +333,9 @@ XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out) {
     return {};
   };
   if (auto st = r.Walk(dirRoot, kCdxTagNameLength, ' ', 0, onTag); !st) return st;
+  // The directory is in name order; tags are numbered in the order they were
+  // made, which is the order of their headers in the file.
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
   for (const auto& [name, at] : entries) {
     TCdxTagData tag;
     tag.def.name = name;

@@ -232,6 +232,7 @@ XbStatus TDbfFile::Create(const std::filesystem::path& path, const std::vector<T
   TDbfHeader h;
   h.version = 0x03;
   h.tableFlags = hasCdx ? 0x01 : 0x00;
+  h.languageDriver = kDbfCodePage1252;
   int offset = 1;
   for (TDbfField f : fields) {
     f.name = XbUpper(f.name);

@@ -48,6 +48,9 @@ constexpr uint8_t kDbfDeletedFlag = '*';
 constexpr uint8_t kDbfLiveFlag = ' ';
 constexpr uint8_t kDbfEofMark = 0x1A;
 constexpr size_t kDbfMaxFields = 255;
+// Language driver byte of the tables Corvane creates: text is Windows ANSI
+// (code page 1252), of which Latin-1 is the part the application writes.
+constexpr uint8_t kDbfCodePage1252 = 0x03;
 
 // Checks a field definition as given to create a table.
 XbStatus XbCheckFieldDef(const TDbfField& f);
