@@ -310,12 +310,10 @@ XbStatus TDbfFile::AppendRecords(const uint8_t* buf, uint32_t count) {
   if (count == 0) return {};
   const uint64_t off = header_.headerLength + static_cast<uint64_t>(header_.recordCount) * header_.recordLength;
   const size_t n = static_cast<size_t>(count) * header_.recordLength;
-  // Records and the end mark in one write; the header that counts them after.
-  std::string block;
-  block.reserve(n + 1);
-  block.append(reinterpret_cast<const char*>(buf), n);
-  block.push_back(static_cast<char>(kDbfEofMark));
-  if (auto st = file_.WriteAt(off, block.data(), block.size()); !st) return st;
+  // Records and the end mark first; the header that counts them after.
+  const uint8_t eof = kDbfEofMark;
+  if (auto st = file_.WriteAt(off, buf, n); !st) return st;
+  if (auto st = file_.WriteAt(off + n, &eof, 1); !st) return st;
   header_.recordCount += count;
   return WriteHeader();
 }

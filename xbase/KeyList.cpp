@@ -32,9 +32,17 @@ void TXbKeyList::Reindex() const {
 
 void TXbKeyList::Locate(size_t i, size_t& block, size_t& within) const {
   Reindex();
+  for (size_t b : {lastBlock_, lastBlock_ + 1, lastBlock_ - 1}) {
+    if (b < blocks_.size() && i >= starts_[b] && i < starts_[b] + blocks_[b].count) {
+      lastBlock_ = block = b;
+      within = i - starts_[b];
+      return;
+    }
+  }
   const auto it = std::upper_bound(starts_.begin(), starts_.end(), i);
   block = static_cast<size_t>(it - starts_.begin()) - 1;
   within = i - starts_[block];
+  lastBlock_ = block;
 }
 
 const uint8_t* TXbKeyList::Key(size_t i) const {

@@ -51,4 +51,5 @@ class TXbKeyList {
   std::vector<Block> blocks_;
   mutable std::vector<size_t> starts_;  // first global position of each block
   mutable bool startsValid_ = true;
+  mutable size_t lastBlock_ = 0;  // walks move through one block at a time
 };

@@ -290,6 +290,7 @@ XbStatus TXbTable::AddTag(std::string_view name, std::string_view key, std::stri
     order_ = static_cast<int>(tags_.size());
   }
   scoped_ = false;
+  tagPosValid_ = false;
   indexDirty_ = true;
   return WriteIndex();
 }
@@ -316,10 +317,12 @@ XbStatus TXbTable::SetOrder(int order) {
   if (auto st = PostIfModified(); !st) return st;
   order_ = order;
   scoped_ = false;
+  tagPosValid_ = false;
   return {};
 }
 
 XbStatus TXbTable::CloseIndexes() {
+  tagPosValid_ = false;
   if (auto st = PostIfModified(); !st) return st;
   if (indexDirty_ && !tags_.empty()) {
     if (auto st = WriteIndex(); !st) return st;
@@ -333,6 +336,7 @@ XbStatus TXbTable::CloseIndexes() {
 }
 
 XbStatus TXbTable::Reindex() {
+  tagPosValid_ = false;
   if (ReadOnly()) return XbFail(XbError::ReadOnly);
   if (auto st = PostIfModified(); !st) return st;
   if (auto st = SharedSync(); !st) return st;
@@ -344,6 +348,19 @@ XbStatus TXbTable::Reindex() {
 
 // ------------------------------------------------------------------ records
 
+void TXbTable::InvalidateCache() {
+  for (CacheSlot& c : cache_) c.block = UINT32_MAX;
+  tagPosValid_ = false;
+}
+
+TXbTable::CacheSlot* TXbTable::CachedBlock(uint32_t recno) {
+  if (cache_.empty()) return nullptr;
+  const uint32_t block = (recno - 1) / kCacheRecords;
+  CacheSlot& c = cache_[block % kCacheSlots];
+  if (c.block != block || (recno - 1) % kCacheRecords >= c.count) return nullptr;
+  return &c;
+}
+
 XbStatus TXbTable::ReadRecord(uint32_t recno, uint8_t* buf) {
   const size_t rl = dbf_.RecordLength();
   const uint32_t onDisk = dbf_.RecordCount();
@@ -352,16 +369,20 @@ XbStatus TXbTable::ReadRecord(uint32_t recno, uint8_t* buf) {
     std::memcpy(buf, batch_.data() + static_cast<size_t>(recno - onDisk - 1) * rl, rl);
     return {};
   }
-  if (cacheCount_ == 0 || recno < cacheFirst_ || recno >= cacheFirst_ + cacheCount_) {
-    const uint32_t first = (recno - 1) / kCacheRecords * kCacheRecords + 1;
+  CacheSlot* c = CachedBlock(recno);
+  if (!c) {
+    if (cache_.empty()) cache_.resize(kCacheSlots);
+    const uint32_t block = (recno - 1) / kCacheRecords;
+    c = &cache_[block % kCacheSlots];
+    const uint32_t first = block * kCacheRecords + 1;
     const uint32_t count = std::min(kCacheRecords, onDisk - first + 1);
-    cache_.resize(static_cast<size_t>(count) * rl);
-    cacheCount_ = 0;
-    if (auto st = dbf_.ReadRecords(first, count, cache_.data()); !st) return st;
-    cacheFirst_ = first;
-    cacheCount_ = count;
+    c->block = UINT32_MAX;
+    c->data.resize(static_cast<size_t>(count) * rl);
+    if (auto st = dbf_.ReadRecords(first, count, c->data.data()); !st) return st;
+    c->block = block;
+    c->count = count;
   }
-  std::memcpy(buf, cache_.data() + static_cast<size_t>(recno - cacheFirst_) * rl, rl);
+  std::memcpy(buf, c->data.data() + static_cast<size_t>((recno - 1) % kCacheRecords) * rl, rl);
   return {};
 }
 
@@ -374,6 +395,7 @@ XbStatus TXbTable::Load(uint32_t recno) {
 }
 
 void TXbTable::SetEof() {
+  tagPosValid_ = false;
   recno_ = RecCount() + 1;
   eof_ = true;
   if (dbf_.IsOpen()) XbBlankRecord(dbf_.Header(), rec_.data());
@@ -402,6 +424,7 @@ void TXbTable::TagRange(const Tag& t, size_t& lo, size_t& hi) const {
 
 XbStatus TXbTable::Scan(long pos, int dir, uint32_t& found) {
   found = 0;
+  tagPosValid_ = false;
   scratch_.resize(dbf_.RecordLength());
   Tag* t = CurrentTag();
   if (!t) {
@@ -422,6 +445,8 @@ XbStatus TXbTable::Scan(long pos, int dir, uint32_t& found) {
     if (auto st = ReadRecord(r, scratch_.data()); !st) return st;
     if (Visible(scratch_.data(), r)) {
       found = r;
+      tagPos_ = static_cast<size_t>(p);
+      tagPosValid_ = true;
       return {};
     }
   }
@@ -509,9 +534,11 @@ XbStatus TXbTable::Skip(long n) {
     if (!t) {
       if (auto st = Scan(static_cast<long>(recno_) + dir, dir, r); !st) return st;
     } else {
-      size_t pos;
-      bool exact;
-      if (auto st = CurrentTagPos(*t, pos, exact); !st) return st;
+      size_t pos = tagPos_;
+      bool exact = true;
+      if (!tagPosValid_) {
+        if (auto st = CurrentTagPos(*t, pos, exact); !st) return st;
+      }
       const bool desc = t->data.def.descending;
       const int physDir = desc ? -dir : dir;
       long start;
@@ -540,6 +567,7 @@ XbStatus TXbTable::Go(uint32_t recno) {
     SetEof();
     return XbFail(XbError::NoRecord, std::to_string(recno));
   }
+  tagPosValid_ = false;
   return Load(recno);
 }
 
@@ -579,11 +607,9 @@ XbStatus TXbTable::Seek(const TXbValue& value, bool& found) {
     SetEof();
     return {};
   }
+  const size_t p = tagPos_;
   if (auto st = Load(r); !st) return st;
-  size_t p;
-  bool exact;
-  CurrentTagPos(*t, p, exact);
-  found = exact && std::memcmp(k.Key(p), key.data(), key.size()) == 0;
+  found = std::memcmp(k.Key(p), key.data(), key.size()) == 0;
   if (!found && !settings_->softSeek) SetEof();
   return {};
 }
@@ -704,6 +730,21 @@ XbStatus TXbTable::SetValue(int field, const TXbValue& v) {
   return {};
 }
 
+XbStatus TXbTable::SetText(int field, std::string_view text) {
+  if (!IsOpen()) return XbFail(XbError::NoWorkArea);
+  if (ReadOnly()) return XbFail(XbError::ReadOnly);
+  if (eof_) return XbFail(XbError::NoRecord);
+  if (field < 0 || static_cast<size_t>(field) >= Fields().size()) return XbFail(XbError::NoSuchField);
+  const TDbfField& f = Fields()[static_cast<size_t>(field)];
+  if (f.type != 'C') return XbFail(XbError::BadValue, f.name + " is not a text field");
+  const auto w = static_cast<size_t>(f.width);
+  const size_t n = std::min(w, text.size());
+  std::memcpy(rec_.data() + f.offset, text.data(), n);
+  std::memset(rec_.data() + f.offset + n, ' ', w - n);
+  modified_ = true;
+  return {};
+}
+
 XbStatus TXbTable::SetValue(std::string_view field, const TXbValue& v) {
   const int i = FieldIndex(field);
   if (i < 0) return XbFail(XbError::NoSuchField, std::string(field));
@@ -721,6 +762,7 @@ void TXbTable::Cancel() {
 }
 
 void TXbTable::UpdateTags(const uint8_t* oldRec, const uint8_t* newRec, uint32_t recno) {
+  tagPosValid_ = false;
   for (auto& tp : tags_) {
     Tag& t = *tp;
     const bool oldIn = oldRec != nullptr && KeyOf(t, oldRec, recno, key_);
@@ -775,9 +817,9 @@ XbStatus TXbTable::Post() {
     if (st) st = dbf_.WriteRecord(recno_, rec_.data());
     if (tempLock) Unlock(recno_);
     if (!st) return st;
-    if (cacheCount_ > 0 && recno_ >= cacheFirst_ && recno_ < cacheFirst_ + cacheCount_)
-      std::memcpy(cache_.data() + static_cast<size_t>(recno_ - cacheFirst_) * dbf_.RecordLength(), rec_.data(),
-                  dbf_.RecordLength());
+    if (CacheSlot* c = CachedBlock(recno_))
+      std::memcpy(c->data.data() + static_cast<size_t>((recno_ - 1) % kCacheRecords) * dbf_.RecordLength(),
+                  rec_.data(), dbf_.RecordLength());
     UpdateTags(orig_.data(), rec_.data(), recno_);
   }
   orig_ = rec_;

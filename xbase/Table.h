@@ -142,6 +142,7 @@ class TXbTable {
   XbStatus AppendBlank();
   XbStatus SetValue(int field, const TXbValue& v);
   XbStatus SetValue(std::string_view field, const TXbValue& v);
+  XbStatus SetText(int field, std::string_view text);  // text fields, without building a value
   XbStatus Post();
   void Cancel();
   bool Modified() const { return modified_; }
@@ -173,6 +174,11 @@ class TXbTable {
   XbStatus VerifyIndexes();
 
  private:
+  struct CacheSlot {
+    uint32_t block = UINT32_MAX;
+    uint32_t count = 0;
+    std::vector<uint8_t> data;
+  };
   struct Tag {
     TCdxTagData data;  // definition and keys
     TXbExpr key;
@@ -191,7 +197,8 @@ class TXbTable {
   bool KeyOf(Tag& t, const uint8_t* rec, uint32_t recno, std::vector<uint8_t>& key);
   void UpdateTags(const uint8_t* oldRec, const uint8_t* newRec, uint32_t recno);
   XbStatus ReadRecord(uint32_t recno, uint8_t* buf);
-  void InvalidateCache() { cacheCount_ = 0; }
+  void InvalidateCache();
+  CacheSlot* CachedBlock(uint32_t recno);
   XbStatus Load(uint32_t recno);
   void SetEof();
   bool Visible(const uint8_t* rec, uint32_t recno);
@@ -235,10 +242,14 @@ class TXbTable {
   std::set<uint32_t> locks_;
   TXbProgress progress_;
 
-  // A small cache of aligned runs of records for walks and filters.
-  static constexpr uint32_t kCacheRecords = 64;
-  std::vector<uint8_t> cache_;
-  uint32_t cacheFirst_ = 0, cacheCount_ = 0;
+  // A direct-mapped cache of aligned runs of records, so that walks in any
+  // order and filters read the file in runs, not record by record.
+  static constexpr uint32_t kCacheRecords = 8;
+  static constexpr size_t kCacheSlots = 4096;
+  std::vector<CacheSlot> cache_;
+  // Physical position of the current row in the current tag, while known.
+  size_t tagPos_ = 0;
+  bool tagPosValid_ = false;
   std::vector<uint8_t> scratch_, key_, key2_;
   TXbValue val_;
   TXbExpr evalExpr_;

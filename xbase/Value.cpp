@@ -121,9 +121,17 @@ std::string XbDtos(int32_t jd) {
   if (jd <= 0) return std::string(8, ' ');
   int y, m, d;
   XbCivil(jd, y, m, d);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", y % 10000, m, d);
-  return buf;
+  y %= 10000;
+  std::string s(8, '0');
+  s[0] = static_cast<char>('0' + y / 1000);
+  s[1] = static_cast<char>('0' + y / 100 % 10);
+  s[2] = static_cast<char>('0' + y / 10 % 10);
+  s[3] = static_cast<char>('0' + y % 10);
+  s[4] = static_cast<char>('0' + m / 10);
+  s[5] = static_cast<char>('0' + m % 10);
+  s[6] = static_cast<char>('0' + d / 10);
+  s[7] = static_cast<char>('0' + d % 10);
+  return s;
 }
 
 std::string XbDtoc(int32_t jd, const TXbSettings& s) {
