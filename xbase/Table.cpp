@@ -14,6 +14,7 @@ namespace {
 constexpr uint64_t kTableLockOffset = 0x3FFFFFFFull;
 constexpr uint64_t kRecordLockBase = 0x40000000ull;
 constexpr uint32_t kBuildChunk = 4096;
+constexpr size_t kBatchBytes = 256 * 1024;
 
 bool ValidTagName(const std::string& n) {
   if (n.empty() || n.size() > kCdxTagNameLength) return false;
@@ -799,6 +800,11 @@ XbStatus TXbTable::Post() {
     const uint32_t recno = RecCount() + 1;
     rec_[0] = kDbfLiveFlag;
     if (batching_ && !shared) {
+      // Written out in runs of a bounded size: one buffer, reused.
+      if (batch_.size() + rec_.size() > kBatchBytes) {
+        if (auto fs = FlushBatch(); !fs) return fs;
+      }
+      if (batch_.capacity() < kBatchBytes) batch_.reserve(kBatchBytes);
       batch_.insert(batch_.end(), rec_.begin(), rec_.end());
       ++batchCount_;
     } else {
