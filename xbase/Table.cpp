@@ -387,6 +387,13 @@ XbStatus TXbTable::ReadRecord(uint32_t recno, uint8_t* buf) {
   return {};
 }
 
+XbStatus TXbTable::ReadRow(uint32_t recno, std::vector<uint8_t>& out) {
+  if (!IsOpen()) return XbFail(XbError::NoWorkArea);
+  if (auto st = SharedSync(); !st) return st;
+  out.resize(dbf_.RecordLength());
+  return ReadRecord(recno, out.data());
+}
+
 XbStatus TXbTable::Load(uint32_t recno) {
   if (auto st = ReadRecord(recno, rec_.data()); !st) return st;
   orig_ = rec_;

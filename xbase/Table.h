@@ -133,6 +133,8 @@ class TXbTable {
   std::string GetString(std::string_view field) const;      // raw field text, "" when none
   std::string GetTrimString(std::string_view field) const;  // without trailing blanks
   const uint8_t* RecordBuffer() const { return rec_.data(); }
+  // Reads any row into `out` without moving the cursor (lists).
+  XbStatus ReadRow(uint32_t recno, std::vector<uint8_t>& out);
   XbStatus EvalLogical(std::string_view expr, bool& out);
   XbStatus EvalValue(std::string_view expr, TXbValue& out);
 
