@@ -3,10 +3,10 @@
 #include <QColor>
 
 TXbTableModel::TXbTableModel(TXbDataTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table) {
-  table_.OnDataChanged = [this] { Refresh(); };
+  listener_ = table_.AddDataListener([this] { Refresh(); });
 }
 
-TXbTableModel::~TXbTableModel() { table_.OnDataChanged = nullptr; }
+TXbTableModel::~TXbTableModel() { table_.RemoveDataListener(listener_); }
 
 void TXbTableModel::SetColumns(std::vector<TXbColumn> columns) {
   beginResetModel();

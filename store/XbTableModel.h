@@ -57,6 +57,7 @@ class TXbTableModel : public QAbstractTableModel {
   TXbDataTable& table_;
   std::vector<TXbColumn> columns_;
   std::vector<uint32_t> rows_;
+  int listener_ = 0;
   bool atEnd_ = false;
   bool fetching_ = false;  // views may ask again while rows are being inserted
   std::string highlight_ = "ARCHIVED";

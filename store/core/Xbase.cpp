@@ -30,6 +30,20 @@ void TXbDataTable::Close() {
   DataChanged();
 }
 
+int TXbDataTable::AddDataListener(std::function<void()> listener) {
+  listeners_.emplace_back(nextListener_, std::move(listener));
+  return nextListener_++;
+}
+
+void TXbDataTable::RemoveDataListener(int id) {
+  std::erase_if(listeners_, [id](const auto& l) { return l.first == id; });
+}
+
+void TXbDataTable::DataChanged() {
+  const auto listeners = listeners_;  // a listener may remove itself
+  for (const auto& l : listeners) l.second();
+}
+
 TXbTable* TXbDataTable::Table() { return area_ ? engine_.Table(area_) : nullptr; }
 const TXbTable* TXbDataTable::Table() const { return area_ ? engine_.Table(area_) : nullptr; }
 

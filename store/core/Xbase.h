@@ -73,13 +73,12 @@ class TXbDataTable {
   XbStatus SetIndexName(const std::string& tag);
   std::string IndexName() const;
 
-  // The data link: told when the table opens (true) or closes (false), and
-  // when rows change (for lists).
+  // The data link: told when the table opens (true) or closes (false).
   std::function<void(bool active)> OnActiveChanged;
-  std::function<void()> OnDataChanged;
-  void DataChanged() {
-    if (OnDataChanged) OnDataChanged();
-  }
+  // Lists listen for changes of rows, order or filter; several may listen.
+  int AddDataListener(std::function<void()> listener);
+  void RemoveDataListener(int id);
+  void DataChanged();
 
  private:
   TXbEngine& engine_;
@@ -88,6 +87,8 @@ class TXbDataTable {
   bool exclusive_ = true;
   bool readOnly_ = false;
   int area_ = 0;
+  std::vector<std::pair<int, std::function<void()>>> listeners_;
+  int nextListener_ = 1;
 };
 
 class TXbase {
