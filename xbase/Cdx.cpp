@@ -372,22 +372,37 @@ XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out) {
 
 std::string XbWriteCdx(const TCdxImage& image) {
   std::vector<const TCdxTagData*> tags;
-  for (const TCdxTagData& t : image.tags) tags.push_back(&t);
-  return XbWriteCdx(image.serial, image.recordCount, tags);
+  uint32_t maxRec = image.recordCount;
+  for (const TCdxTagData& t : image.tags) {
+    tags.push_back(&t);
+    for (size_t i = 0; i < t.keys.Size(); ++i) maxRec = std::max(maxRec, t.keys.RecNo(i));
+  }
+  const std::string bytes = XbWriteCdx(image.serial, maxRec, tags);
+  if (maxRec == image.recordCount) return bytes;
+  std::string fixed = bytes;  // the header keeps the count it was given
+  for (int i = 0; i < 4; ++i) fixed[20 + static_cast<size_t>(i)] = static_cast<char>(image.recordCount >> (8 * i));
+  return fixed;
 }
 
 std::string XbWriteCdx(uint32_t serial, uint32_t recordCount, const std::vector<const TCdxTagData*>& tags) {
   Writer w;
   w.out.assign(1024, '\0');  // directory header
   std::vector<uint32_t> headers;
-  uint32_t maxRec = 1;
+  // Record numbers are packed in as many bits as the largest one needs; a
+  // tag kept from an earlier write must have used the same width.
+  const uint32_t maxRec = std::max<uint32_t>(1, recordCount);
   for (const TCdxTagData* t : tags)
-    for (size_t i = 0; i < t->keys.Size(); ++i) maxRec = std::max(maxRec, t->keys.RecNo(i));
+    if (t->written.valid && t->written.maxRecBits != BitsFor(maxRec)) t->written.Clear();
   for (const TCdxTagData* tp : tags) {
     const TCdxTagData& t = *tp;
-    const uint32_t at = w.NewPage();
-    w.NewPage();
+    const auto at = static_cast<uint32_t>(w.out.size());
     headers.push_back(at);
+    if (t.written.valid && t.written.offset == at) {
+      w.out += t.written.bytes;
+      continue;
+    }
+    w.NewPage();
+    w.NewPage();
     const size_t len = t.def.keyLength;
     const uint32_t root = w.WriteTree(t.keys.Size(), len, XbKeyPad(t.def.keyType), maxRec,
                                       [&](size_t i, const uint8_t*& key, uint32_t& rec) {
@@ -399,6 +414,10 @@ std::string XbWriteCdx(uint32_t serial, uint32_t recordCount, const std::vector<
     if (t.def.unique) options |= 0x01;
     w.WriteHeader(at, root, t.def.keyLength, options, t.def.descending, t.def.keyExpr, t.def.forExpr,
                   t.def.keyType);
+    t.written.bytes.assign(w.out, at, std::string::npos);
+    t.written.offset = at;
+    t.written.maxRecBits = BitsFor(maxRec);
+    t.written.valid = true;
   }
   // The directory lists the tags in name order.
   std::vector<size_t> order(tags.size());

@@ -48,9 +48,24 @@ struct TCdxTagDef {
   char keyType = 'C';   // 'C' text, 'N' number or date, 'L' logical
 };
 
+// The written form of one tag (header and tree) at a file offset; a writer
+// that lays the tag out at the same offset again copies it instead of
+// packing every key anew. Cleared whenever the tag's keys change.
+struct TCdxTagBytes {
+  std::string bytes;
+  uint32_t offset = 0;
+  int maxRecBits = 0;
+  bool valid = false;
+  void Clear() {
+    valid = false;
+    bytes.clear();
+  }
+};
+
 struct TCdxTagData {
   TCdxTagDef def;
   TXbKeyList keys;
+  mutable TCdxTagBytes written;
 };
 
 struct TCdxImage {
@@ -65,4 +80,5 @@ uint8_t XbKeyPad(char keyType);
 
 XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out);
 std::string XbWriteCdx(const TCdxImage& image);
+// Every record number in the tags must be at most recordCount.
 std::string XbWriteCdx(uint32_t serial, uint32_t recordCount, const std::vector<const TCdxTagData*>& tags);

@@ -264,6 +264,7 @@ XbStatus TXbTable::BuildKeys(Tag& tag) {
   TXbKeyList list(len);
   for (uint32_t i : order) list.AppendSorted(base + i * len, recs[i]);
   tag.data.keys = std::move(list);
+  tag.data.written.Clear();
   if (progress_ && !progress_(XbProgressStep::BuildTag, 100)) return XbFail(XbError::Aborted);
   return {};
 }
@@ -778,7 +779,10 @@ void TXbTable::UpdateTags(const uint8_t* oldRec, const uint8_t* newRec, uint32_t
     const bool same = oldIn && newIn && key_ == key2_;
     if (oldIn && !same) t.data.keys.Erase(key_.data(), recno);
     if (newIn && !same) t.data.keys.Insert(key2_.data(), recno);
-    if (!same && (oldIn || newIn)) indexDirty_ = true;
+    if (!same && (oldIn || newIn)) {
+      indexDirty_ = true;
+      t.data.written.Clear();
+    }
   }
 }
 
