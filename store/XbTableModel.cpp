@@ -1,0 +1,149 @@
+#include "store/XbTableModel.h"
+
+#include <QColor>
+
+TXbTableModel::TXbTableModel(TXbDataTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table) {
+  listener_ = table_.AddDataListener([this] { Refresh(); });
+}
+
+TXbTableModel::~TXbTableModel() { table_.RemoveDataListener(listener_); }
+
+void TXbTableModel::SetColumns(std::vector<TXbColumn> columns) {
+  beginResetModel();
+  columns_ = std::move(columns);
+  endResetModel();
+}
+
+void TXbTableModel::Refresh() {
+  beginResetModel();
+  rows_.clear();
+  atEnd_ = false;
+  recordNo_ = 0;
+  endResetModel();
+}
+
+int TXbTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int TXbTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+bool TXbTableModel::canFetchMore(const QModelIndex& parent) const {
+  return !parent.isValid() && !atEnd_ && !fetching_ && table_.Active();
+}
+
+void TXbTableModel::fetchMore(const QModelIndex& parent) {
+  if (parent.isValid() || atEnd_ || fetching_) return;
+  struct Busy {
+    bool& b;
+    explicit Busy(bool& f) : b(f) { b = true; }
+    ~Busy() { b = false; }
+  } busy(fetching_);
+  TXbTable* t = table_.Table();
+  if (!t) {
+    atEnd_ = true;
+    return;
+  }
+  // Walk on from the last fetched row, then put the current row back.
+  const bool wasEof = t->Eof();
+  const uint32_t current = t->RecNo();
+  std::vector<uint32_t> more;
+  XbStatus st = rows_.empty() ? t->GoTop() : t->Go(rows_.back());
+  if (st && !rows_.empty()) st = t->Skip(1);
+  while (st && !t->Eof() && more.size() < static_cast<size_t>(kFetchRows)) {
+    more.push_back(t->RecNo());
+    st = t->Skip(1);
+  }
+  const bool end = !st || t->Eof();
+  if (wasEof) {
+    t->GoBottom();
+    t->Skip(1);
+  } else {
+    t->Go(current);
+  }
+  atEnd_ = end;
+  if (more.empty()) return;
+  beginInsertRows(QModelIndex(), static_cast<int>(rows_.size()), static_cast<int>(rows_.size() + more.size() - 1));
+  rows_.insert(rows_.end(), more.begin(), more.end());
+  endInsertRows();
+}
+
+int TXbTableModel::RowOfRecord(uint32_t recno) {
+  while (true) {
+    for (size_t i = 0; i < rows_.size(); ++i)
+      if (rows_[i] == recno) return static_cast<int>(i);
+    if (!canFetchMore()) return -1;
+    fetchMore();
+  }
+}
+
+uint32_t TXbTableModel::RecordAt(int row) const {
+  if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return 0;
+  return rows_[static_cast<size_t>(row)];
+}
+
+bool TXbTableModel::ReadRow(uint32_t recno) const {
+  if (recordNo_ == recno && !record_.empty()) return true;
+  TXbTable* t = table_.Table();
+  if (!t) return false;
+  if (!t->ReadRow(recno, record_)) return false;
+  recordNo_ = recno;
+  return true;
+}
+
+QVariant TXbTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || static_cast<size_t>(index.row()) >= rows_.size() ||
+      static_cast<size_t>(index.column()) >= columns_.size())
+    return {};
+  const uint32_t recno = rows_[static_cast<size_t>(index.row())];
+  const TXbColumn& col = columns_[static_cast<size_t>(index.column())];
+  TXbTable* t = table_.Table();
+  if (!t) return {};
+  if (role == Qt::ForegroundRole) {
+    if (highlight_.empty() || !ReadRow(recno)) return {};
+    const int f = t->FieldIndex(highlight_);
+    if (f < 0) return {};
+    const TXbValue v = XbReadField(t->Fields()[static_cast<size_t>(f)], record_.data());
+    return v.type == XbType::Logical && v.log ? QVariant(QColor(Qt::red)) : QVariant();
+  }
+  if (role != Qt::DisplayRole) return {};
+  if (col.derived) {
+    // Derived columns see the row as the current one.
+    const bool wasEof = t->Eof();
+    const uint32_t current = t->RecNo();
+    if (!t->Go(recno)) return {};
+    const QString s = col.derived(table_);
+    if (wasEof) {
+      t->GoBottom();
+      t->Skip(1);
+    } else {
+      t->Go(current);
+    }
+    return s;
+  }
+  if (!ReadRow(recno)) return {};
+  const int f = t->FieldIndex(col.field);
+  if (f < 0) return {};
+  const TDbfField& fd = t->Fields()[static_cast<size_t>(f)];
+  const TXbValue v = XbReadField(fd, record_.data());
+  switch (v.type) {
+    case XbType::Character: {
+      std::string s = v.str;
+      while (!s.empty() && s.back() == ' ') s.pop_back();
+      return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+    }
+    case XbType::Date: return v.date == 0 ? QString() : QString::fromStdString(XbDtoc(v.date, table_.Engine().Settings()));
+    case XbType::Numeric: return QString::fromStdString(XbFormatNumber(v.num, fd.width, fd.decimals)).trimmed();
+    case XbType::Logical: return v.log ? QStringLiteral("T") : QStringLiteral("F");
+  }
+  return {};
+}
+
+QVariant TXbTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (orientation == Qt::Vertical) return section + 1;
+  if (section < 0 || static_cast<size_t>(section) >= columns_.size()) return {};
+  return columns_[static_cast<size_t>(section)].title;
+}

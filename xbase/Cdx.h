@@ -1,0 +1,84 @@
+#pragma once
+// FoxPro compound index files (.CDX): a tag directory (itself a compact
+// B-tree whose keys are tag names and whose record numbers are the offsets of
+// the tags' headers) and one compact B-tree per tag, every page 512 bytes.
+//
+// Tag header (1024 bytes): root page, free list, key length, options
+// (0x20 compact, 0x40 compound, 0x08 FOR clause, 0x01 unique), ascending or
+// descending at 502, FOR and key expression pool lengths at 506 and 510, the
+// key expression and the FOR expression, zero-terminated, from 512.
+// Interior page: attributes, key count, left and right siblings, then entries
+// of key + record number + child page (both big-endian), the key being the
+// last key of the child. Leaf page: attributes, count, siblings, free bytes,
+// the record number / duplicate count / trailing count masks and bit widths,
+// the entry size in bytes, then 488 bytes holding the bit-packed entries from
+// the front and the key bytes (without the part shared with the previous key
+// and without trailing blanks, or zero bytes for numeric keys) from the back.
+//
+// Keys are kept in ascending byte order on disk; a descending tag is walked
+// backwards. Corvane writes the whole file at once (next to it, then renamed
+// over it). The directory header's reserved bytes 16-23 record the change
+// serial and record count of the table the index was written for, and byte 36
+// of each tag header the key type ('C', 'N' for numbers and dates, 'L').
+//
+// The reader takes any bytes: every pointer, count and length is checked,
+// pages reached twice are reported as a cycle, and nothing is trusted to stay
+// inside the file.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "xbase/KeyList.h"
+#include "xbase/Value.h"
+#include "xbase/XbError.h"
+
+constexpr size_t kCdxPageSize = 512;
+constexpr size_t kCdxMaxKeyLength = 240;
+constexpr size_t kCdxTagNameLength = 10;
+constexpr uint64_t kCdxMaxFileSize = 1ull << 31;
+
+struct TCdxTagDef {
+  std::string name;     // upper case, at most 10 characters
+  std::string keyExpr;
+  std::string forExpr;  // empty: every record
+  bool descending = false;
+  bool unique = false;
+  uint16_t keyLength = 0;
+  char keyType = 'C';   // 'C' text, 'N' number or date, 'L' logical
+};
+
+// The written form of one tag (header and tree) at a file offset; a writer
+// that lays the tag out at the same offset again copies it instead of
+// packing every key anew. Cleared whenever the tag's keys change.
+struct TCdxTagBytes {
+  std::string bytes;
+  uint32_t offset = 0;
+  int maxRecBits = 0;
+  bool valid = false;
+  void Clear() {
+    valid = false;
+    bytes.clear();
+  }
+};
+
+struct TCdxTagData {
+  TCdxTagDef def;
+  TXbKeyList keys;
+  mutable TCdxTagBytes written;
+};
+
+struct TCdxImage {
+  uint32_t serial = 0;
+  uint32_t recordCount = 0;
+  std::vector<TCdxTagData> tags;
+};
+
+// Key bytes of a value for a tag of that type and length.
+void XbMakeKey(const TXbValue& v, char keyType, size_t keyLength, uint8_t* out);
+uint8_t XbKeyPad(char keyType);
+
+XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out);
+std::string XbWriteCdx(const TCdxImage& image);
+// Every record number in the tags must be at most recordCount.
+std::string XbWriteCdx(uint32_t serial, uint32_t recordCount, const std::vector<const TCdxTagData*>& tags);

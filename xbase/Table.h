@@ -1,0 +1,258 @@
+#pragma once
+// One open table: the .DBF file, the tags of its compound index held in
+// memory and written back to the .CDX, a cursor with filter, order and scope,
+// and the edit buffer of the current row.
+//
+// Durability. Every change reaches the .DBF before the call that makes it
+// returns: a new row is written whole (data and end mark first, then the
+// header that counts it), a changed row in place. The .CDX is written whole,
+// next to the old one and renamed over it, when the table is committed or
+// closed (and after every change in shared mode). Before the first change
+// after a write of the .CDX the table's change serial is advanced, so an
+// index left behind by a crash no longer matches and is rebuilt at the next
+// open. A process killed at any instant therefore leaves a table that opens
+// with every row whose Post returned. Commit() also asks the system to put
+// the data on the disk.
+//
+// Damage. A .DBF whose header is inconsistent is refused (a clear code, no
+// write). A .CDX that cannot be read is moved aside as NAME.CDX.bad (never
+// overwritten) and the table opens without it; one that reads but belongs to
+// another state of the table is rebuilt from the table.
+//
+// Locking. Exclusive opening takes flock(LOCK_EX) on the .DBF, shared opening
+// flock(LOCK_SH); both fail at once with Locked when they conflict. In shared
+// mode rows are locked with fcntl byte-range locks (RLock/Unlock, tried for
+// the lock timeout), changes take a short table write lock, and every call
+// first picks up what other processes wrote. Note that fcntl locks belong to
+// the process: two tables of one process on the same file share them.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xbase/Cdx.h"
+#include "xbase/Dbf.h"
+#include "xbase/Expr.h"
+#include "xbase/Value.h"
+#include "xbase/XbError.h"
+
+enum class XbOpenMode { Exclusive, Shared };
+enum class XbAccess { ReadWrite, ReadOnly };
+
+// What Open found about the index file.
+enum class XbIndexState {
+  None,       // no .CDX
+  Current,    // read and matching the table
+  Rebuilt,    // out of date (e.g. after a crash) and rebuilt from the table
+  MovedAside  // unreadable or foreign: renamed to NAME.CDX.bad
+};
+
+enum class XbProgressStep { Pack, BuildTag };
+
+// Progress of pack and tag building, 0..100. Returning false stops the work
+// (the table stays as it was before the step).
+using TXbProgress = std::function<bool(XbProgressStep step, int percent)>;
+
+class TXbTable {
+ public:
+  TXbTable();
+  ~TXbTable();
+  TXbTable(const TXbTable&) = delete;
+  TXbTable& operator=(const TXbTable&) = delete;
+
+  struct OpenOptions {
+    XbOpenMode mode = XbOpenMode::Exclusive;
+    XbAccess access = XbAccess::ReadWrite;
+  };
+
+  // `settings` must outlive the table (the engine's settings).
+  XbStatus Open(const std::filesystem::path& dbf, OpenOptions options, const TXbSettings* settings);
+  XbStatus Close();
+  bool IsOpen() const { return dbf_.IsOpen(); }
+  const std::filesystem::path& Path() const { return dbf_.Path(); }
+  std::filesystem::path CdxPath() const;
+  XbIndexState IndexState() const { return indexState_; }
+  const std::filesystem::path& MovedAsidePath() const { return movedAside_; }
+  XbOpenMode Mode() const { return options_.mode; }
+  bool ReadOnly() const { return options_.access == XbAccess::ReadOnly; }
+
+  // Structure.
+  const std::vector<TDbfField>& Fields() const { return dbf_.Fields(); }
+  int FieldIndex(std::string_view name) const { return dbf_.FieldIndex(name); }
+  size_t RecordLength() const { return dbf_.RecordLength(); }
+
+  // Index tags. Order numbers are 1-based in tag creation order; 0 is natural.
+  XbStatus AddTag(std::string_view name, std::string_view key, std::string_view forExpr, bool descending);
+  int TagCount() const { return static_cast<int>(tags_.size()); }
+  std::string TagName(int order) const;
+  int TagNumber(std::string_view name) const;  // 0 when absent
+  const TCdxTagDef* TagDef(int order) const;
+  int Order() const { return order_; }
+  XbStatus SetOrder(int order);
+  // Forgets every tag; the .CDX file is closed and may then be deleted.
+  XbStatus CloseIndexes();
+  // Recomputes the keys of every tag from the table.
+  XbStatus Reindex();
+
+  // Filter: only rows for which it is true are visible; "" shows all.
+  XbStatus SetFilter(std::string_view expr);
+  const std::string& Filter() const { return filter_.Text(); }
+
+  // Scope on the current order: only keys between the two values (compared
+  // over the length of the given key) are visible. Cleared by SetOrder.
+  XbStatus SetScope(const TXbValue& top, const TXbValue& bottom);
+  void ClearScope();
+
+  // Navigation over visible rows in the current order.
+  XbStatus GoTop();
+  XbStatus GoBottom();
+  XbStatus Skip(long n = 1);
+  XbStatus Go(uint32_t recno);  // any row, visible or not; NoRecord beyond the table
+  // Seek in the current tag: the first visible row whose key starts with the
+  // value's key. Found: true. Not found: soft seek leaves the cursor on the
+  // next key, otherwise at the end.
+  XbStatus Seek(const TXbValue& value, bool& found);
+  bool Bof() const { return bof_; }
+  bool Eof() const { return eof_; }
+  // Current record number; RecCount() + 1 at the end or when empty.
+  uint32_t RecNo() const { return recno_; }
+  uint32_t RecCount() const { return dbf_.RecordCount() + batchCount_; }
+  // Rows visible through filter, scope, order and the Deleted setting.
+  XbStatus VisibleCount(uint32_t& count);
+
+  // Current row.
+  bool Deleted() const { return !eof_ && rec_.size() > 0 && rec_[0] == kDbfDeletedFlag; }
+  XbStatus GetValue(int field, TXbValue& out) const;
+  XbStatus GetValue(std::string_view field, TXbValue& out) const;
+  std::string GetString(std::string_view field) const;      // raw field text, "" when none
+  std::string GetTrimString(std::string_view field) const;  // without trailing blanks
+  const uint8_t* RecordBuffer() const { return rec_.data(); }
+  // Reads any row into `out` without moving the cursor (lists).
+  XbStatus ReadRow(uint32_t recno, std::vector<uint8_t>& out);
+  XbStatus EvalLogical(std::string_view expr, bool& out);
+  XbStatus EvalValue(std::string_view expr, TXbValue& out);
+
+  // Editing. SetValue changes the edit buffer; Post writes it (a new row is
+  // appended, an existing one rewritten) and keeps every tag up to date.
+  // Moving the cursor posts pending changes first.
+  XbStatus AppendBlank();
+  XbStatus SetValue(int field, const TXbValue& v);
+  XbStatus SetValue(std::string_view field, const TXbValue& v);
+  XbStatus SetText(int field, std::string_view text);  // text fields, without building a value
+  XbStatus Post();
+  void Cancel();
+  bool Modified() const { return modified_; }
+  bool Appending() const { return appending_; }
+  XbStatus Delete();
+  XbStatus Recall();
+
+  // Appends posted inside a batch are written with one write at EndBatch
+  // (which is when they become durable).
+  void BeginBatch();
+  XbStatus EndBatch();
+
+  // Removes rows marked deleted for good (exclusive use only) and rebuilds
+  // the tags. The packed table is written beside the old one and renamed
+  // over it.
+  XbStatus Pack();
+  // Writes the index and flushes the table to disk.
+  XbStatus Commit();
+
+  // Row locks (shared mode; always granted in exclusive mode).
+  XbStatus RLock(uint32_t recno);
+  XbStatus Unlock(uint32_t recno);
+  void UnlockAll();
+
+  void SetProgress(TXbProgress p) { progress_ = std::move(p); }
+
+  // Consistency check used by tests and after recovery: every tag holds
+  // exactly the keys its expressions give for the rows of the table.
+  XbStatus VerifyIndexes();
+
+ private:
+  struct CacheSlot {
+    uint32_t block = UINT32_MAX;
+    uint32_t count = 0;
+    std::vector<uint8_t> data;
+  };
+  struct Tag {
+    TCdxTagData data;  // definition and keys
+    TXbExpr key;
+    TXbExpr cond;
+  };
+
+  XbStatus OpenIndex();
+  XbStatus MoveIndexAside(const std::filesystem::path& cdx);
+  XbStatus CompileTag(const TCdxTagDef& def, Tag& tag, bool checkLength) const;
+  XbStatus BuildKeys(Tag& tag);
+  XbStatus WriteIndex();
+  XbStatus MarkIndexStale();
+  XbStatus SharedSync();
+  XbStatus LockRegion(uint64_t offset, bool wait);
+  void UnlockRegion(uint64_t offset);
+  bool KeyOf(Tag& t, const uint8_t* rec, uint32_t recno, std::vector<uint8_t>& key);
+  void UpdateTags(const uint8_t* oldRec, const uint8_t* newRec, uint32_t recno);
+  XbStatus ReadRecord(uint32_t recno, uint8_t* buf);
+  void InvalidateCache();
+  CacheSlot* CachedBlock(uint32_t recno);
+  XbStatus Load(uint32_t recno);
+  void SetEof();
+  bool Visible(const uint8_t* rec, uint32_t recno);
+  Tag* CurrentTag() { return order_ > 0 ? tags_[static_cast<size_t>(order_ - 1)].get() : nullptr; }
+  void TagRange(const Tag& t, size_t& lo, size_t& hi) const;
+  // Scans the current order from a position for the first visible row;
+  // returns 0 when there is none. Natural order: positions are record
+  // numbers; tag order: physical key positions (dir +1 or -1).
+  XbStatus Scan(long pos, int dir, uint32_t& found);
+  XbStatus CurrentTagPos(Tag& t, size_t& pos, bool& exact);
+  XbStatus PostIfModified();
+  XbStatus FlushBatch();
+  XbStatus MakeSearchKey(const Tag& t, const TXbValue& v, std::vector<uint8_t>& key) const;
+  TXbEvalContext Ctx(const uint8_t* rec, uint32_t recno) const { return {rec, recno, settings_}; }
+
+  TDbfFile dbf_;
+  OpenOptions options_;
+  const TXbSettings* settings_ = nullptr;
+  TXbSettings defaultSettings_;
+  std::vector<std::unique_ptr<Tag>> tags_;
+  bool indexDirty_ = false;   // memory differs from the .CDX file
+  bool serialAhead_ = true;   // the .DBF's serial already marks the .CDX stale
+  XbIndexState indexState_ = XbIndexState::None;
+  std::filesystem::path movedAside_;
+  uint32_t knownSerial_ = 0, knownCount_ = 0;
+
+  int order_ = 0;
+  TXbExpr filter_;
+  bool scoped_ = false;
+  std::vector<uint8_t> scopeLo_, scopeHi_;
+
+  uint32_t recno_ = 1;
+  bool bof_ = true, eof_ = true;
+  std::vector<uint8_t> rec_, orig_;
+  bool modified_ = false, appending_ = false;
+
+  bool batching_ = false;
+  std::vector<uint8_t> batch_;
+  uint32_t batchCount_ = 0;
+
+  std::set<uint32_t> locks_;
+  TXbProgress progress_;
+
+  // A direct-mapped cache of aligned runs of records, so that walks in any
+  // order and filters read the file in runs, not record by record.
+  static constexpr uint32_t kCacheRecords = 8;
+  static constexpr size_t kCacheSlots = 4096;
+  std::vector<CacheSlot> cache_;
+  // Physical position of the current row in the current tag, while known.
+  size_t tagPos_ = 0;
+  bool tagPosValid_ = false;
+  std::vector<uint8_t> scratch_, key_, key2_;
+  TXbValue val_;
+  TXbExpr evalExpr_;
+};
