@@ -212,7 +212,23 @@ void FxT4Decoder::Decode() {
           continue;
         }
         const unsigned kind = e >> 24;
-        if (kind > static_cast<unsigned>(Kind::MakeUp)) break;
+        if (kind > static_cast<unsigned>(Kind::MakeUp)) {
+          // An end-of-line code, with or without fill bits before it, is
+          // taken here too; anything else goes to the general code.
+          if (kind == static_cast<unsigned>(Kind::Eol)) {
+            acc >>= FxT4::kEolLength;
+            bits -= FxT4::kEolLength;
+          } else if (kind == static_cast<unsigned>(Kind::Fill) && acc != 0 &&
+                     static_cast<unsigned>(std::countr_zero(acc)) < bits) {
+            const unsigned zeros = static_cast<unsigned>(std::countr_zero(acc));
+            acc = zeros + 1 >= 64 ? 0 : acc >> (zeros + 1);
+            bits -= zeros + 1;
+          } else {
+            break;
+          }
+          black = colour != 0;
+          goto endOfLine;
+        }
         const unsigned length = (e >> 16) & 0xFFu;
         acc >>= length;
         bits -= length;
@@ -223,84 +239,86 @@ void FxT4Decoder::Decode() {
       black = colour != 0;
     }
 
-    // Refill to at least 57 bits where the input allows. Bits above `bits`
-    // in acc are always either 0 or the true next stream bits, so loading
-    // overlapping words is harmless.
-    if (bits < 32) {
-      if (end - p >= 8) {
-        uint64_t next8;
-        std::memcpy(&next8, p, 8);
-        acc |= next8 << bits;
-        p += (63 - bits) >> 3;
-        bits |= 56;
-      } else {
-        while (bits <= 56 && p < end) {
-          acc |= static_cast<uint64_t>(*p++) << bits;
-          bits += 8;
+    {
+      // Refill to at least 57 bits where the input allows. Bits above `bits`
+      // in acc are always either 0 or the true next stream bits, so loading
+      // overlapping words is harmless.
+      if (bits < 32) {
+        if (end - p >= 8) {
+          uint64_t next8;
+          std::memcpy(&next8, p, 8);
+          acc |= next8 << bits;
+          p += (63 - bits) >> 3;
+          bits |= 56;
+        } else {
+          while (bits <= 56 && p < end) {
+            acc |= static_cast<uint64_t>(*p++) << bits;
+            bits += 8;
+          }
+          if (bits == 0) break;
         }
-        if (bits == 0) break;
       }
-    }
 
-    const Entry e = tables[black ? 1 : 0][acc & (kLookupSize - 1)];
-    if (e.kind <= Kind::MakeUp && e.length <= bits && seenEol && !skippingOnes) {
-      // A run: the common case.
-      acc >>= e.length;
-      bits -= e.length;
-      AddRun(line, pos, word, dirty, e.run, black ? 1u : 0u);
-      eolCount = 0;
-      if (e.kind == Kind::Terminating) black = !black;
-      continue;
-    }
-
-    if (skippingOnes) {
-      const unsigned ones = static_cast<unsigned>(std::countr_one(acc));
-      if (ones >= bits) {
-        acc = 0;
-        bits = 0;
-        continue;
-      }
-      acc = ones >= 64 ? 0 : acc >> ones;
-      bits -= ones;
-      skippingOnes = false;
-      continue;
-    }
-    if (e.kind == Kind::Fill) {
-      // Twelve or more zeros: fill bits, then (eventually) the 1 of an
-      // end-of-line code.
-      const unsigned zeros = acc == 0 ? 64 : static_cast<unsigned>(std::countr_zero(acc));
-      if (zeros >= bits) {
-        // Only zeros in view. Any count of eleven or more is as good as
-        // any other, so keep at most twelve and read on.
-        acc = 0;
-        bits = bits < 12 ? bits : 12;
-        if (p == end) break;
-        continue;
-      }
-      acc = zeros + 1 >= 64 ? 0 : acc >> (zeros + 1);  // the zeros and the closing 1
-      bits -= zeros + 1;
-      goto endOfLine;
-    }
-    if (e.length > bits) break;  // the code continues in the next piece
-    acc >>= e.length;
-    bits -= e.length;
-    switch (e.kind) {
-      case Kind::Terminating:
-      case Kind::MakeUp:
-        // Before the page's first end-of-line: ignored.
+      const Entry e = tables[black ? 1 : 0][acc & (kLookupSize - 1)];
+      if (e.kind <= Kind::MakeUp && e.length <= bits && seenEol && !skippingOnes) {
+        // A run: the common case.
+        acc >>= e.length;
+        bits -= e.length;
+        AddRun(line, pos, word, dirty, e.run, black ? 1u : 0u);
         eolCount = 0;
         if (e.kind == Kind::Terminating) black = !black;
-        break;
-      case Kind::Eol:
+        continue;
+      }
+
+      if (skippingOnes) {
+        const unsigned ones = static_cast<unsigned>(std::countr_one(acc));
+        if (ones >= bits) {
+          acc = 0;
+          bits = 0;
+          continue;
+        }
+        acc = ones >= 64 ? 0 : acc >> ones;
+        bits -= ones;
+        skippingOnes = false;
+        continue;
+      }
+      if (e.kind == Kind::Fill) {
+        // Twelve or more zeros: fill bits, then (eventually) the 1 of an
+        // end-of-line code.
+        const unsigned zeros = acc == 0 ? 64 : static_cast<unsigned>(std::countr_zero(acc));
+        if (zeros >= bits) {
+          // Only zeros in view. Any count of eleven or more is as good as
+          // any other, so keep at most twelve and read on.
+          acc = 0;
+          bits = bits < 12 ? bits : 12;
+          if (p == end) break;
+          continue;
+        }
+        acc = zeros + 1 >= 64 ? 0 : acc >> (zeros + 1);  // the zeros and the closing 1
+        bits -= zeros + 1;
         goto endOfLine;
-      case Kind::Bad:
-        ++badCodes_;
-        skippingOnes = true;
-        break;
-      case Kind::Fill:
-        break;
+      }
+      if (e.length > bits) break;  // the code continues in the next piece
+      acc >>= e.length;
+      bits -= e.length;
+      switch (e.kind) {
+        case Kind::Terminating:
+        case Kind::MakeUp:
+          // Before the page's first end-of-line: ignored.
+          eolCount = 0;
+          if (e.kind == Kind::Terminating) black = !black;
+          break;
+        case Kind::Eol:
+          goto endOfLine;
+        case Kind::Bad:
+          ++badCodes_;
+          skippingOnes = true;
+          break;
+        case Kind::Fill:
+          break;
+      }
+      continue;
     }
-    continue;
 
   endOfLine:
     // Reached from the two places that find an end-of-line code; a label
