@@ -25,7 +25,7 @@ void TPlainExecutor::Post(std::function<void()> task) {
   cv_.notify_all();
 }
 
-bool TPlainExecutor::Send(std::function<void()> task, std::chrono::milliseconds timeout) {
+bool THostExecutor::Send(std::function<void()> task, std::chrono::milliseconds timeout) {
   if (IsHostThread()) {
     task();
     return true;

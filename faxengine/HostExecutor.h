@@ -24,8 +24,9 @@ class THostExecutor {
   // Runs task on the host thread and waits for it up to timeout. Returns true
   // when the task ran to its end in time. A task that has not started when the
   // time runs out is dropped; one that has started is left to finish. Called
-  // from the host thread itself, it runs the task directly.
-  virtual bool Send(std::function<void()> task, std::chrono::milliseconds timeout) = 0;
+  // from the host thread itself, it runs the task directly. Built on Post, so
+  // every executor shares this one rule.
+  bool Send(std::function<void()> task, std::chrono::milliseconds timeout);
 
   // True on the host thread.
   virtual bool IsHostThread() const = 0;
@@ -51,7 +52,6 @@ class TPlainExecutor : public THostExecutor {
   ~TPlainExecutor() override;
 
   void Post(std::function<void()> task) override;
-  bool Send(std::function<void()> task, std::chrono::milliseconds timeout) override;
   bool IsHostThread() const override;
   void ProcessEvents() override;
   bool Terminating() const override;

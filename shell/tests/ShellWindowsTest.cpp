@@ -102,3 +102,56 @@ TEST(StartingFaxFormTest, PanelsTimerAndCheckBox) {
 }
 
 }  // namespace
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <atomic>
+#include <thread>
+
+#include "shell/QtHostExecutor.h"
+
+namespace {
+
+// Runs the event loop until pred holds or the time is up.
+bool SpinUntil(const std::function<bool()>& pred, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  return pred();
+}
+
+TEST(QtHostExecutorTest, EngineThreadsReachTheWindowThread) {
+  TQtHostExecutor executor;
+  EXPECT_TRUE(executor.IsHostThread());
+  std::atomic<bool> ranOnHost{false}, sendResult{false}, sendDone{false};
+  std::thread engine([&] {
+    EXPECT_FALSE(executor.IsHostThread());
+    executor.Post([&] { ranOnHost = executor.IsHostThread(); });
+    sendResult = executor.Send([] {}, std::chrono::milliseconds(5000));
+    sendDone = true;
+  });
+  EXPECT_TRUE(SpinUntil([&] { return sendDone.load(); }, 5000));
+  engine.join();
+  EXPECT_TRUE(ranOnHost);
+  EXPECT_TRUE(sendResult);
+}
+
+TEST(QtHostExecutorTest, SendGivesUpWhenTheWindowThreadIsBusyAndDropsTheTask) {
+  TQtHostExecutor executor;
+  std::atomic<bool> ran{false}, result{true};
+  std::thread engine([&] { result = executor.Send([&] { ran = true; }, std::chrono::milliseconds(100)); });
+  engine.join();  // the host never ran its loop meanwhile
+  EXPECT_FALSE(result);
+  SpinUntil([] { return false; }, 100);
+  EXPECT_FALSE(ran) << "a task not started in time must not run later";
+}
+
+TEST(QtHostExecutorTest, ExceptionsFromTasksDoNotEscapeTheEventLoop) {
+  TQtHostExecutor executor;
+  std::atomic<bool> after{false};
+  executor.Post([] { throw std::runtime_error("handler failed"); });
+  executor.Post([&] { after = true; });
+  EXPECT_TRUE(SpinUntil([&] { return after.load(); }, 2000));
+}
+
+}  // namespace
