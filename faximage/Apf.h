@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,6 +71,15 @@ class TFxApfReader {
   // Finds page n (from 1): its header and the file offset of its data.
   // -8001 when n is out of range or the chain leaves the file.
   int FindPage(unsigned n, ApfPageHeader& page, uint64_t& dataOffset);
+
+  // Hands the T.4 data of page n to sink piece by piece: in the length-word
+  // form one record at a time without its length word (at most 4096 bytes
+  // of a longer record), in the stream form blocks of up to 4096 bytes.
+  // sink gets the bytes, the page bytes consumed so far and the image
+  // length, and returns false to stop. -8001 when the file ends before the
+  // page does.
+  using PageDataSink = std::function<bool(const uint8_t* data, size_t size, uint64_t consumed, uint64_t total)>;
+  int ReadPageData(unsigned n, ApfPageHeader& page, const PageDataSink& sink);
 
   // Reads up to size bytes at offset; returns the count (0 at the end) or -errno.
   long long ReadAt(uint64_t offset, uint8_t* data, size_t size);
