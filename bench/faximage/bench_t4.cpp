@@ -173,7 +173,7 @@ void BM_Decode(benchmark::State& state) {
 
 void PageArgs(benchmark::internal::Benchmark* b) {
   b->Arg(-1);
-  for (int i = 0; i < 8; ++i) b->Arg(i);
+  for (int i = 0; i < static_cast<int>(kFxTestCorpusSize); ++i) b->Arg(i);
 }
 
 BENCHMARK(BM_Encode)->Apply(PageArgs)->UseManualTime()->Unit(benchmark::kMicrosecond);
