@@ -340,7 +340,7 @@ void FxT4Decoder::Decode() {
         ++linesDropped_;
       }
     }
-    if (dirty > 0) std::memset(line, 0, size_t{dirty} * 8);
+    for (unsigned w = 0; w < dirty; ++w) StoreWord(line, w, 0);
     dirty = 0;
     pos = 0;
     black = false;
