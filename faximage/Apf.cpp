@@ -298,6 +298,8 @@ int ApfConcatenate(const std::vector<std::filesystem::path>& sources, const std:
   for (const auto& s : sources) {
     std::error_code ec;
     if (s.empty() || !std::filesystem::exists(s, ec)) return FxErr::ecFileNotFound;
+    // Creating the target would truncate a source that is the same file.
+    if (std::filesystem::equivalent(s, target, ec)) return FxErr::ecBadArgument;
   }
   FxFile out;
   if (const int rc = out.Create(target); rc < 0) return rc;

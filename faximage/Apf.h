@@ -142,8 +142,9 @@ class TFxApfWriter {
 
 // Joins APF files: the first file whole, then every further file's pages
 // (everything after its 64-byte header), with the page counts added in the
-// first header. 0 on success; -8001 for a wrong signature, -1002 when the
-// total exceeds 65535 pages, -errno for I/O failures. On failure the target
+// first header. 0 on success; -2 for a missing source, -8001 for a wrong
+// signature, -1002 when the total exceeds 65535 pages or the target is one
+// of the sources, -errno for I/O failures. On failure the target
 // is left as far as it was written.
 int ApfConcatenate(const std::vector<std::filesystem::path>& sources, const std::filesystem::path& target);
 inline int ApfConcatenate(const std::filesystem::path& first, const std::filesystem::path& second,
