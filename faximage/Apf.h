@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,15 @@ class TFxApfReader {
   // -8001 when n is out of range or the chain leaves the file.
   int FindPage(unsigned n, ApfPageHeader& page, uint64_t& dataOffset);
 
+  // Hands the T.4 data of page n to sink piece by piece: in the length-word
+  // form one record at a time without its length word (at most 4096 bytes
+  // of a longer record), in the stream form blocks of up to 4096 bytes.
+  // sink gets the bytes, the page bytes consumed so far and the image
+  // length, and returns false to stop. -8001 when the file ends before the
+  // page does.
+  using PageDataSink = std::function<bool(const uint8_t* data, size_t size, uint64_t consumed, uint64_t total)>;
+  int ReadPageData(unsigned n, ApfPageHeader& page, const PageDataSink& sink);
+
   // Reads up to size bytes at offset; returns the count (0 at the end) or -errno.
   long long ReadAt(uint64_t offset, uint8_t* data, size_t size);
   uint64_t FileSize() const { return size_; }
@@ -132,8 +142,9 @@ class TFxApfWriter {
 
 // Joins APF files: the first file whole, then every further file's pages
 // (everything after its 64-byte header), with the page counts added in the
-// first header. 0 on success; -8001 for a wrong signature, -1002 when the
-// total exceeds 65535 pages, -errno for I/O failures. On failure the target
+// first header. 0 on success; -2 for a missing source, -8001 for a wrong
+// signature, -1002 when the total exceeds 65535 pages or the target is one
+// of the sources, -errno for I/O failures. On failure the target
 // is left as far as it was written.
 int ApfConcatenate(const std::vector<std::filesystem::path>& sources, const std::filesystem::path& target);
 inline int ApfConcatenate(const std::filesystem::path& first, const std::filesystem::path& second,

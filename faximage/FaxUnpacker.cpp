@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr size_t kInputBlock = 4096;
 constexpr unsigned kGrowRows = 1024;
 
 // Byte of 8 pixels to the 4 pixels of its pairs (black when either is).
@@ -134,49 +133,18 @@ int TFxFaxUnpacker::DecodePage(unsigned page, ApfPageHeader& header,
   if (const int rc = CheckOptions(); rc < 0) return rc;
   TFxApfReader reader;
   if (const int rc = reader.Open(inFileName_); rc < 0) return rc;
-  uint64_t offset = 0;
-  if (const int rc = reader.FindPage(page, header, offset); rc < 0) return rc;
-
   uint64_t lines = 0;
   FxT4Decoder decoder([&](const uint8_t* line, unsigned bytes) {
     if (!sink(line, bytes)) return false;
     if ((options_ & uoYield) && OnYield && (++lines % 16) == 0) OnYield();
     return true;
   });
-
-  const uint64_t total = header.imageLength;
-  uint64_t consumed = 0;
-  std::array<uint8_t, kInputBlock> block{};
-  auto report = [&] {
-    if (OnStatus) OnStatus(*this, inFileName_, page, std::min(consumed, total), total);
-  };
-  while (consumed < total && !decoder.PageEnded() && !decoder.Stopped() && !(options_ & uoAbort)) {
-    size_t take = 0;
-    if (header.LengthWords()) {
-      if (total - consumed < 2) break;  // a stray byte after the last record
-      uint8_t len[2];
-      const long long got = reader.ReadAt(offset + consumed, len, 2);
-      if (got < 0) return static_cast<int>(got);
-      if (got < 2) return FxErr::ecFaxBadFormat;
-      consumed += 2;
-      const uint64_t recordLength = std::min<uint64_t>(static_cast<uint64_t>(len[0] | (len[1] << 8)), total - consumed);
-      take = static_cast<size_t>(std::min<uint64_t>(recordLength, kInputBlock));
-      const long long data = reader.ReadAt(offset + consumed, block.data(), take);
-      if (data < 0) return static_cast<int>(data);
-      if (static_cast<size_t>(data) < take) return FxErr::ecFaxBadFormat;
-      // Only the first 4096 bytes of a longer record are used.
-      consumed += recordLength;
-    } else {
-      take = static_cast<size_t>(std::min<uint64_t>(kInputBlock, total - consumed));
-      const long long got = reader.ReadAt(offset + consumed, block.data(), take);
-      if (got < 0) return static_cast<int>(got);
-      if (got == 0) return FxErr::ecFaxBadFormat;
-      take = static_cast<size_t>(got);
-      consumed += take;
-    }
-    decoder.Feed(block.data(), take);
-    report();
-  }
+  const int rc = reader.ReadPageData(page, header, [&](const uint8_t* data, size_t size, uint64_t done, uint64_t total) {
+    decoder.Feed(data, size);
+    if (OnStatus) OnStatus(*this, inFileName_, page, done, total);
+    return !decoder.PageEnded() && !decoder.Stopped() && !(options_ & uoAbort);
+  });
+  if (rc < 0) return rc;
   if (!(options_ & uoAbort)) decoder.Finish();
   return 0;
 }

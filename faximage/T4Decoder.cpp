@@ -186,9 +186,10 @@ void FxT4Decoder::Decode() {
 
   const uint32_t* const packed = Tables().packed.data();
   while (!done) {
-    // The hot loop: runs only, at least 32 bits in view, 8 input bytes at
-    // hand for each refill. Everything else falls through to the general
-    // code below, one code at a time.
+    // The hot loop: runs and end-of-line codes, at least 32 bits in view, 8
+    // input bytes at hand for each refill. Everything else (data before the
+    // first end-of-line, bad codes, the last bytes of a piece) falls through
+    // to the general code below, one code at a time.
     if (seenEol && !skippingOnes) {
       unsigned colour = black ? 1u : 0u;
       for (;;) {
@@ -340,7 +341,7 @@ void FxT4Decoder::Decode() {
         ++linesDropped_;
       }
     }
-    if (dirty > 0) std::memset(line, 0, size_t{dirty} * 8);
+    for (unsigned w = 0; w < dirty; ++w) StoreWord(line, w, 0);
     dirty = 0;
     pos = 0;
     black = false;

@@ -22,7 +22,7 @@
 
 namespace {
 
-struct FontSpec {
+struct FontLayout {
   int cellWidth;
   int cellHeight;
   int bytesPerRow;
@@ -31,8 +31,8 @@ struct FontSpec {
   int baseline;  // rows above the baseline
 };
 
-constexpr FontSpec kSmall{12, 8, 2, 0, 8, 6};
-constexpr FontSpec kStandard{20, 16, 3, 4096, 13, 13};
+constexpr FontLayout kSmall{12, 8, 2, 0, 8, 6};
+constexpr FontLayout kStandard{20, 16, 3, 4096, 13, 13};
 
 // Windows-1252 code points for 0x80..0x9F (0 = undefined).
 constexpr std::array<uint32_t, 32> kCp1252High{
@@ -46,7 +46,7 @@ uint32_t CodePoint(int code) {
   return static_cast<uint32_t>(code);
 }
 
-bool RenderFont(FT_Face face, const FontSpec& spec, std::vector<uint8_t>& out) {
+bool RenderFont(FT_Face face, const FontLayout& spec, std::vector<uint8_t>& out) {
   // Character size in 26.6 points at 72 dpi = pixels; twice as wide as high.
   if (FT_Set_Char_Size(face, spec.emRows * 2 * 64, spec.emRows * 64, 72, 72) != 0) return false;
   const int bytesPerChar = spec.bytesPerRow * spec.cellHeight;
@@ -81,7 +81,7 @@ void WritePreview(const std::vector<uint8_t>& font, const char* path) {
   // 16 x 16 characters of each font, standard below small.
   const int width = 16 * 20, height = 16 * 8 + 16 * 16 + 4;
   std::vector<uint8_t> img(static_cast<size_t>(width * height), 0);
-  for (const FontSpec* s : {&kSmall, &kStandard}) {
+  for (const FontLayout* s : {&kSmall, &kStandard}) {
     const int y0 = s == &kSmall ? 0 : 16 * 8 + 4;
     for (int code = 0; code < 256; ++code) {
       const uint8_t* cell = font.data() + s->offset + code * s->bytesPerRow * s->cellHeight;

@@ -288,6 +288,9 @@ TEST(ApfConcatenate, JoinsPagesAndChecksSignatures) {
     EXPECT_FALSE(b.IsBlack(p * 8, 0));
   }
   EXPECT_EQ(ApfConcatenate(dir / "cover.apf", dir / "nothere.apf", dir / "x.apf"), FxErr::ecFileNotFound);
+  const auto before = FxReadFile(dir / "cover.apf");
+  EXPECT_EQ(ApfConcatenate(dir / "doc.apf", dir / "cover.apf", dir / "cover.apf"), FxErr::ecBadArgument);
+  EXPECT_EQ(FxReadFile(dir / "cover.apf"), before);  // the source is untouched
   FxWriteFile(dir / "bad.apf", std::vector<uint8_t>(80, 0));
   EXPECT_EQ(ApfConcatenate(dir / "cover.apf", dir / "bad.apf", dir / "x.apf"), FxErr::ecFaxBadFormat);
   EXPECT_EQ(ApfConcatenate(dir / "bad.apf", dir / "cover.apf", dir / "y.apf"), FxErr::ecFaxBadFormat);

@@ -230,6 +230,57 @@ TEST(FaxConverter, TextFilesBecomePagesOfFontRows) {
   EXPECT_EQ(c.TryConvertToFile(), FxErr::ecFileNotFound);
 }
 
+TEST(FaxConverter, UserReaderAndPagesOfTopMarginOnly) {
+  FxTempDir dir;
+  TFxFaxConverter c;
+  c.InputDocumentType = TFaxInputDocumentType::idUser;
+  c.DefUserExtension = "raw";
+  c.SetDocumentFile((dir / "job").string());
+  c.Width = TFaxWidth::fwWide;
+  c.TopMargin = 4;
+  std::string opened;
+  bool closed = false;
+  int calls = 0;
+  c.OnOpenUserFile = [&](TFxFaxConverter&, const std::string& name) {
+    opened = name;
+    return 0;
+  };
+  c.OnCloseUserFile = [&](TFxFaxConverter&) { closed = true; };
+  // Two pages without any line of their own.
+  c.OnReadUserLine = [&](TFxFaxConverter&, uint8_t*, unsigned& len, bool& endOfPage, bool& morePages) {
+    EXPECT_EQ(len, 256u);
+    endOfPage = true;
+    morePages = ++calls < 2;
+    return 0;
+  };
+  std::vector<std::pair<unsigned, bool>> tapped;
+  c.OnOutputLine = [&](TFxFaxConverter&, const uint8_t*, unsigned len, bool endOfPage, bool) {
+    tapped.emplace_back(len, endOfPage);
+  };
+  c.ConvertToFile();
+  EXPECT_EQ(opened, (dir / "job.raw").string());
+  EXPECT_TRUE(closed);
+  const auto path = dir / "job.APF";
+  const auto records = Records(path);
+  ASSERT_EQ(records.size(), 5u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_TRUE(std::equal(records[i].begin(), records[i].end(), FxT4::kBlankRecord.begin(), FxT4::kBlankRecord.end()));
+  }
+  EXPECT_EQ(records[4].size(), 14u);
+  ASSERT_EQ(tapped.size(), 2u);  // the tap sees coded lines and page ends
+  EXPECT_EQ(tapped[0], std::make_pair(14u, true));
+  TFxFaxUnpacker u;
+  u.SetInFileName(path.string());
+  EXPECT_EQ(u.PageCount(), 2u);
+  EXPECT_TRUE(u.FirstPageWide());
+  EXPECT_EQ(PageLines(path, 2).size(), 4u);  // 1728-pixel blank lines on a wide page
+
+  // A reader error ends the conversion and removes the file.
+  c.OnReadUserLine = [&](TFxFaxConverter&, uint8_t*, unsigned&, bool&, bool&) { return -5; };
+  EXPECT_EQ(c.TryConvertToFile(), -5);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
 TEST(TextRasterizer, BuiltInFontRowsAndDoubling) {
   const auto font = FxFaxFontResource();
   ASSERT_EQ(font.size(), 16384u);

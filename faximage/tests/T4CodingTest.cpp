@@ -5,6 +5,8 @@
 
 #include "faximage/T4Coder.h"
 #include "faximage/T4Decoder.h"
+#include "ReferenceT4.h"
+#include "TestUtil.h"
 
 namespace {
 
@@ -74,6 +76,64 @@ TEST(T4Coding, RandomLinesRoundTrip) {
       }
     }
   }
+}
+
+// The table-driven decoder, fed in pieces of every size, agrees with a plain
+// bit-by-bit decoder on streams of valid lines, wrong-length lines, huge
+// make-up runs, junk and fill.
+TEST(T4Coding, DecoderAgreesWithAPlainReferenceDecoder) {
+  std::mt19937 rng(11);
+  auto rnd = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+  size_t accepted = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> data;
+    const int pieces = 1 + static_cast<int>(rnd(12));
+    for (int k = 0; k < pieces; ++k) {
+      switch (rnd(5)) {
+        case 0: {  // junk
+          const unsigned n = rnd(20);
+          for (unsigned i = 0; i < n; ++i) data.push_back(static_cast<uint8_t>(rng()));
+          break;
+        }
+        case 1:  // fill
+          data.insert(data.end(), rnd(40), 0);
+          break;
+        default: {  // a line of runs adding up to about 1728 or 2048
+          const unsigned width = rnd(2) ? 1728 : 2048;
+          std::vector<unsigned> runs;
+          unsigned total = 0;
+          while (total < width) {
+            unsigned run = rnd(4) == 0 ? rnd(2561) : rnd(64);
+            if (total + run > width && rnd(3) != 0) run = width - total;
+            runs.push_back(run);
+            total += run;
+          }
+          if (rnd(4) == 0 && !runs.empty()) runs.back() += rnd(20);  // a wrong length now and then
+          const auto rec = FxCodeRuns(runs);
+          data.insert(data.end(), rec.begin(), rec.end());
+        }
+      }
+    }
+    if (rnd(2)) {
+      std::vector<uint8_t> end(32);
+      end.resize(FxT4::PageEndRecord(end.data()));
+      data.insert(data.end(), end.begin(), end.end());
+    }
+    const FxReferenceT4Result ref = FxReferenceT4Decode(data.data(), data.size(), true);
+    accepted += ref.lines.size();
+    for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}}) {
+      std::vector<std::vector<uint8_t>> lines;
+      FxT4Decoder d([&](const uint8_t* l, unsigned n) {
+        lines.emplace_back(l, l + n);
+        return true;
+      });
+      for (size_t at = 0; at < data.size(); at += piece) d.Feed(data.data() + at, std::min(piece, data.size() - at));
+      EXPECT_EQ(d.PageEnded(), ref.pageEnded) << round;
+      d.Finish();
+      ASSERT_EQ(lines, ref.lines) << "round " << round << " piece " << piece;
+    }
+  }
+  EXPECT_GT(accepted, 500u);  // the streams do hold many good lines
 }
 
 }  // namespace

@@ -104,12 +104,25 @@ FxTestPage Filled(const std::string& name, bool fine, int pattern) {
   return p;
 }
 
+// Line y: a white run of y % 2048 pixels, then a black run of every length
+// in turn, then white: every terminating and make-up code of both colours
+// up to 2048.
+FxTestPage Runs(const std::string& name) {
+  FxTestPage p = Blank(name, 2048, true);
+  for (unsigned y = 0; y < p.lines.size(); ++y) {
+    const unsigned white = y % 2048;
+    const unsigned black = std::min((y * 7 + 1) % 2049, 2048 - white);
+    for (unsigned x = white; x < white + black; ++x) Set(p.lines[y], x);
+  }
+  return p;
+}
+
 }  // namespace
 
 const char* FxTestCorpusName(size_t index) {
   static const char* const names[kFxTestCorpusSize] = {"text-normal",  "text-fine",          "rules-normal",
                                                        "photo-fine",   "white-normal",       "black-normal",
-                                                       "alternating-normal", "text-wide-fine"};
+                                                       "alternating-normal", "text-wide-fine", "runs-wide-fine"};
   return index < kFxTestCorpusSize ? names[index] : "";
 }
 
@@ -123,7 +136,8 @@ FxTestPage FxTestCorpusPage(size_t index) {
     case 4: return Blank(name, 1728, false);
     case 5: return Filled(name, false, 1);
     case 6: return Filled(name, false, 2);
-    default: return Text(name, 2048, true, 3);
+    case 7: return Text(name, 2048, true, 3);
+    default: return Runs(name);
   }
 }
 

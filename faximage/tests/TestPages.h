@@ -14,8 +14,9 @@ struct FxTestPage {
 };
 
 // text, rules and boxes, dithered photograph, all white, all black,
-// alternating pixels, a 2048-pixel wide page; normal and fine.
-inline constexpr size_t kFxTestCorpusSize = 8;
+// alternating pixels, a 2048-pixel wide page, a wide page with a white and
+// a black run of every length; normal and fine.
+inline constexpr size_t kFxTestCorpusSize = 9;
 const char* FxTestCorpusName(size_t index);
 FxTestPage FxTestCorpusPage(size_t index);
 std::vector<FxTestPage> FxTestCorpus();

@@ -237,9 +237,13 @@ int ApfToolMain(const std::vector<std::string>& args, std::ostream& out, std::os
   if (cmd == "convert") return Convert(args, err);
   if (cmd == "export") return Export(args, err);
   if (cmd == "cat" && args.size() == 4) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(args[1], args[3], ec) || std::filesystem::equivalent(args[2], args[3], ec)) {
+      err << "apftool: the output must not be one of the inputs\n";
+      return 2;
+    }
     if (const int rc = ApfConcatenate(args[1], args[2], args[3]); rc < 0) {
       // Unlike the viewer's temporary file, a half-joined result is of no use here.
-      std::error_code ec;
       std::filesystem::remove(args[3], ec);
       return Fail(err, rc, args[3]);
     }

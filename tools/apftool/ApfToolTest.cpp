@@ -89,6 +89,9 @@ TEST_F(ApfToolTest, TextCatAndFailures) {
   EXPECT_EQ(Run({"export", P("note.apf"), "3", P("x.pbm")}), 1);
   EXPECT_NE(err_.str().find("File is not an APF file"), std::string::npos) << err_.str();
   EXPECT_EQ(Run({"cat", P("note.apf"), P("note.txt"), P("bad.apf")}), 1);
+  EXPECT_EQ(Run({"cat", P("note.apf"), P("four.apf"), P("four.apf")}), 2);
+  ASSERT_EQ(r.Open(P("four.apf")), 0);  // still there, unchanged
+  EXPECT_EQ(r.PageCount(), 4);
   EXPECT_FALSE(fs::exists(P("bad.apf")));
   EXPECT_EQ(Run({"info", P("missing.apf")}), 1);
   EXPECT_NE(err_.str().find("File not found"), std::string::npos) << err_.str();
