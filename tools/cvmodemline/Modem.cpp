@@ -48,7 +48,7 @@ TVirtualModem::TVirtualModem(TLine& line, std::string name, std::string number, 
   if (!t31_) throw std::runtime_error("cannot create the T.31 modem");
   t31_set_transmit_on_idle(t31_, 1);
   T31Silent("E0");
-  class2_ = std::make_unique<TClass2Engine>(*this);
+  class2_ = std::make_unique<TClass2Engine>(*this, t31_);
   line_.Register(number_, this);
 }
 
@@ -362,7 +362,8 @@ void TVirtualModem::Reset() {
 
 void TVirtualModem::SetClass(TFaxClass cls) {
   class_ = cls;
-  T31Silent(cls == TFaxClass::Class1 ? "+FCLASS=1" : "+FCLASS=0");
+  // Class 2 and 2.0 drive the same T.31 engine from the inside.
+  T31Silent(cls == TFaxClass::Data ? "+FCLASS=0" : "+FCLASS=1");
   class2_->SetClass(cls);
 }
 
@@ -504,27 +505,26 @@ void TVirtualModem::LineHungUp() {
 
 void TVirtualModem::LineTx(int16_t* amp, int n) {
   int made = 0;
-  if (class_ == TFaxClass::Class1)
-    made = t31_tx(t31_, amp, n);
-  else if (class_ == TFaxClass::Class2 || class_ == TFaxClass::Class20)
-    made = class2_->Tx(amp, n);
+  // Class 2 and 2.0 run T.30 over the same T.31 modem.
+  if (class_ != TFaxClass::Data) made = t31_tx(t31_, amp, n);
   std::fill(amp + std::max(made, 0), amp + n, int16_t{0});
 }
 
 void TVirtualModem::LineRx(const int16_t* amp, int n) {
   int16_t copy[kBlock];
   std::copy(amp, amp + std::min(n, kBlock), copy);
-  if (class_ == TFaxClass::Class1)
-    t31_rx(t31_, copy, std::min(n, kBlock));
-  else if (class_ == TFaxClass::Class2 || class_ == TFaxClass::Class20)
-    class2_->Rx(copy, std::min(n, kBlock));
+  if (class_ != TFaxClass::Data) t31_rx(t31_, copy, std::min(n, kBlock));
 }
 
 // ---- T.31 callbacks --------------------------------------------------------
 
 int TVirtualModem::AtTx(at_state_s*, void* user, const uint8_t* buf, size_t len) {
   auto* m = static_cast<TVirtualModem*>(user);
-  if (m->suppress_ == 0) m->Emit(std::string_view(reinterpret_cast<const char*>(buf), len));
+  if (m->suppress_ > 0) return 0;
+  if (m->class_ == TFaxClass::Class2 || m->class_ == TFaxClass::Class20)
+    m->class2_->T31Output(buf, len);
+  else
+    m->Emit(std::string_view(reinterpret_cast<const char*>(buf), len));
   return 0;
 }
 
@@ -542,6 +542,7 @@ int TVirtualModem::T31Control(t31_state_s*, void* user, int op, const char* num)
       // timeout): leave the line too.
       m->inCall_ = false;
       if (m->line_.InCall(m)) m->line_.Hangup(m);
+      if (m->class_ == TFaxClass::Class2 || m->class_ == TFaxClass::Class20) m->class2_->RemoteHungUp();
       break;
     default:
       break;
