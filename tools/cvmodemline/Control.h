@@ -22,7 +22,7 @@ struct TControlCommand {
   // Impair: each present value replaces the current one; "off" clears all.
   bool impairOff = false;
   std::optional<double> attenuationDb, noiseDbm0, echoDb;
-  std::optional<int> echoDelayMs;
+  std::optional<int> echoDelayMs, lineDelayMs;
 };
 
 // Parses one control line; nullopt with `error` set when it is not valid.

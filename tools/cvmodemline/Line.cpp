@@ -146,8 +146,14 @@ void TLine::Impair(TDirection& dir, const int16_t* in, const int16_t* own, int16
   const bool echo = imp_.echoDb > -100;
   const double echoGain = std::pow(10.0, imp_.echoDb / 20.0);
   const size_t delay = static_cast<size_t>(std::max(0, imp_.echoDelayMs)) * kSampleRate / 1000;
+  const size_t transit = static_cast<size_t>(std::max(0, imp_.delayMs)) * kSampleRate / 1000;
   for (int i = 0; i < kBlock; ++i) {
-    double v = in[i] * gain;
+    dir.transit.push_back(in[i]);
+    double v = 0;
+    if (dir.transit.size() > transit) {
+      v = dir.transit.front() * gain;
+      dir.transit.pop_front();
+    }
     if (echo) {
       dir.echoLine.push_back(own[i]);
       if (dir.echoLine.size() > delay) {
@@ -253,6 +259,6 @@ std::string TLine::Status() const {
         << names[static_cast<int>(c->state)] << "\n";
   }
   out << "impairments attenuation " << imp_.attenuationDb << " noise " << imp_.noiseDbm0 << " echo " << imp_.echoDb
-      << " delay " << imp_.echoDelayMs << "\n";
+      << " echo-delay " << imp_.echoDelayMs << " delay " << imp_.delayMs << "\n";
   return out.str();
 }

@@ -36,7 +36,11 @@ struct TImpairments {
   double noiseDbm0 = -200;    // white noise added at the receiving end; below -100 is off
   double echoDb = -200;       // talker echo: own signal back, this much below; below -100 is off
   int echoDelayMs = 20;
-  bool Active() const { return attenuationDb != 0 || noiseDbm0 > -100 || echoDb > -100; }
+  // One-way transmission delay. Real calls have tens of milliseconds; with
+  // none, two fast programs can answer before the other side's modem has
+  // finished its own signal, which no real line allows.
+  int delayMs = 40;
+  bool Active() const { return attenuationDb != 0 || noiseDbm0 > -100 || echoDb > -100 || delayMs > 0; }
 };
 
 // Per-number faults the control interface can script.
@@ -86,6 +90,7 @@ class TLine {
   enum class TState { Dialling, Ringing, Connected, Failing };
   struct TDirection {
     std::deque<int16_t> echoLine;  // what this side sent, delayed for its echo
+    std::deque<int16_t> transit;   // samples on their way (one-way delay)
     awgn_state_s* noise = nullptr;
   };
   struct TCall {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -530,6 +532,7 @@ int TVirtualModem::AtTx(at_state_s*, void* user, const uint8_t* buf, size_t len)
 
 int TVirtualModem::T31Control(t31_state_s*, void* user, int op, const char* num) {
   auto* m = static_cast<TVirtualModem*>(user);
+  if (std::getenv("CVMODEMLINE_DEBUG")) std::fprintf(stderr, "%s: t31 control %d%s\n", m->name_.c_str(), op, m->suppress_ ? " (ignored)" : "");
   if (m->suppress_ > 0) return 0;
   switch (op) {
     case AT_MODEM_CONTROL_CTS:

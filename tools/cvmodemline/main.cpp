@@ -46,6 +46,7 @@ const char* const kUsage =
     "  --noise DBM0         white noise level in dBm0 (default off)\n"
     "  --echo DB            echo level relative to the talker in dB (default off)\n"
     "  --echo-delay MS      echo delay (default 20)\n"
+    "  --delay MS           one-way transmission delay of the line (default 40)\n"
     "  --voice NUM          a number answered by a person (dialling it gives VOICE)\n"
     "  --busy NUM           a number that is always busy\n"
     "  --help               this text\n"
@@ -123,6 +124,9 @@ bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error) {
     } else if (a == "--echo-delay") {
       if (!number(d)) return false;
       o.imp.echoDelayMs = static_cast<int>(d);
+    } else if (a == "--delay") {
+      if (!number(d)) return false;
+      o.imp.delayMs = static_cast<int>(d);
     } else if (a == "--voice") {
       if (!value(s)) return false;
       o.voice.push_back(s);
@@ -269,6 +273,7 @@ class TModemLine {
         if (c.noiseDbm0) imp.noiseDbm0 = *c.noiseDbm0;
         if (c.echoDb) imp.echoDb = *c.echoDb;
         if (c.echoDelayMs) imp.echoDelayMs = *c.echoDelayMs;
+        if (c.lineDelayMs) imp.delayMs = *c.lineDelayMs;
         line_.SetImpairments(imp);
         return "OK";
       }
