@@ -390,7 +390,7 @@ void TClass2Engine::CallStarted(bool originate) {
     // After the call is connected the T.31 engine listens for V.21 frames
     // on its own, as after +FRH=3.
     StartRecvFrame(false);
-    opTimeout_ = kT1;
+    opTimeout_ = t1Left_ = kT1;
     t31_call_event(t31_, AT_CALL_EVENT_CONNECTED);
   } else {
     fconSent_ = true;
@@ -700,7 +700,14 @@ void TClass2Engine::OnT31Line(const std::string& line) {
         OnFrameTimeout();
     } else if (noCarrier) {
       op_ = TOp::None;
-      OnFrameTimeout();
+      if (state_ == TState::TxWaitDis && !haveDis_ && t1Left_ > opTicks_) {
+        // A carrier blip before the first frame (answer tone, noise).
+        t1Left_ -= opTicks_;
+        StartRecvFrame();
+        opTimeout_ = t1Left_;
+      } else {
+        OnFrameTimeout();
+      }
     }
     return;
   }

@@ -159,6 +159,7 @@ class TClass2Engine {
   bool dle_ = false;
   long opTicks_ = 0;
   long opTimeout_ = 0;
+  long t1Left_ = 0;           // of the wait for the first DIS
   long afterTicks_ = -1;      // a short pause before the next step
   std::function<void()> after_;
   bool swallowOk_ = false;    // an aborted reception still answers OK

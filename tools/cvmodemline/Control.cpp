@@ -13,7 +13,7 @@
 const char* const kControlHelp =
     "commands: status | busy NUMBER on|off | voice NUMBER on|off | refuse NUMBER on|off | "
     "unplug NUMBER on|off | hangup NUMBER [DELAY_MS] | "
-    "impair off | impair [attenuation DB] [noise DBM0] [echo DB] [echo-delay MS] [delay MS] | "
+    "impair off | impair [attenuation DB] [noise DBM0] [snr DB] [echo DB] [echo-delay MS] [delay MS] | "
     "send NUMBER FILE.tif | quit";
 
 namespace {
@@ -97,7 +97,7 @@ std::optional<TControlCommand> ParseControl(std::string_view line, std::string& 
       return c;
     }
     if (w.size() < 3 || w.size() % 2 == 0) {
-      error = "usage: impair off | impair [attenuation DB] [noise DBM0] [echo DB] [echo-delay MS] [delay MS]";
+      error = "usage: impair off | impair [attenuation DB] [noise DBM0] [snr DB] [echo DB] [echo-delay MS] [delay MS]";
       return std::nullopt;
     }
     for (size_t i = 1; i + 1 < w.size(); i += 2) {
@@ -109,6 +109,7 @@ std::optional<TControlCommand> ParseControl(std::string_view line, std::string& 
       if (w[i] == "attenuation") c.attenuationDb = *v;
       else if (w[i] == "noise") c.noiseDbm0 = *v;
       else if (w[i] == "echo") c.echoDb = *v;
+      else if (w[i] == "snr") c.snrDb = *v;
       else if (w[i] == "echo-delay" && *v >= 0) c.echoDelayMs = static_cast<int>(*v);
       else if (w[i] == "delay" && *v >= 0) c.lineDelayMs = static_cast<int>(*v);
       else {

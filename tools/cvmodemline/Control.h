@@ -21,7 +21,7 @@ struct TControlCommand {
   std::string file;             // Send
   // Impair: each present value replaces the current one; "off" clears all.
   bool impairOff = false;
-  std::optional<double> attenuationDb, noiseDbm0, echoDb;
+  std::optional<double> attenuationDb, noiseDbm0, snrDb, echoDb;
   std::optional<int> echoDelayMs, lineDelayMs;
 };
 

@@ -1,6 +1,7 @@
 #include "tools/cvmodemline/FarEnd.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -73,6 +74,13 @@ void TFarEndFax::LineConnected() {
   fax_ = fax_init(nullptr, sending_ ? 1 : 0);
   fax_set_transmit_on_idle(fax_, 1);
   t30_state_t* t30 = fax_get_t30_state(fax_);
+  if (std::getenv("CVMODEMLINE_SPANDSP_LOG")) {
+    const int level = static_cast<int>(SPAN_LOG_DEBUG) | static_cast<int>(SPAN_LOG_SHOW_TAG);
+    span_log_set_level(t30_get_logging_state(t30), level);
+    span_log_set_tag(t30_get_logging_state(t30), "farend");
+    span_log_set_level(fax_get_logging_state(fax_), level);
+    span_log_set_tag(fax_get_logging_state(fax_), "farend");
+  }
   t30_set_tx_ident(t30, stationId_.c_str());
   t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
   t30_set_supported_compressions(t30, T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T4_2D_COMPRESSION);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 #include <spandsp.h>
@@ -164,6 +166,16 @@ void TLine::Impair(TDirection& dir, const int16_t* in, const int16_t* own, int16
     if (dir.noise) v += awgn(dir.noise);
     out[i] = Clip(v);
   }
+  if (imp_.snrDb < 100) {
+    double power = 0;
+    for (int i = 0; i < kBlock; ++i) power += double(out[i]) * out[i];
+    const double rms = std::sqrt(power / kBlock);
+    // Below about -55 dBm0 there is no signal to follow.
+    if (rms > 20) {
+      std::normal_distribution<double> gauss(0.0, rms * std::pow(10.0, -imp_.snrDb / 20.0));
+      for (int i = 0; i < kBlock; ++i) out[i] = Clip(out[i] + gauss(dir.rng));
+    }
+  }
   if (!echo) dir.echoLine.clear();
 }
 
@@ -174,6 +186,14 @@ void TLine::Carry(TCall& c) {
   if (c.ended) return;
   c.callee->LineTx(fromCallee, kBlock);
   if (c.ended) return;
+  if (std::getenv("CVMODEMLINE_LEVELS") && c.ticks % 25 == 0) {
+    double a = 0, b = 0;
+    for (int i = 0; i < kBlock; ++i) {
+      a += double(fromCaller[i]) * fromCaller[i];
+      b += double(fromCallee[i]) * fromCallee[i];
+    }
+    std::fprintf(stderr, "levels caller %.0f callee %.0f rms\n", std::sqrt(a / kBlock), std::sqrt(b / kBlock));
+  }
   if (imp_.Active()) {
     if (imp_.noiseDbm0 > -100 && !c.toCaller.noise) {
       SetupNoise(c.toCaller);
@@ -258,7 +278,8 @@ std::string TLine::Status() const {
     out << "call " << NumberOf(c->caller) << " -> " << (c->callee ? NumberOf(c->callee) : "?") << " "
         << names[static_cast<int>(c->state)] << "\n";
   }
-  out << "impairments attenuation " << imp_.attenuationDb << " noise " << imp_.noiseDbm0 << " echo " << imp_.echoDb
+  out << "impairments attenuation " << imp_.attenuationDb << " noise " << imp_.noiseDbm0 << " snr " << imp_.snrDb
+      << " echo " << imp_.echoDb
       << " echo-delay " << imp_.echoDelayMs << " delay " << imp_.delayMs << "\n";
   return out.str();
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <random>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,13 +35,20 @@ class TLineEndpoint {
 struct TImpairments {
   double attenuationDb = 0;   // loss on the way, both directions
   double noiseDbm0 = -200;    // white noise added at the receiving end; below -100 is off
+  // Noise that follows the signal at this many dB below it, as quantising
+  // and compander noise do; off at 100 and above. Unlike steady noise it
+  // leaves the silence between signals clean, so carriers start and stop
+  // where they should and only the dense constellations suffer.
+  double snrDb = 200;
   double echoDb = -200;       // talker echo: own signal back, this much below; below -100 is off
   int echoDelayMs = 20;
   // One-way transmission delay. Real calls have tens of milliseconds; with
   // none, two fast programs can answer before the other side's modem has
   // finished its own signal, which no real line allows.
   int delayMs = 40;
-  bool Active() const { return attenuationDb != 0 || noiseDbm0 > -100 || echoDb > -100 || delayMs > 0; }
+  bool Active() const {
+    return attenuationDb != 0 || noiseDbm0 > -100 || snrDb < 100 || echoDb > -100 || delayMs > 0;
+  }
 };
 
 // Per-number faults the control interface can script.
@@ -92,6 +100,7 @@ class TLine {
     std::deque<int16_t> echoLine;  // what this side sent, delayed for its echo
     std::deque<int16_t> transit;   // samples on their way (one-way delay)
     awgn_state_s* noise = nullptr;
+    std::mt19937 rng{12345};
   };
   struct TCall {
     TLineEndpoint* caller = nullptr;

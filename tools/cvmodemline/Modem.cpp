@@ -49,6 +49,13 @@ TVirtualModem::TVirtualModem(TLine& line, std::string name, std::string number, 
   t31_ = t31_init(nullptr, &TVirtualModem::AtTx, this, &TVirtualModem::T31Control, this, nullptr, nullptr);
   if (!t31_) throw std::runtime_error("cannot create the T.31 modem");
   t31_set_transmit_on_idle(t31_, 1);
+  if (std::getenv("CVMODEMLINE_SPANDSP_LOG")) {
+    const int level = static_cast<int>(SPAN_LOG_DEBUG) | static_cast<int>(SPAN_LOG_SHOW_TAG);
+    span_log_set_level(t31_get_logging_state(t31_), level);
+    span_log_set_tag(t31_get_logging_state(t31_), name_.c_str());
+    span_log_set_level(&t31_->at_state.logging, level);
+    span_log_set_tag(&t31_->at_state.logging, name_.c_str());
+  }
   T31Silent("E0");
   class2_ = std::make_unique<TClass2Engine>(*this, t31_);
   line_.Register(number_, this);
@@ -441,20 +448,31 @@ void TVirtualModem::StartCall(bool originate) {
   s_[1] = 0;
   switch (class_) {
     case TFaxClass::Class1:
-      t31_->at_state.do_hangup = 0;
-      t31_->at_state.silent_dial = 0;
-      t31_->at_state.command_dial = 0;
+      PrepareT31Call();
       SyncT31Profile();
       t31_call_event(t31_, originate ? AT_CALL_EVENT_CONNECTED : AT_CALL_EVENT_ANSWERED);
       break;
     case TFaxClass::Class2:
     case TFaxClass::Class20:
+      PrepareT31Call();
       class2_->CallStarted(originate);
       break;
     case TFaxClass::Data:
       dataCallTicks_ = 0;
       break;
   }
+}
+
+void TVirtualModem::PrepareT31Call() {
+  // What the T.31 engine's own dial command would reset: its call clock
+  // (which times the wait for the answering machine against S7) and the
+  // dial modifiers.
+  t31_->call_samples = 0;
+  t31_->dte_data_timeout = 0;
+  t31_->at_state.p.s_regs[7] = s_[7];
+  t31_->at_state.do_hangup = 0;
+  t31_->at_state.silent_dial = 0;
+  t31_->at_state.command_dial = 0;
 }
 
 void TVirtualModem::LineConnected() {

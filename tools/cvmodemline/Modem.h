@@ -77,6 +77,7 @@ class TVirtualModem : public TLineEndpoint {
   void T31Forward(const std::string& body);
   void SyncT31Profile();
   void StartCall(bool originate);
+  void PrepareT31Call();
   void FlushPluses();
   void Escape();
   static int AtTx(at_state_s* state, void* user, const uint8_t* buf, size_t len);

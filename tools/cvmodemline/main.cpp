@@ -44,6 +44,7 @@ const char* const kUsage =
     "  --ini FILE           write the [Ports] lines into this settings file (CV.INI)\n"
     "  --attenuation DB     line loss in dB (default 0)\n"
     "  --noise DBM0         white noise level in dBm0 (default off)\n"
+    "  --snr DB             noise following the signal, this many dB below it (default off)\n"
     "  --echo DB            echo level relative to the talker in dB (default off)\n"
     "  --echo-delay MS      echo delay (default 20)\n"
     "  --delay MS           one-way transmission delay of the line (default 40)\n"
@@ -119,6 +120,8 @@ bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error) {
       if (!number(o.imp.attenuationDb)) return false;
     } else if (a == "--noise") {
       if (!number(o.imp.noiseDbm0)) return false;
+    } else if (a == "--snr") {
+      if (!number(o.imp.snrDb)) return false;
     } else if (a == "--echo") {
       if (!number(o.imp.echoDb)) return false;
     } else if (a == "--echo-delay") {
@@ -272,6 +275,7 @@ class TModemLine {
         if (c.attenuationDb) imp.attenuationDb = *c.attenuationDb;
         if (c.noiseDbm0) imp.noiseDbm0 = *c.noiseDbm0;
         if (c.echoDb) imp.echoDb = *c.echoDb;
+        if (c.snrDb) imp.snrDb = *c.snrDb;
         if (c.echoDelayMs) imp.echoDelayMs = *c.echoDelayMs;
         if (c.lineDelayMs) imp.delayMs = *c.lineDelayMs;
         line_.SetImpairments(imp);
