@@ -28,10 +28,10 @@ std::vector<std::string> Words(std::string_view line) {
   return out;
 }
 
-std::optional<double> Number(const std::string& s) {
+std::optional<double> Number(const std::string& s, double lo = -200, double hi = 200) {
   double v = 0;
   auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || p != s.data() + s.size() || v < -200 || v > 200) return std::nullopt;
+  if (ec != std::errc() || p != s.data() + s.size() || v < lo || v > hi) return std::nullopt;
   return v;
 }
 
@@ -79,14 +79,13 @@ std::optional<TControlCommand> ParseControl(std::string_view line, std::string& 
   if (verb == "refuse") return onOff(TControlVerb::Refuse);
   if (verb == "unplug") return onOff(TControlVerb::Unplug);
   if (verb == "hangup") {
-    std::optional<double> d = w.size() == 3 ? Number(w[2]) : std::optional<double>(0);
-    if (w.size() < 2 || w.size() > 3 || !PhoneNumber(w[1]) || !d || *d < 0) {
+    std::optional<double> d = w.size() == 3 ? Number(w[2], 0, 3600000) : std::optional<double>(0);
+    if (w.size() < 2 || w.size() > 3 || !PhoneNumber(w[1]) || !d) {
       error = "usage: hangup NUMBER [DELAY_MS]";
       return std::nullopt;
     }
     c.verb = TControlVerb::Hangup;
     c.number = w[1];
-    // Delays beyond the range of a number parse as invalid above.
     c.delayMs = static_cast<int>(*d);
     return c;
   }
@@ -111,7 +110,7 @@ std::optional<TControlCommand> ParseControl(std::string_view line, std::string& 
       else if (w[i] == "echo") c.echoDb = *v;
       else if (w[i] == "snr") c.snrDb = *v;
       else if (w[i] == "echo-delay" && *v >= 0) c.echoDelayMs = static_cast<int>(*v);
-      else if (w[i] == "delay" && *v >= 0) c.lineDelayMs = static_cast<int>(*v);
+      else if (w[i] == "delay" && *v >= 0) c.lineDelayMs = static_cast<int>(*v);  // 200 ms at most
       else {
         error = "unknown impairment: " + w[i];
         return std::nullopt;

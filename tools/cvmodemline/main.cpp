@@ -185,14 +185,7 @@ class TModemLine {
     }
   }
 
-  int Run() {
-    sigset_t mask;
-    sigemptyset(&mask);
-    sigaddset(&mask, SIGTERM);
-    sigaddset(&mask, SIGINT);
-    sigaddset(&mask, SIGHUP);
-    sigprocmask(SIG_BLOCK, &mask, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+  int Run(const sigset_t& mask) {
     TFd sig(signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK));
     TFd timer(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
     itimerspec its{};
@@ -312,10 +305,19 @@ int main(int argc, char** argv) {
     std::cerr << "cvmodemline: " << error << "\n(see cvmodemline --help)\n";
     return 2;
   }
+  // Termination signals wait for the event loop from the start, so a
+  // SIGTERM during set-up still ends in a clean shutdown.
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigaddset(&mask, SIGTERM);
+  sigaddset(&mask, SIGINT);
+  sigaddset(&mask, SIGHUP);
+  sigprocmask(SIG_BLOCK, &mask, nullptr);
+  signal(SIGPIPE, SIG_IGN);
   try {
     TModemLine app(opt);
     app.Announce();
-    return app.Run();
+    return app.Run(mask);
   } catch (const std::exception& e) {
     std::cerr << "cvmodemline: " << e.what() << "\n";
     return 1;
