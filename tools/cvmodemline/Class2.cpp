@@ -574,11 +574,6 @@ void TClass2Engine::StartRecvData(int br) {
 }
 
 void TClass2Engine::T31Output(const uint8_t* buf, size_t len) {
-  if (Debug()) {
-    std::fprintf(stderr, "class2 t31 out:");
-    for (size_t k = 0; k < len && k < 40; ++k) std::fprintf(stderr, " %02x", buf[k]);
-    std::fprintf(stderr, "\n");
-  }
   t31In_.append(reinterpret_cast<const char*>(buf), len);
   if (parsing_) return;  // a handler is running: the outer loop takes it
   parsing_ = true;

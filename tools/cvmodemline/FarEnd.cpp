@@ -35,10 +35,7 @@ TFarEndFax::TFarEndFax(TLine& line, std::string number, std::string folder, std:
 }
 
 TFarEndFax::~TFarEndFax() {
-  if (fax_) {
-    fax_release(fax_);
-    fax_free(fax_);
-  }
+  if (fax_) fax_free(fax_);  // releases the T.30 state too
 }
 
 bool TFarEndFax::Send(const std::string& digits, const std::string& tiffFile, std::string& why) {
@@ -118,7 +115,6 @@ void TFarEndFax::Finish(const std::string& why) {
   if (!fax_) return;
   t30_state_t* t30 = fax_get_t30_state(fax_);
   if (!phaseEDone_) t30_terminate(t30);
-  fax_release(fax_);
   fax_free(fax_);
   fax_ = nullptr;
   std::string line = result_.empty() ? (sending_ ? "sent " + sendFile_ : "received " + rxFile_) + " " + why

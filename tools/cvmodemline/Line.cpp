@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 
 #include <spandsp.h>
@@ -186,14 +184,6 @@ void TLine::Carry(TCall& c) {
   if (c.ended) return;
   c.callee->LineTx(fromCallee, kBlock);
   if (c.ended) return;
-  if (std::getenv("CVMODEMLINE_LEVELS") && c.ticks % 25 == 0) {
-    double a = 0, b = 0;
-    for (int i = 0; i < kBlock; ++i) {
-      a += double(fromCaller[i]) * fromCaller[i];
-      b += double(fromCallee[i]) * fromCallee[i];
-    }
-    std::fprintf(stderr, "levels caller %.0f callee %.0f rms\n", std::sqrt(a / kBlock), std::sqrt(b / kBlock));
-  }
   if (imp_.Active()) {
     if (imp_.noiseDbm0 > -100 && !c.toCaller.noise) {
       SetupNoise(c.toCaller);

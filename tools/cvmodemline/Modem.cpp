@@ -62,7 +62,12 @@ TVirtualModem::TVirtualModem(TLine& line, std::string name, std::string number, 
 }
 
 TVirtualModem::~TVirtualModem() {
-  if (t31_) t31_free(t31_);
+  if (t31_) {
+    // spandsp 0.0.6 does not free the T.31 engine's receive queue itself.
+    if (t31_->rx_queue) queue_free(t31_->rx_queue);
+    t31_->rx_queue = nullptr;
+    t31_free(t31_);
+  }
 }
 
 // ---- serial side ---------------------------------------------------------

@@ -52,6 +52,9 @@ const char* const kUsage =
     "  --busy NUM           a number that is always busy\n"
     "  --help               this text\n"
     "\n"
+    "Environment: CVMODEMLINE_DEBUG=1 traces the modems' T.31 control and the\n"
+    "Class 2 procedure on stderr; CVMODEMLINE_SPANDSP_LOG=1 adds spandsp's own logs.\n"
+    "\n"
     "Control socket DIR/control takes one command per line:\n";
 
 struct TOptions {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <regex>
+#include <cstdlib>
 #include <thread>
 
 #include "tools/cvmodemline/tests/LineHarness.h"
@@ -30,6 +30,13 @@ class FaxSession : public ::testing::Test {
     }
     doc_ = dir_.Path() / "doc.tif";
     ASSERT_TRUE(WriteTiff(doc_, pages_));
+  }
+
+  void TearDown() override {
+    // A clean exit after the session: no leak, no crash, links removed.
+    if (line_) {
+      EXPECT_EQ(line_->Stop(), 0) << line_->Log();
+    }
   }
 
   void StartLine(std::vector<std::string> extra = {}) {
@@ -63,16 +70,25 @@ class FaxSession : public ::testing::Test {
     return log;
   }
 
-  // Pages the far end stored, compared with what efax was given.
-  void ExpectFarEndPages(const std::string& log) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(log, m, std::regex("received (\\S+)\\.tif pages=2 .*result=0 "))) << log;
+  // Pages the far end stored, compared with what efax was given. A noisy
+  // line without error correction may damage a few rows: maxBadRows allows
+  // for that.
+  void ExpectFarEndPages(const std::string& log, int maxBadRows = 0) {
+    const size_t at = log.find("received ");
+    const size_t tif = log.find(".tif pages=2 ", at);
+    ASSERT_TRUE(at != std::string::npos && tif != std::string::npos) << log;
+    ASSERT_NE(log.find("result=0 ", tif), std::string::npos) << log;
+    const std::string base = log.substr(at + 9, tif - at - 9);
     for (int p = 0; p < 2; ++p) {
-      fs::path pbm = m[1].str() + "-p" + std::to_string(p + 1) + ".pbm";
+      fs::path pbm = base + "-p" + std::to_string(p + 1) + ".pbm";
       auto got = ReadPbm(pbm);
       ASSERT_TRUE(got) << pbm;
       std::string why;
-      EXPECT_TRUE(SamePageBelowEfaxHeader(*got, pages_[static_cast<size_t>(p)], why)) << "page " << p + 1 << ": " << why;
+      if (maxBadRows == 0) {
+        EXPECT_TRUE(SamePageBelowEfaxHeader(*got, pages_[static_cast<size_t>(p)], why)) << "page " << p + 1 << ": " << why;
+      } else {
+        EXPECT_LE(BadRowsBelowEfaxHeader(*got, pages_[static_cast<size_t>(p)]), maxBadRows) << "page " << p + 1;
+      }
     }
   }
 
@@ -137,17 +153,18 @@ TEST_F(FaxSession, TwoEfaxFaxEachOther) {
 
 TEST_F(FaxSession, Class1FallsBackWhenTheLineDefeats14400) {
   // Noise 20 dB below the signal: V.17 at 14400 fails its training check,
-  // 12000 passes.
+  // 12000 passes (with the odd damaged row, as on a real noisy line).
   StartLine({"--snr", "20"});
   int rc = linetest::Run(EfaxSend(1, "1", "200"), Log("efax"), 150s);
   ASSERT_EQ(rc, 0) << ReadText(Log("efax"));
   EXPECT_NE(ReadText(Log("efax")).find("FTT"), std::string::npos);
   std::string log = FarEndResult(10s);
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(log, m, std::regex("rate=(\\d+)"))) << log;
-  EXPECT_LT(std::stoi(m[1].str()), 14400);
-  EXPECT_GE(std::stoi(m[1].str()), 2400);
-  ExpectFarEndPages(log);
+  const size_t at = log.find("rate=");
+  ASSERT_NE(at, std::string::npos) << log;
+  const int rate = std::atoi(log.c_str() + at + 5);
+  EXPECT_LT(rate, 14400);
+  EXPECT_GE(rate, 2400);
+  ExpectFarEndPages(log, kPageRows / 50);
 }
 
 TEST_F(FaxSession, ALineDroppedInMidSessionFailsItAndFreesTheModem) {

@@ -344,6 +344,16 @@ bool SamePageBelowEfaxHeader(const TBitmap& got, const TBitmap& sent, std::strin
   return true;
 }
 
+int BadRowsBelowEfaxHeader(const TBitmap& got, const TBitmap& sent) {
+  constexpr int kHeaderRows = 24;
+  const int added = got.height - sent.height;
+  if (got.width != sent.width || added < 0 || added > kHeaderRows) return sent.height;
+  int bad = 0;
+  for (int y = kHeaderRows - added; y < sent.height; ++y)
+    bad += std::memcmp(got.Row(y + added), sent.Row(y), got.Stride()) != 0;
+  return bad;
+}
+
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;

@@ -112,6 +112,9 @@ bool SamePage(const TBitmap& got, const TBitmap& sent, std::string& why);
 // the first rows of the page, so those rows are not compared.
 bool SamePageBelowEfaxHeader(const TBitmap& got, const TBitmap& sent, std::string& why);
 
+// Rows of the page that differ (a wrong size counts as all of them).
+int BadRowsBelowEfaxHeader(const TBitmap& got, const TBitmap& sent);
+
 std::string ReadText(const fs::path& path);
 
 }  // namespace linetest

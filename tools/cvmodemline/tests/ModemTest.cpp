@@ -63,6 +63,7 @@ TEST(Modem, AnswersTheCommandSet) {
   m.ReadUntil("OK\r\n", 2s);
   EXPECT_EQ(m.Command("AT+FCLASS?"), "AT+FCLASS?\r\r\n0\r\n\r\nOK\r\n");  // ATZ: class 0, echo on
   EXPECT_EQ(m.Command("ATS7?"), "ATS7?\r\r\n060\r\n\r\nOK\r\n");
+  EXPECT_EQ(line.Stop(), 0) << line.Log();
 }
 
 TEST(Modem, DiallingOutcomes) {
@@ -112,6 +113,7 @@ TEST(Modem, RingsAtTheUsualCadenceAndConnectsOnAnswer) {
   EXPECT_NE(caller.ReadUntil("CONNECT", 10s).find("CONNECT"), std::string::npos);
   std::string status = line.Control("status");
   EXPECT_NE(status.find("101 -> 102 connected"), std::string::npos) << status;
+  EXPECT_EQ(line.Stop(), 0) << line.Log();  // in mid-call
 }
 
 TEST(Modem, HangsUpOnATHAndTheLinkSurvivesReopening) {
