@@ -236,7 +236,7 @@ std::string TClass2Engine::Name(const char* c2, const char* c20) const { return 
 void TClass2Engine::Report(const std::string& text) { modem_.Info(text); }
 
 bool TClass2Engine::OwnsInput() const {
-  if (!active_) return false;
+  if (!active_ || escaped_) return false;
   return state_ == TState::TxPage ||
          ((state_ == TState::RxPage || state_ == TState::RxWaitPpm) && connectSent_ && !dteEtxSent_);
 }
@@ -430,6 +430,7 @@ void TClass2Engine::CallEnded() {
   dteStarted_ = false;
   connectSent_ = false;
   dteDle_ = false;
+  escaped_ = false;
   pendingFdr_ = false;
   awaiting_ = false;
   needTraining_ = true;

@@ -57,6 +57,8 @@ class TClass2Engine {
   void CallStarted(bool originate);
   void CallEnded();
   void RemoteHungUp();
+  // "+++" in the middle of page data: commands are taken again.
+  void Escape() { escaped_ = true; }
   void Tick();
   // Output of the internal T.31 engine while a Class 2 call runs.
   void T31Output(const uint8_t* buf, size_t len);
@@ -184,5 +186,6 @@ class TClass2Engine {
 
   // Page data from the serial program.
   bool dteDle_ = false;
+  bool escaped_ = false;
   int hangupCode_ = 0;
 };

@@ -125,7 +125,7 @@ void TVirtualModem::Receive(const uint8_t* data, size_t n) {
     if (T31Data())
       DataByte(b);
     else if (class2_->OwnsInput())
-      class2_->DteByte(b);
+      Class2DataByte(b);
     else
       CommandByte(b);
     ticksSinceInput_ = 0;
@@ -150,10 +150,24 @@ void TVirtualModem::DataByte(uint8_t b) {
   t31_at_rx(t31_, &c, 1);
 }
 
+void TVirtualModem::Class2DataByte(uint8_t b) {
+  // Page data may hold "+" bytes too: only a guarded "+++" escapes.
+  if (b == s_[2] && (pluses_ > 0 || ticksSinceInput_ >= s_[12]) && pluses_ < 3) {
+    ++pluses_;
+    return;
+  }
+  FlushPluses();
+  class2_->DteByte(b);
+}
+
 void TVirtualModem::FlushPluses() {
   for (; pluses_ > 0; --pluses_) {
-    char c = static_cast<char>(s_[2]);
-    t31_at_rx(t31_, &c, 1);
+    if (class2_->OwnsInput()) {
+      class2_->DteByte(s_[2]);
+    } else {
+      char c = static_cast<char>(s_[2]);
+      t31_at_rx(t31_, &c, 1);
+    }
   }
 }
 
@@ -161,6 +175,7 @@ void TVirtualModem::Escape() {
   pluses_ = 0;
   // Stop the T.31 engine's data phase without letting it speak: the program
   // sees only our OK, as from a modem entering online command state.
+  class2_->Escape();
   ++suppress_;
   if (t31_->at_state.at_rx_mode == AT_MODE_DELIVERY) {
     char c = 0x18;
@@ -422,9 +437,10 @@ void TVirtualModem::HangupCall() {
 void TVirtualModem::Tick() {
   ++ticksSinceInput_;
   if (pluses_ > 0 && ticksSinceInput_ >= s_[12]) {
-    if (pluses_ == 3 && T31Data())
+    const bool data = T31Data() || class2_->OwnsInput();
+    if (pluses_ == 3 && data)
       Escape();
-    else if (T31Data())
+    else if (data)
       FlushPluses();
     else
       pluses_ = 0;

@@ -65,6 +65,7 @@ class TVirtualModem : public TLineEndpoint {
   bool T31Data() const;
   void CommandByte(uint8_t b);
   void DataByte(uint8_t b);
+  void Class2DataByte(uint8_t b);
   void ExecuteLine(const std::string& body);
   TExec Execute(const TAtParse& parse, size_t i);
   TExec Basic(const TAtCommand& c);

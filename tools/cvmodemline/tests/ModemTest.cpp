@@ -138,6 +138,27 @@ TEST(Modem, HangsUpOnATHAndTheLinkSurvivesReopening) {
   EXPECT_EQ(status.find("connected"), std::string::npos) << status;
 }
 
+TEST(Modem, GuardedEscapeLeavesTheDataPhase) {
+  TTempDir dir;
+  TLineProcess line(dir.Path());
+  ASSERT_TRUE(line.Ready()) << line.Log();
+  TModemClient m(line.Link(1));
+  ASSERT_TRUE(m.Open());
+  m.Command("ATE0+FCLASS=1");
+  m.Send("ATDT200\r");
+  ASSERT_NE(m.ReadUntil("OK\r\n", 15s).find("OK"), std::string::npos);  // the answering side's frames
+  ASSERT_TRUE(EndsWith(m.Command("AT+FTM=96", 5s), "CONNECT\r\n"));
+  m.Send("+a+");  // not an escape: data
+  std::this_thread::sleep_for(1200ms);
+  m.Send("+++");
+  std::string got = m.ReadUntil("OK\r\n", 3s);
+  EXPECT_TRUE(EndsWith(got, "OK\r\n")) << got;
+  EXPECT_TRUE(EndsWith(m.Command("ATH", 5s), "OK\r\n"));
+  std::string status = line.Control("status");
+  EXPECT_EQ(status.find("connected"), std::string::npos) << status;
+  EXPECT_EQ(line.Stop(), 0) << line.Log();
+}
+
 TEST(Modem, ShutsDownCleanlyAndReplacesStaleLinks) {
   TTempDir dir;
   // What a crashed run leaves behind: dangling links and a dead socket.
