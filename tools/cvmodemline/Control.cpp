@@ -19,6 +19,7 @@ const char* const kControlHelp =
 namespace {
 
 constexpr size_t kMaxControlLine = 4096;
+constexpr size_t kMaxControlClients = 16;
 
 std::vector<std::string> Words(std::string_view line) {
   std::vector<std::string> out;
@@ -158,8 +159,9 @@ std::vector<int> TControlServer::Fds() const {
 
 void TControlServer::OnReadable(int fd) {
   if (fd == listen_.Get()) {
-    int c = ::accept4(listen_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (c >= 0) clients_.push_back(TClient{TFd(c), {}});
+    TFd c(::accept4(listen_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    // A handful of scripts at a time is plenty; more are turned away.
+    if (c.Valid() && clients_.size() < kMaxControlClients) clients_.push_back(TClient{std::move(c), {}});
     return;
   }
   for (size_t i = 0; i < clients_.size(); ++i) {

@@ -130,6 +130,9 @@ bool TLine::DropCall(const std::string& number, int delayMs) {
 
 void TLine::SetImpairments(const TImpairments& imp) {
   imp_ = imp;
+  // Delays are held as samples in memory: keep them to what a line can have.
+  imp_.delayMs = std::clamp(imp_.delayMs, 0, 1000);
+  imp_.echoDelayMs = std::clamp(imp_.echoDelayMs, 0, 1000);
   for (auto& c : calls_) {
     SetupNoise(c->toCaller);
     SetupNoise(c->toCallee);
