@@ -124,6 +124,17 @@ class FaxSession : public ::testing::Test {
     EXPECT_NE(log.find("sent " + doc_.string() + " pages=2"), std::string::npos) << log;
   }
 
+  void ModemToModem(const std::string& txClass, const std::string& rxClass) {
+    StartLine();
+    fs::path prefix = dir_.Path() / "rx";
+    TProcess receiver(EfaxReceive(2, rxClass, prefix), Log("efax-rx"));
+    std::this_thread::sleep_for(2s);
+    int rc = linetest::Run(EfaxSend(1, txClass, "102"), Log("efax-tx"), 150s);
+    ASSERT_EQ(rc, 0) << ReadText(Log("efax-tx"));
+    ASSERT_EQ(receiver.Wait(30s), 0) << ReadText(Log("efax-rx"));
+    ExpectEfaxPages(prefix, true);
+  }
+
   TTempDir dir_;
   std::unique_ptr<TLineProcess> line_;
   std::vector<TBitmap> pages_;
@@ -140,16 +151,10 @@ TEST_F(FaxSession, Class1ReceivesFromTheFarEnd) { ReceiveFromFarEnd("1"); }
 TEST_F(FaxSession, Class2ReceivesFromTheFarEnd) { ReceiveFromFarEnd("2"); }
 TEST_F(FaxSession, Class20ReceivesFromTheFarEnd) { ReceiveFromFarEnd("0"); }
 
-TEST_F(FaxSession, TwoEfaxFaxEachOther) {
-  StartLine();
-  fs::path prefix = dir_.Path() / "rx";
-  TProcess receiver(EfaxReceive(2, "1", prefix), Log("efax-rx"));
-  std::this_thread::sleep_for(2s);
-  int rc = linetest::Run(EfaxSend(1, "1", "102"), Log("efax-tx"), 150s);
-  ASSERT_EQ(rc, 0) << ReadText(Log("efax-tx"));
-  ASSERT_EQ(receiver.Wait(30s), 0) << ReadText(Log("efax-rx"));
-  ExpectEfaxPages(prefix, true);
-}
+TEST_F(FaxSession, TwoEfaxFaxEachOther) { ModemToModem("1", "1"); }
+
+// Both ends are this line's own Class 2 and 2.0 procedures here.
+TEST_F(FaxSession, Class2EfaxFaxesClass20Efax) { ModemToModem("2", "0"); }
 
 TEST_F(FaxSession, Class1FallsBackWhenTheLineDefeats14400) {
   // Noise 20 dB below the signal: V.17 at 14400 fails its training check,
