@@ -124,7 +124,6 @@ std::string TSessionParams::Text() const {
 }
 
 bool TSessionParams::Parse(const std::string& text) {
-  int* fields[8] = {&vr, &br, &wd, &ln, &df, &ec, &bf, &st};
   static const int kMax[8] = {1, 5, 2, 2, 1, 0, 0, 7};
   TSessionParams next = *this;
   int* nextFields[8] = {&next.vr, &next.br, &next.wd, &next.ln, &next.df, &next.ec, &next.bf, &next.st};
@@ -144,7 +143,6 @@ bool TSessionParams::Parse(const std::string& text) {
     i = comma + 1;
     if (f == 7) return false;  // more than eight values
   }
-  (void)fields;
   *this = next;
   return true;
 }
@@ -453,8 +451,6 @@ void TClass2Engine::Finish(int code) {
   if (wasAwaiting) modem_.Result(code == kHangNormal ? TResult::Ok : TResult::Error);
 }
 
-void TClass2Engine::Hangup(int code, bool) { Finish(code); }
-
 void TClass2Engine::RemoteHungUp() {
   if (state_ == TState::Idle || state_ == TState::Done) return;
   if (state_ == TState::RxPage && connectSent_ && !dteEtxSent_) {
@@ -730,7 +726,6 @@ void TClass2Engine::OnFrame(const std::vector<uint8_t>& frame, bool ok) {
   else
     HandleRxFrame(fcf, fif);
   if (!final && op_ == TOp::None && state_ != TState::Idle) StartRecvFrame();
-  (void)final;
 }
 
 void TClass2Engine::OnFrameTimeout() {

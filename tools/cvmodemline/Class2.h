@@ -97,7 +97,6 @@ class TClass2Engine {
   bool Is20() const;
   std::string Name(const char* c2, const char* c20) const;
   void Report(const std::string& text);
-  void Hangup(int code, bool error);
   void Finish(int code);
 
   // Internal T.31 driving.
