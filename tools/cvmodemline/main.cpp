@@ -5,9 +5,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <sys/timerfd.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -50,6 +53,8 @@ const char* const kUsage =
     "  --delay MS           one-way transmission delay of the line (default 40)\n"
     "  --voice NUM          a number answered by a person (dialling it gives VOICE)\n"
     "  --busy NUM           a number that is always busy\n"
+    "  --control COMMAND    send one command to the running line on DIR and print\n"
+    "                       its answer (exit status 0 for OK)\n"
     "  --help               this text\n"
     "\n"
     "Environment: CVMODEMLINE_DEBUG=1 traces the modems' T.31 control and the\n"
@@ -68,6 +73,7 @@ struct TOptions {
   std::string ini;
   TImpairments imp;
   std::vector<std::string> voice, busy;
+  std::string control;  // client mode: one command for a running line
 };
 
 bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error) {
@@ -133,6 +139,8 @@ bool ParseArgs(int argc, char** argv, TOptions& o, std::string& error) {
     } else if (a == "--delay") {
       if (!number(d)) return false;
       o.imp.delayMs = static_cast<int>(d);
+    } else if (a == "--control") {
+      if (!value(o.control)) return false;
     } else if (a == "--voice") {
       if (!value(s)) return false;
       o.voice.push_back(s);
@@ -295,6 +303,29 @@ class TModemLine {
 
 }  // namespace
 
+// Client mode: hands one command to the line running on `dir`.
+int SendControl(const std::string& dir, const std::string& command) {
+  TFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string path = dir + "/control";
+  if (!fd.Valid() || path.size() >= sizeof addr.sun_path) return 2;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    std::cerr << "cvmodemline: no line running on " << dir << " (" << std::strerror(errno) << ")\n";
+    return 2;
+  }
+  const std::string line = command + "\n";
+  if (::write(fd.Get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) return 2;
+  std::string reply;
+  char buf[512];
+  ssize_t n;
+  while (reply.find('\n') == std::string::npos && (n = ::read(fd.Get(), buf, sizeof buf)) > 0)
+    reply.append(buf, static_cast<size_t>(n));
+  std::cout << reply;
+  return reply.rfind("OK", 0) == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -308,6 +339,7 @@ int main(int argc, char** argv) {
     std::cerr << "cvmodemline: " << error << "\n(see cvmodemline --help)\n";
     return 2;
   }
+  if (!opt.control.empty()) return SendControl(opt.dir, opt.control);
   // Termination signals wait for the event loop from the start, so a
   // SIGTERM during set-up still ends in a clean shutdown.
   sigset_t mask;

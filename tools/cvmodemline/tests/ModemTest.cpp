@@ -87,6 +87,9 @@ TEST(Modem, DiallingOutcomes) {
   EXPECT_TRUE(EndsWith(m.Command("ATDT102", 8s), "NO ANSWER\r\n"));
   EXPECT_EQ(m.Command("ATD"), "\r\nERROR\r\n");  // nothing to dial
   EXPECT_EQ(line.Control("bogus"), "ERROR unknown command: bogus");
+  // The program is its own control client.
+  EXPECT_EQ(linetest::Run({CVMODEMLINE_BIN, "--dir", dir.Path().string(), "--control", "refuse 102 off"}, dir.Path() / "c.log", 10s), 0);
+  EXPECT_EQ(linetest::Run({CVMODEMLINE_BIN, "--dir", dir.Path().string(), "--control", "bogus"}, dir.Path() / "c.log", 10s), 1);
 }
 
 TEST(Modem, RingsAtTheUsualCadenceAndConnectsOnAnswer) {
