@@ -15,12 +15,15 @@
 #include "tools/cvmodemline/Modem.h"
 
 namespace {
+char gFolder[] = "/tmp/cvmlfuzzXXXXXX";
+
 std::string Folder() {
-  static std::string dir = [] {
-    std::string tmpl = "/tmp/cvmlfuzzXXXXXX";
-    return std::string(::mkdtemp(tmpl.data()) ? tmpl : "/tmp");
+  static const bool made = [] {
+    if (!::mkdtemp(gFolder)) return false;
+    std::atexit([] { ::rmdir(gFolder); });  // the modems remove their own links
+    return true;
   }();
-  return dir;
+  return made ? gFolder : "/tmp";
 }
 }  // namespace
 
