@@ -46,10 +46,10 @@ uint32_t CodePoint(int code) {
   return static_cast<uint32_t>(code);
 }
 
-bool RenderFont(FT_Face face, const FontLayout& spec, std::vector<uint8_t>& out) {
+bool RenderFont(FT_Face face, const FontLayout& layout, std::vector<uint8_t>& out) {
   // Character size in 26.6 points at 72 dpi = pixels; twice as wide as high.
-  if (FT_Set_Char_Size(face, spec.emRows * 2 * 64, spec.emRows * 64, 72, 72) != 0) return false;
-  const int bytesPerChar = spec.bytesPerRow * spec.cellHeight;
+  if (FT_Set_Char_Size(face, layout.emRows * 2 * 64, layout.emRows * 64, 72, 72) != 0) return false;
+  const int bytesPerChar = layout.bytesPerRow * layout.cellHeight;
   for (int code = 0; code < 256; ++code) {
     const uint32_t cp = CodePoint(code);
     if (cp == 0 || cp == 0x20 || cp == 0xA0) continue;
@@ -59,18 +59,18 @@ bool RenderFont(FT_Face face, const FontLayout& spec, std::vector<uint8_t>& out)
     const FT_GlyphSlot g = face->glyph;
     const FT_Bitmap& bm = g->bitmap;
     const int advance = static_cast<int>(g->advance.x >> 6);
-    const int left = (spec.cellWidth - advance) / 2 + g->bitmap_left;
-    const int top = spec.baseline - g->bitmap_top;
-    uint8_t* cell = out.data() + spec.offset + code * bytesPerChar;
+    const int left = (layout.cellWidth - advance) / 2 + g->bitmap_left;
+    const int top = layout.baseline - g->bitmap_top;
+    uint8_t* cell = out.data() + layout.offset + code * bytesPerChar;
     for (unsigned y = 0; y < bm.rows; ++y) {
       const int row = top + static_cast<int>(y);
-      if (row < 0 || row >= spec.cellHeight) continue;
+      if (row < 0 || row >= layout.cellHeight) continue;
       const unsigned char* src = bm.buffer + static_cast<ptrdiff_t>(y) * bm.pitch;
       for (unsigned x = 0; x < bm.width; ++x) {
         if (!(src[x >> 3] & (0x80 >> (x & 7)))) continue;
         const int col = left + static_cast<int>(x);
-        if (col < 0 || col >= spec.cellWidth) continue;
-        cell[row * spec.bytesPerRow + col / 8] |= static_cast<uint8_t>(0x80 >> (col % 8));
+        if (col < 0 || col >= layout.cellWidth) continue;
+        cell[row * layout.bytesPerRow + col / 8] |= static_cast<uint8_t>(0x80 >> (col % 8));
       }
     }
   }
