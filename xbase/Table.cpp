@@ -85,6 +85,7 @@ XbStatus TXbTable::Close() {
   indexState_ = XbIndexState::None;
   InvalidateCache();
   modified_ = appending_ = false;
+  blank_.clear();
   batching_ = false;
   batch_.clear();
   batchCount_ = 0;
@@ -721,7 +722,11 @@ XbStatus TXbTable::AppendBlank() {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (ReadOnly()) return XbFail(XbError::ReadOnly);
   if (auto st = PostIfModified(); !st) return st;
-  XbBlankRecord(dbf_.Header(), rec_.data());
+  if (blank_.size() != rec_.size()) {
+    blank_.resize(rec_.size());
+    XbBlankRecord(dbf_.Header(), blank_.data());
+  }
+  std::memcpy(rec_.data(), blank_.data(), rec_.size());
   appending_ = true;
   modified_ = true;
   eof_ = bof_ = false;

@@ -234,7 +234,7 @@ class TXbTable {
 
   uint32_t recno_ = 1;
   bool bof_ = true, eof_ = true;
-  std::vector<uint8_t> rec_, orig_;
+  std::vector<uint8_t> rec_, orig_, blank_;
   bool modified_ = false, appending_ = false;
 
   bool batching_ = false;
