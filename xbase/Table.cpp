@@ -152,8 +152,24 @@ XbStatus TXbTable::OpenIndex() {
     return st;
   }
   TCdxImage img;
-  if (auto st = XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img); !st)
-    return MoveIndexAside(cdx);
+  if (auto st = XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img); !st) {
+    // Keep the damaged file; rebuild its tags when their definitions survive.
+    std::vector<TCdxTagDef> defs;
+    const bool salvaged = XbSalvageCdxTags(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), defs);
+    if (auto ms = MoveIndexAside(cdx); !ms) return ms;
+    if (!salvaged) return {};
+    std::vector<std::unique_ptr<Tag>> tags;
+    for (const TCdxTagDef& d : defs) {
+      auto tag = std::make_unique<Tag>();
+      if (!ValidTagName(d.name) || !CompileTag(d, *tag, true)) return {};
+      tags.push_back(std::move(tag));
+    }
+    tags_ = std::move(tags);
+    for (auto& t : tags_)
+      if (auto bs = BuildKeys(*t); !bs) return bs;
+    indexDirty_ = true;
+    return WriteIndex();
+  }
   std::vector<std::unique_ptr<Tag>> tags;
   bool fits = true;
   for (TCdxTagData& t : img.tags) {
