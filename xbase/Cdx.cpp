@@ -440,3 +440,29 @@ std::string XbWriteCdx(uint32_t serial, uint32_t recordCount, const std::vector<
   PutLe32(h + 20, recordCount);
   return w.out;
 }
+
+bool XbSalvageCdxTags(const uint8_t* data, size_t size, std::vector<TCdxTagDef>& out) {
+  out.clear();
+  if (size < 1024 || size > kCdxMaxFileSize || Le16(data + 12) != kCdxTagNameLength) return false;
+  Reader r{data, size, {}};
+  std::vector<std::pair<std::string, uint32_t>> entries;
+  auto onTag = [&](const uint8_t* key, uint32_t rec) -> XbStatus {
+    std::string name(reinterpret_cast<const char*>(key), kCdxTagNameLength);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
+    if (name.empty()) return XbFail(XbError::CdxBadHeader);
+    entries.emplace_back(XbUpper(name), rec);
+    return {};
+  };
+  if (!r.Walk(Le32(data), kCdxTagNameLength, ' ', 0, onTag) || entries.empty()) return false;
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  for (const auto& [name, at] : entries) {
+    TCdxTagDef def;
+    uint32_t root = 0;
+    if (!r.ReadHeader(at, def, root)) return false;
+    def.name = name;
+    for (const TCdxTagDef& d : out)
+      if (d.name == name) return false;
+    out.push_back(std::move(def));
+  }
+  return true;
+}

@@ -79,6 +79,10 @@ void XbMakeKey(const TXbValue& v, char keyType, size_t keyLength, uint8_t* out);
 uint8_t XbKeyPad(char keyType);
 
 XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out);
+// For a file XbReadCdx refuses: the tag definitions, when the directory and
+// every tag header can still be read (the keys can then be rebuilt from the
+// table). False when even they are lost.
+bool XbSalvageCdxTags(const uint8_t* data, size_t size, std::vector<TCdxTagDef>& out);
 std::string XbWriteCdx(const TCdxImage& image);
 // Every record number in the tags must be at most recordCount.
 std::string XbWriteCdx(uint32_t serial, uint32_t recordCount, const std::vector<const TCdxTagData*>& tags);

@@ -192,17 +192,21 @@ XbStatus XbWriteField(const TDbfField& f, const TXbValue& v, uint8_t* record) {
       return {};
     }
     case 'D': {
-      std::string s;
+      int32_t jd = 0;
       if (v.type == XbType::Date) {
-        s = XbDtos(v.date);
-      } else if (v.type == XbType::Character) {
-        int32_t jd = 0;
-        if (!XbParseDtos(v.str, jd)) return XbFail(XbError::BadValue, f.name + " needs a date (YYYYMMDD)");
-        s = XbDtos(jd);
-      } else {
-        return XbFail(XbError::BadValue, f.name + " needs a date");
+        jd = v.date;
+      } else if (v.type != XbType::Character || !XbParseDtos(v.str, jd)) {
+        return XbFail(XbError::BadValue, f.name + " needs a date (YYYYMMDD)");
       }
-      std::memcpy(p, s.data(), 8);
+      if (jd <= 0) {
+        std::memset(p, ' ', 8);
+        return {};
+      }
+      int y, m, d;
+      XbCivil(jd, y, m, d);
+      y %= 10000;
+      const int parts[8] = {y / 1000, y / 100 % 10, y / 10 % 10, y % 10, m / 10, m % 10, d / 10, d % 10};
+      for (int i = 0; i < 8; ++i) p[i] = static_cast<char>('0' + parts[i]);
       return {};
     }
     case 'L':

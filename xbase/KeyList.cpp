@@ -60,8 +60,7 @@ int TXbKeyList::CompareEntry(const uint8_t* entry, const uint8_t* key, uint32_t 
   return r < recno ? -1 : r > recno ? 1 : 0;
 }
 
-size_t TXbKeyList::LowerBound(const uint8_t* key, uint32_t recno) const {
-  Reindex();
+void TXbKeyList::LowerBoundBlock(const uint8_t* key, uint32_t recno, size_t& block, size_t& within) const {
   // The first block whose last entry is not below the pair holds the answer.
   size_t lo = 0, hi = blocks_.size();
   while (lo < hi) {
@@ -71,7 +70,9 @@ size_t TXbKeyList::LowerBound(const uint8_t* key, uint32_t recno) const {
     if (CompareEntry(last, key, recno) < 0) lo = mid + 1;
     else hi = mid;
   }
-  if (lo == blocks_.size()) return size_;
+  block = lo;
+  within = 0;
+  if (lo == blocks_.size()) return;
   const Block& bl = blocks_[lo];
   size_t a = 0, z = bl.count;
   while (a < z) {
@@ -79,7 +80,15 @@ size_t TXbKeyList::LowerBound(const uint8_t* key, uint32_t recno) const {
     if (CompareEntry(bl.bytes.data() + mid * Stride(), key, recno) < 0) a = mid + 1;
     else z = mid;
   }
-  return starts_[lo] + a;
+  within = a;
+}
+
+size_t TXbKeyList::LowerBound(const uint8_t* key, uint32_t recno) const {
+  size_t b, w;
+  LowerBoundBlock(key, recno, b, w);
+  if (b == blocks_.size()) return size_;
+  Reindex();
+  return starts_[b] + w;
 }
 
 size_t TXbKeyList::LowerBoundPrefix(const uint8_t* prefix, size_t len) const {
@@ -105,23 +114,23 @@ size_t TXbKeyList::UpperBoundPrefix(const uint8_t* prefix, size_t len) const {
 }
 
 void TXbKeyList::Insert(const uint8_t* key, uint32_t recno) {
-  const size_t pos = LowerBound(key, recno);
   size_t b, w;
+  LowerBoundBlock(key, recno, b, w);
   if (blocks_.empty()) {
     blocks_.emplace_back();
     b = w = 0;
-  } else if (pos == size_) {
+  } else if (b == blocks_.size()) {
     b = blocks_.size() - 1;
     w = blocks_[b].count;
-  } else {
-    Locate(pos, b, w);
   }
   Block& bl = blocks_[b];
   const size_t s = Stride();
-  bl.bytes.insert(bl.bytes.begin() + static_cast<std::ptrdiff_t>(w * s), key, key + keyLen_);
-  uint8_t rec[4];
-  std::memcpy(rec, &recno, 4);
-  bl.bytes.insert(bl.bytes.begin() + static_cast<std::ptrdiff_t>(w * s + keyLen_), rec, rec + 4);
+  // One move of the block's tail for key and record number together.
+  const size_t at = w * s;
+  bl.bytes.resize(bl.bytes.size() + s);
+  std::memmove(bl.bytes.data() + at + s, bl.bytes.data() + at, bl.bytes.size() - s - at);
+  std::memcpy(bl.bytes.data() + at, key, keyLen_);
+  std::memcpy(bl.bytes.data() + at + keyLen_, &recno, 4);
   ++bl.count;
   ++size_;
   if (bl.count >= 2 * kBlockEntries) {
@@ -136,10 +145,9 @@ void TXbKeyList::Insert(const uint8_t* key, uint32_t recno) {
 }
 
 bool TXbKeyList::Erase(const uint8_t* key, uint32_t recno) {
-  const size_t pos = LowerBound(key, recno);
-  if (pos >= size_) return false;
   size_t b, w;
-  Locate(pos, b, w);
+  LowerBoundBlock(key, recno, b, w);
+  if (b == blocks_.size()) return false;
   Block& bl = blocks_[b];
   const size_t s = Stride();
   const uint8_t* e = bl.bytes.data() + w * s;

@@ -36,7 +36,7 @@ class TXbKeyList {
   void AppendSorted(const uint8_t* key, uint32_t recno);
 
  private:
-  static constexpr size_t kBlockEntries = 512;
+  static constexpr size_t kBlockEntries = 256;
   struct Block {
     std::vector<uint8_t> bytes;  // entries of keyLen_ + 4 bytes
     size_t count = 0;
@@ -44,6 +44,7 @@ class TXbKeyList {
   size_t Stride() const { return keyLen_ + 4; }
   int CompareEntry(const uint8_t* entry, const uint8_t* key, uint32_t recno) const;
   void Locate(size_t i, size_t& block, size_t& within) const;
+  void LowerBoundBlock(const uint8_t* key, uint32_t recno, size_t& block, size_t& within) const;
   void Reindex() const;
 
   size_t keyLen_;

@@ -85,6 +85,7 @@ XbStatus TXbTable::Close() {
   indexState_ = XbIndexState::None;
   InvalidateCache();
   modified_ = appending_ = false;
+  blank_.clear();
   batching_ = false;
   batch_.clear();
   batchCount_ = 0;
@@ -151,8 +152,24 @@ XbStatus TXbTable::OpenIndex() {
     return st;
   }
   TCdxImage img;
-  if (auto st = XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img); !st)
-    return MoveIndexAside(cdx);
+  if (auto st = XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img); !st) {
+    // Keep the damaged file; rebuild its tags when their definitions survive.
+    std::vector<TCdxTagDef> defs;
+    const bool salvaged = XbSalvageCdxTags(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), defs);
+    if (auto ms = MoveIndexAside(cdx); !ms) return ms;
+    if (!salvaged) return {};
+    std::vector<std::unique_ptr<Tag>> tags;
+    for (const TCdxTagDef& d : defs) {
+      auto tag = std::make_unique<Tag>();
+      if (!ValidTagName(d.name) || !CompileTag(d, *tag, true)) return {};
+      tags.push_back(std::move(tag));
+    }
+    tags_ = std::move(tags);
+    for (auto& t : tags_)
+      if (auto bs = BuildKeys(*t); !bs) return bs;
+    indexDirty_ = true;
+    return WriteIndex();
+  }
   std::vector<std::unique_ptr<Tag>> tags;
   bool fits = true;
   for (TCdxTagData& t : img.tags) {
@@ -721,7 +738,11 @@ XbStatus TXbTable::AppendBlank() {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (ReadOnly()) return XbFail(XbError::ReadOnly);
   if (auto st = PostIfModified(); !st) return st;
-  XbBlankRecord(dbf_.Header(), rec_.data());
+  if (blank_.size() != rec_.size()) {
+    blank_.resize(rec_.size());
+    XbBlankRecord(dbf_.Header(), blank_.data());
+  }
+  std::memcpy(rec_.data(), blank_.data(), rec_.size());
   appending_ = true;
   modified_ = true;
   eof_ = bof_ = false;

@@ -16,8 +16,9 @@
 //
 // Damage. A .DBF whose header is inconsistent is refused (a clear code, no
 // write). A .CDX that cannot be read is moved aside as NAME.CDX.bad (never
-// overwritten) and the table opens without it; one that reads but belongs to
-// another state of the table is rebuilt from the table.
+// overwritten); its tags are rebuilt into a new index when their definitions
+// can still be read, otherwise the table opens without tags. One that reads
+// but belongs to another state of the table is rebuilt from the table.
 //
 // Locking. Exclusive opening takes flock(LOCK_EX) on the .DBF, shared opening
 // flock(LOCK_SH); both fail at once with Locked when they conflict. In shared
@@ -50,7 +51,9 @@ enum class XbIndexState {
   None,       // no .CDX
   Current,    // read and matching the table
   Rebuilt,    // out of date (e.g. after a crash) and rebuilt from the table
-  MovedAside  // unreadable or foreign: renamed to NAME.CDX.bad
+  MovedAside  // unreadable or foreign: renamed to NAME.CDX.bad; when every
+              // tag definition could still be read, the tags were rebuilt
+              // from the table into a new index, otherwise there are none
 };
 
 enum class XbProgressStep { Pack, BuildTag };
@@ -234,7 +237,7 @@ class TXbTable {
 
   uint32_t recno_ = 1;
   bool bof_ = true, eof_ = true;
-  std::vector<uint8_t> rec_, orig_;
+  std::vector<uint8_t> rec_, orig_, blank_;
   bool modified_ = false, appending_ = false;
 
   bool batching_ = false;

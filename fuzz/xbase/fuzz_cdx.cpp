@@ -4,12 +4,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "xbase/Cdx.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TCdxImage img;
-  if (!XbReadCdx(data, size, img)) return 0;
+  if (!XbReadCdx(data, size, img)) {
+    std::vector<TCdxTagDef> defs;
+    XbSalvageCdxTags(data, size, defs);
+    return 0;
+  }
   uint32_t maxRec = 0;
   for (const TCdxTagData& t : img.tags)
     for (size_t i = 0; i < t.keys.Size(); ++i) maxRec = t.keys.RecNo(i) > maxRec ? t.keys.RecNo(i) : maxRec;

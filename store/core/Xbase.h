@@ -98,7 +98,8 @@ class TXbase {
   TXbase& operator=(const TXbase&) = delete;
   ~TXbase();
 
-  // Published properties.
+  // Published properties. The table object must outlive this companion (or
+  // be unhooked with SetDataSource(nullptr) first).
   void SetDataSource(TXbDataTable* table);
   TXbDataTable* DataSource() const { return table_; }
   void SetFilter(const std::string& filter);  // applied now when open, and at every opening

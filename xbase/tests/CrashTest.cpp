@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <map>
+#include <poll.h>
 #include <random>
 #include <sys/wait.h>
 #include <thread>
@@ -96,7 +97,11 @@ TEST(CrashSafety, KilledWriterLeavesEveryReportedRowAndMatchingTags) {
       Child(path, p[1], static_cast<unsigned>(rounds + 1));
     }
     ::close(p[1]);
-    std::this_thread::sleep_for(std::chrono::microseconds(500 + rng() % 40000));
+    // Kill at a random instant once the child is at work (its first report),
+    // so that a loaded machine still exercises the writes.
+    pollfd pfd{p[0], POLLIN, 0};
+    ::poll(&pfd, 1, 10000);
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 30000));
     ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
