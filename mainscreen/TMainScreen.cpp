@@ -827,9 +827,12 @@ void TMainScreen::FirstActivation() {
   activateWindow();
   QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   if (firstRun_) {
-    // The quick setup window is not part of the program yet; say so once
-    // start-up is over instead of holding it up.
-    QTimer::singleShot(0, this, &TMainScreen::NotAvailableYet);
+    // The quick setup window is not part of the program yet. Say so without
+    // holding up start-up or the close path (a signal may close the window).
+    auto* notice = new QMessageBox(QMessageBox::Information, "Information", kNotAvailable, QMessageBox::Ok, this);
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    notice->open();
+    firstRunNotice_ = notice;
   }
   if (FaxXbase.TagNumber("DATEND") == 0 || RecXbase.TagNumber("DATEND") == 0) RebuildIndexes();
   if (remembered != 0)
@@ -852,6 +855,7 @@ void TMainScreen::closeEvent(QCloseEvent* e) {
     }
     receiveMode_ = false;
     closed_ = true;
+    if (firstRunNotice_) firstRunNotice_->close();
     if (!closePosted_) SaveGridOrders();
     FaxTable.Close();
     RecTable.Close();

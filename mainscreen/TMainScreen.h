@@ -6,6 +6,7 @@
 
 #include <QEvent>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <string>
 
@@ -15,6 +16,7 @@
 class QAction;
 class QActionGroup;
 class QMenu;
+class QMessageBox;
 class QPushButton;
 class QStackedWidget;
 class QTabBar;
@@ -141,6 +143,7 @@ class TMainScreen : public QMainWindow {
   bool closed_ = false;
   bool closePosted_ = false;
   bool settingsRead_ = false;
+  QPointer<QMessageBox> firstRunNotice_;
   bool receiveMode_ = false;   // receive mode is on
   bool receivingNow_ = false;  // a fax is arriving now
   bool syncing_ = false;       // the lists are being moved to their tables' rows
