@@ -769,27 +769,36 @@ void TMainScreen::NotAvailableYet() { ShowInformation(kNotAvailable); }
 bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
   // Pop-up hints are tooltips; while hints are off they are swallowed.
   if (e->type() == QEvent::ToolTip && !hintsOn_) return true;
+  // The window sees keys before its controls (the lists would take Ctrl+Tab
+  // and Enter for themselves).
+  if (e->type() == QEvent::KeyPress && watched != this && watched->isWidgetType() &&
+      static_cast<QWidget*>(watched)->window() == this && WindowKey(static_cast<QKeyEvent*>(e)))
+    return true;
   return QMainWindow::eventFilter(watched, e);
 }
 
-void TMainScreen::keyPressEvent(QKeyEvent* e) {
+bool TMainScreen::WindowKey(QKeyEvent* e) {
   const Qt::KeyboardModifiers mods = e->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
-  if (e->key() == Qt::Key_Tab && mods == Qt::ControlModifier) {
+  if ((e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab) && mods == Qt::ControlModifier) {
     TabSet1->setCurrentIndex(TabSet1->currentIndex() == 0 ? 1 : 0);
-    return;
+    return true;
   }
   if (e->key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier)) {
     receiveLogging_ = !receiveLogging_;
     ShowInformation(receiveLogging_ ? "Logging is now ON. Log file will be saved\nfor this fax session as CVIN.LOG. "
                                       "This will\noverwrite any previous CVIN.LOG."
                                     : "Logging is now OFF");
-    return;
+    return true;
   }
   if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && FaxGrid->hasFocus() && EditButton->isEnabled()) {
     EditButton->click();
-    return;
+    return true;
   }
-  QMainWindow::keyPressEvent(e);
+  return false;
+}
+
+void TMainScreen::keyPressEvent(QKeyEvent* e) {
+  if (!WindowKey(e)) QMainWindow::keyPressEvent(e);
 }
 
 void TMainScreen::showEvent(QShowEvent* e) {

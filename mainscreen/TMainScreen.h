@@ -130,6 +130,8 @@ class TMainScreen : public QMainWindow {
   bool ReceiveModeRefused();
   void DeleteReceived();
   void DeleteOutgoing();
+  // Keys the window handles itself, whichever control has the focus.
+  bool WindowKey(QKeyEvent* e);
 
   TJustOne* JustOne1;
   QActionGroup* outgoingOrder_;

@@ -272,6 +272,18 @@ TEST_F(WindowTest, ArchiveFilterAndSortOrders) {
 
   w.ReceivedSortMenu->actions()[1]->trigger();
   EXPECT_EQ(w.RecTable.IndexName(), "FROM");
+
+  // Ctrl+Tab reaches the window even from inside a list.
+  QTest::keyClick(w.RecGrid, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(w.CurrentTab(), TFaxTab::Outgoing);
+  // Enter in the outgoing list runs Edit (not available yet: an information box).
+  w.FaxGrid->setFocus();
+  const qsizetype before = answers.texts.size();
+  if (w.FaxGrid->hasFocus()) {
+    QTest::keyClick(w.FaxGrid, Qt::Key_Return);
+    ASSERT_EQ(answers.texts.size(), before + 1);
+    EXPECT_EQ(answers.texts.back(), "This command is not available yet.");
+  }
 }
 
 TEST_F(WindowTest, DeletingCoverBodyOrBothRemovesTheirFiles) {
