@@ -815,20 +815,26 @@ void TMainScreen::changeEvent(QEvent* e) {
 }
 
 void TMainScreen::FormActivate() {
-  if (closed_) return;
+  // Reopening the table lets pending messages run, which may activate the
+  // window again.
+  if (closed_ || activating_) return;
+  activating_ = true;
   if (firstActivation_) {
     FirstActivation();
-    return;
+  } else {
+    ProcessExtraPDFaxFiles();
+    SetButtons();
   }
-  ProcessExtraPDFaxFiles();
-  SetButtons();
+  activating_ = false;
 }
 
 void TMainScreen::FirstActivation() {
-  firstActivation_ = false;
   QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   RestorePlacement(this);
-  if (closePosted_) return;  // a table is missing: only the close path is left
+  if (closePosted_) {  // a table is missing: only the close path is left
+    firstActivation_ = false;
+    return;
+  }
   uint32_t remembered = 0;
   if (ProcessExtraPDFaxFiles()) remembered = FaxTable.RecNo();
   // Linux has no start-up show command: the window comes to the front.
@@ -851,6 +857,7 @@ void TMainScreen::FirstActivation() {
   WriteZRTPDINI();
   // Receive mode at start-up belongs to the receive window, which is not
   // part of the program yet.
+  firstActivation_ = false;
 }
 
 void TMainScreen::ExitClick() { close(); }

@@ -145,6 +145,7 @@ class TMainScreen : public QMainWindow {
   bool closed_ = false;
   bool closePosted_ = false;
   bool settingsRead_ = false;
+  bool activating_ = false;
   QPointer<QMessageBox> firstRunNotice_;
   bool receiveMode_ = false;   // receive mode is on
   bool receivingNow_ = false;  // a fax is arriving now
