@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -178,11 +179,24 @@ TEST_F(WindowTest, FirstStartMakesTablesRebuildsIndexesAndWritesTheDriverFile) {
   EXPECT_FALSE(w.FaxGrid->isEnabled());
   EXPECT_EQ(w.FaxTable.IndexName(), "");  // an empty list is in natural order
 
-  // The rebuild from the menu keeps the order and the rows.
+  // The rebuild from the menu keeps the order and the rows, and packs away
+  // the rows flagged deleted.
   AddRow(w, "A", "A.APF", "");
+  AddRow(w, "B", "B.APF", "");
+  ASSERT_TRUE(w.FaxTable.Delete());
+  EXPECT_EQ(w.FaxTable.RecordCount(), 2u);
   w.RebuildIndexes1->trigger();
+  EXPECT_EQ(w.FaxTable.RecordCount(), 1u);
   EXPECT_EQ(w.FaxTable.IndexName(), "DATESENT");
   EXPECT_EQ(Column(w.FaxGrid, "Subject"), QStringList{"A"});
+
+  // The window's own steps, without showing it: the last one is the phone book's.
+  TRebuildInd rebuild(OutgoingRebuildTarget(w.FaxTable, w.FaxXbase), ReceivedRebuildTarget(w.RecTable, w.RecXbase),
+                      w.PhoneTable, w.PhoneXbase, home_);
+  rebuild.Rebuild();
+  EXPECT_EQ(rebuild.StepLabel->text(), "Rebuilding PHONE file indexes");
+  EXPECT_FALSE(w.PhoneTable.Active());
+  EXPECT_NE(w.FaxXbase.TagNumber("DATEND"), 0);
 }
 
 TEST_F(WindowTest, PrinterDriverJobsBecomeRowsWhenTheWindowIsActivated) {
