@@ -373,6 +373,14 @@ void TMainScreen::PostCloseMessage() {
 
 bool TMainScreen::event(QEvent* e) {
   if (e->type() == kCloseMessage) {
+    // Showing the window may deliver posted events before it is fully on
+    // screen; closing then would leave it shown. Before the first activation
+    // that activation sends the message again; later it is sent again here.
+    if (!isVisible() || showing_ || firstActivation_) {
+      if (!firstActivation_)
+        QTimer::singleShot(0, this, [this] { QApplication::postEvent(this, new QEvent(kCloseMessage)); });
+      return true;
+    }
     close();
     return true;
   }
@@ -801,6 +809,12 @@ void TMainScreen::keyPressEvent(QKeyEvent* e) {
   if (!WindowKey(e)) QMainWindow::keyPressEvent(e);
 }
 
+void TMainScreen::setVisible(bool visible) {
+  showing_ = true;
+  QMainWindow::setVisible(visible);
+  showing_ = false;
+}
+
 void TMainScreen::showEvent(QShowEvent* e) {
   QMainWindow::showEvent(e);
   if (firstActivation_) {
@@ -833,6 +847,8 @@ void TMainScreen::FirstActivation() {
   RestorePlacement(this);
   if (closePosted_) {  // a table is missing: only the close path is left
     firstActivation_ = false;
+    // Send the close message again now that the window is on screen.
+    QApplication::postEvent(this, new QEvent(kCloseMessage));
     return;
   }
   uint32_t remembered = 0;

@@ -46,6 +46,8 @@ class TMainScreen : public QMainWindow {
   bool FirstActivationDone() const { return !firstActivation_; }
   // True once the close message has been posted (a table could not be opened).
   bool ClosePosted() const { return closePosted_; }
+  // True once the window has gone through its close path.
+  bool Closed() const { return closed_; }
 
   // Reopens the outgoing table keeping its current row.
   void FaxTableCloseAndOpen();
@@ -109,6 +111,7 @@ class TMainScreen : public QMainWindow {
   void changeEvent(QEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  void setVisible(bool visible) override;
   bool event(QEvent* e) override;
 
  private:
@@ -146,6 +149,7 @@ class TMainScreen : public QMainWindow {
   bool closePosted_ = false;
   bool settingsRead_ = false;
   bool activating_ = false;
+  bool showing_ = false;  // inside setVisible
   QPointer<QMessageBox> firstRunNotice_;
   bool receiveMode_ = false;   // receive mode is on
   bool receivingNow_ = false;  // a fax is arriving now
