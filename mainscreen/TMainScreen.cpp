@@ -18,9 +18,21 @@
 #include <QTabBar>
 #include <QTableView>
 #include <QTimer>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <filesystem>
+
+#include "mainscreen/CloneFax.h"
+#include "mainscreen/GridLayout.h"
+#include "mainscreen/PrinterDriverIntake.h"
+#include "mainscreen/TDeleteWhat.h"
 #include "mainscreen/TGraphicPanel.h"
+#include "mainscreen/TRebuildInd.h"
+#include "store/StoreText.h"
+#include "store/XbTableModel.h"
+#include "store/core/FaxTables.h"
 #include "shell/Dialogs.h"
 #include "shell/Help.h"
 #include "shell/Placement.h"
@@ -42,6 +54,30 @@ constexpr char kProblemSolverHint[] =
     "Click here to bring up the Fax Problem Solver for:\n -Error message solving\n -Technical FAQ\n -General Fax "
     "Troubleshooting";
 constexpr char kNotAvailable[] = "This command is not available yet.";
+constexpr char kReceiveModeRefusal[] =
+    "You are in Fax Receive mode. This operation cannot be done\nwhile in Fax Receive mode. Click the Stop button to "
+    "end\nFax Receive mode";
+constexpr char kLayoutKind[] = "Out";
+
+// Archived rows are red; a selected one white on the selection colour.
+class TArchivedRowDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.data(Qt::ForegroundRole).isValid() && (option->state & QStyle::State_Selected))
+      option->palette.setColor(QPalette::HighlightedText, Qt::white);
+  }
+};
+
+void RemoveFile(const std::filesystem::path& p) {
+  std::error_code ec;
+  std::filesystem::remove(p, ec);
+}
+
+QString Field(const TXbDataTable& table, const char* name) { return TableText(table.FieldText(name)); }
+
+bool HasRow(const TXbDataTable& table) { return table.Active() && !table.Eof(); }
 
 QPushButton* Button(QWidget* parent, const char* name, const char* caption, const char* hint) {
   auto* b = new QPushButton(caption, parent);
@@ -85,6 +121,8 @@ QTableView* Grid(QWidget* parent, const char* name, const QStringList& titles) {
   grid->setShowGrid(true);
   grid->horizontalHeader()->setSectionsMovable(true);
   grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+  grid->setItemDelegate(new TArchivedRowDelegate(grid));
   return grid;
 }
 
@@ -104,7 +142,17 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   SetButtons();
 }
 
-TMainScreen::~TMainScreen() { qApp->removeEventFilter(this); }
+TMainScreen::~TMainScreen() {
+  qApp->removeEventFilter(this);
+  // The models listen to the tables, which go before the window's children.
+  FaxGrid->setModel(nullptr);
+  RecGrid->setModel(nullptr);
+  delete FaxModel;
+  delete RecModel;
+  FaxTable.Close();
+  RecTable.Close();
+  PhoneTable.Close();
+}
 
 void TMainScreen::BuildLayout() {
   auto* central = new QWidget(this);
@@ -161,8 +209,9 @@ void TMainScreen::BuildLayout() {
   connect(ExitButton, &QPushButton::clicked, this, &TMainScreen::ExitClick);
   connect(SortButton, &QPushButton::clicked, this, &TMainScreen::SortButtonClick);
   connect(ProblemSolverButton, &QPushButton::clicked, this, &TMainScreen::ProblemSolverButtonClick);
-  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, DeleteButton, PreferencesButton, PrintButton,
-                         ViewButton, SendButton, ReceiveButton})
+  connect(DeleteButton, &QPushButton::clicked, this, &TMainScreen::Delete1Click);
+  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, PrintButton, ViewButton,
+                         SendButton, ReceiveButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
@@ -233,49 +282,222 @@ void TMainScreen::BuildMenus() {
   connect(TechnicalSupport1, &QAction::triggered, this, [] { ShowHelpContext(HelpTopic::TechnicalSupport); });
   connect(QuickStartInstructions1, &QAction::triggered, this, [] { ShowHelpContext(HelpTopic::Contents); });
   connect(AboutCorvane1, &QAction::triggered, this, &TMainScreen::AboutCorvane1Click);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, Clone1, Delete1, Archive1, ForwardReceivedFax1, Print1,
-                     PrintSetup1, FaxLogCleanup1, SendFax1, ReceiveFaxes1, ViewPrintFax1, PhoneBook1,
-                     CoverSheetTemplateDesigner1, RebuildIndexes1, Preferences1, QuickConfigurationAnalysis1,
-                     ConfigurationInformation1})
+  connect(Delete1, &QAction::triggered, this, &TMainScreen::Delete1Click);
+  connect(Archive1, &QAction::triggered, this, &TMainScreen::Archive1Click);
+  connect(Clone1, &QAction::triggered, this, &TMainScreen::Clone1Click);
+  connect(RebuildIndexes1, &QAction::triggered, this, &TMainScreen::RebuildIndexes1Click);
+  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, Print1, PrintSetup1, SendFax1, ReceiveFaxes1,
+                     ViewPrintFax1, QuickConfigurationAnalysis1, ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
+  // Refused in receive mode before anything else.
+  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, PhoneBook1, CoverSheetTemplateDesigner1, Preferences1})
+    connect(a, &QAction::triggered, this, [this] {
+      if (!ReceiveModeRefused()) NotAvailableYet();
+    });
 
   OutgoingSortMenu = new QMenu(this);
   outgoingOrder_ = new QActionGroup(this);
-  for (const char* caption : {"&Date Sent", "&Subject", "&Recipient"}) {
+  for (const auto& [caption, tag] : {std::pair{"&Date Sent", "DATESENT"}, std::pair{"&Subject", "SUBJECT"},
+                                      std::pair{"&Recipient", "RECIPIENT"}}) {
     QAction* a = OutgoingSortMenu->addAction(caption);
     a->setCheckable(true);
+    a->setData(QString(tag));
     outgoingOrder_->addAction(a);
+    connect(a, &QAction::triggered, this, [this, a] { SetOrder(FaxTable, qPrintable(a->data().toString())); });
   }
   outgoingOrder_->actions().front()->setChecked(true);
   ReceivedSortMenu = new QMenu(this);
   receivedOrder_ = new QActionGroup(this);
-  for (const char* caption : {"Date Received", "From"}) {
+  for (const auto& [caption, tag] : {std::pair{"Date Received", "DATETIME"}, std::pair{"From", "FROM"}}) {
     QAction* a = ReceivedSortMenu->addAction(caption);
     a->setCheckable(true);
+    a->setData(QString(tag));
     receivedOrder_->addAction(a);
+    connect(a, &QAction::triggered, this, [this, a] {
+      if (receivingNow_) {
+        QApplication::beep();
+        return;
+      }
+      SetOrder(RecTable, qPrintable(a->data().toString()));
+    });
   }
   receivedOrder_->actions().front()->setChecked(true);
 }
 
 void TMainScreen::FormCreate() {
-  listFilter_ = ".not. archived";
+  firstActivation_ = true;
   receiveLogging_ = false;
+  listFilter_ = ".not. archived";
+  XbaseEnv.SetCentury(true);
+  XbaseEnv.SetDeleted(true);
+  const std::filesystem::path folder = ProgramFolder();
+  FaxXbase.SetDataSource(&FaxTable);
+  RecXbase.SetDataSource(&RecTable);
+  PhoneXbase.SetDataSource(&PhoneTable);
+  FaxXbase.SysProp(1009, 0);
+  // An existing table that cannot be opened is never created over: the
+  // user's faxes stay in it for rescue, and the program closes.
+  if (OpenOutgoingTable(FaxTable, FaxXbase, folder, listFilter_.toStdString())) {
+    FaxXbase.SetOrder(1);
+    FaxTable.First();
+  } else {
+    FaxTable.Close();
+    ShowInformation("Unable to open/create the FAX datafile - closing program");
+    PostCloseMessage();
+  }
+  if (!OpenReceivedTable(RecTable, RecXbase, folder)) {
+    RecTable.Close();
+    ShowInformation("Unable to open/create the FAX RECEIVE datafile - closing program");
+    PostCloseMessage();
+    return;
+  }
+  ApplyListFilter();
   ReadSettings();
+  settingsRead_ = true;
   if (Settings.ComPort == -1) {
     firstRun_ = true;
     Settings.ComPort = 0;
   }
+  receiveMode_ = receivingNow_ = false;
   SetApplicationHelpFile(QString::fromStdString(ProgramFolder()) + "CV.hlp");
   MakeFolders();
   ShowHints1->setChecked(Settings.HintsOn);
   ApplyHints(Settings.HintsOn);
+  AttachLists();
 }
 
-TListState TMainScreen::OutgoingState() const { return {}; }
-TListState TMainScreen::ReceivedState() const { return {}; }
+void TMainScreen::PostCloseMessage() {
+  closePosted_ = true;
+  QApplication::postEvent(this, new QEvent(kCloseMessage));
+}
+
+bool TMainScreen::event(QEvent* e) {
+  if (e->type() == kCloseMessage) {
+    // Showing the window may deliver posted events before it is fully on
+    // screen; closing then would leave it shown. Before the first activation
+    // that activation sends the message again; later it is sent again here.
+    if (!isVisible() || showing_ || firstActivation_) {
+      if (!firstActivation_)
+        QTimer::singleShot(0, this, [this] { QApplication::postEvent(this, new QEvent(kCloseMessage)); });
+      return true;
+    }
+    close();
+    return true;
+  }
+  return QMainWindow::event(e);
+}
+
+void TMainScreen::AttachLists() {
+  const std::string home = ProgramFolder();
+  FaxModel = new TXbTableModel(FaxTable);
+  FaxModel->SetColumns({
+      {"Date Sent", "DATESENT", nullptr, 0},
+      {"Time Sent", "TIMESENT", nullptr, 0},
+      {"Fax#", "PHONE", nullptr, 15},
+      {"Recipient", "RECIPIENT", nullptr, 20},
+      {"Subject", "SUBJECT", nullptr, 20},
+      {"Last Attempt", "LASTRESULT", nullptr, 20},
+      {"Notes", "NOTES", nullptr, 25},
+      {"Codes", "CODES", nullptr, 15},
+      {"Fax File", "", [home](const TXbDataTable& t) { return TableText(CalcFaxFileOutgoing(t, home)); }, 50},
+  });
+  RecModel = new TXbTableModel(RecTable);
+  RecModel->SetColumns({
+      {"Date Rec'd", "DATEREC", nullptr, 0},
+      {"Time Rec'd", "TIMEREC", nullptr, 0},
+      {"From", "FROM", nullptr, 0},
+      {"Pages", "PAGES", nullptr, 0},
+      {"Notes", "NOTES", nullptr, 60},
+      {"Fax File", "", [home](const TXbDataTable& t) { return TableText(CalcFaxFileReceived(t, home)); }, 50},
+  });
+  for (auto [grid, model, table] : {std::tuple{FaxGrid, FaxModel, &FaxTable}, std::tuple{RecGrid, RecModel, &RecTable}}) {
+    QAbstractItemModel* placeholder = grid->model();
+    grid->setModel(model);
+    delete placeholder;
+    // Column widths from the fields' display widths, in average characters.
+    const int charWidth = grid->fontMetrics().averageCharWidth();
+    const TXbTable* t = table->Table();
+    for (int c = 0; c < model->columnCount(); ++c) {
+      const TXbColumn& col = model->Columns()[static_cast<size_t>(c)];
+      int width = col.widthChars;
+      if (width == 0 && t) {
+        const int f = t->FieldIndex(col.field);
+        if (f >= 0) width = std::max<int>(t->Fields()[static_cast<size_t>(f)].width, static_cast<int>(col.title.size()));
+      }
+      grid->setColumnWidth(c, std::max(width, 4) * charWidth + 8);
+    }
+    TXbDataTable* tablePtr = table;
+    QTableView* gridPtr = grid;
+    // A click moves the table to the row; a reset list shows the table's row again.
+    connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this, tablePtr, model](const QModelIndex& current) {
+              if (syncing_ || !current.isValid()) return;
+              if (TXbTable* tb = tablePtr->Table()) tb->Go(model->RecordAt(current.row()));
+              SetButtons();
+            });
+    connect(model, &QAbstractItemModel::modelReset, this, [this, tablePtr, gridPtr] {
+      QTimer::singleShot(0, gridPtr, [this, tablePtr] { ShowCurrentRow(*tablePtr); });
+    });
+  }
+}
+
+void TMainScreen::ShowCurrentRow(TXbDataTable& table) {
+  QTableView* grid = &table == &FaxTable ? FaxGrid : RecGrid;
+  TXbTableModel* model = &table == &FaxTable ? FaxModel : RecModel;
+  if (!model || !HasRow(table)) return;
+  const int row = model->RowOfRecord(table.RecNo());
+  if (row < 0) return;
+  syncing_ = true;
+  grid->setCurrentIndex(model->index(row, std::max(0, grid->currentIndex().column())));
+  syncing_ = false;
+}
+
+void TMainScreen::ApplyListFilter() {
+  for (auto [table, xbase] : {std::pair{&FaxTable, &FaxXbase}, std::pair{&RecTable, &RecXbase}}) {
+    if (!table->Active()) continue;
+    xbase->SetFilter(listFilter_.toStdString());
+    // The current row may have left the list with the filter.
+    const std::string filter = listFilter_.isEmpty() ? std::string(".t.") : listFilter_.toStdString();
+    if (TXbTable* t = table->Table(); t && !t->Eof() && !xbase->Evaluate(filter)) Resettle(*table);
+  }
+}
+
+TListState TMainScreen::OutgoingState() const {
+  TListState s;
+  s.hasRow = HasRow(FaxTable);
+  if (s.hasRow) {
+    s.rowHasCover = !FaxTable.FieldText("FAXCOVER").empty();
+    s.rowArchived = FaxTable.FieldBool("ARCHIVED");
+  }
+  return s;
+}
+
+TListState TMainScreen::ReceivedState() const {
+  TListState s;
+  s.hasRow = HasRow(RecTable);
+  if (s.hasRow) s.rowArchived = RecTable.FieldBool("ARCHIVED");
+  return s;
+}
+
+void TMainScreen::UpdateOrders() {
+  // An empty list is in natural order; one with rows always has an order.
+  const std::pair<TXbDataTable*, QActionGroup*> lists[] = {{&FaxTable, outgoingOrder_}, {&RecTable, receivedOrder_}};
+  for (const auto& [table, group] : lists) {
+    if (!table->Active()) continue;
+    if (!HasRow(*table)) {
+      if (!table->IndexName().empty()) table->SetIndexName("");
+    } else if (table->IndexName().empty()) {
+      QAction* first = group->actions().front();
+      table->SetIndexName(first->data().toString().toStdString());
+      first->setChecked(true);
+      table->First();
+    }
+  }
+}
 
 void TMainScreen::SetButtons() {
   Status->SetCaption(QString());
+  UpdateOrders();
   const TCommandStates s = ComputeCommandStates(currentTab_, OutgoingState(), ReceivedState());
   const std::pair<QPushButton*, bool> buttons[] = {
       {NewButton, s.New},   {AddCoverButton, s.AddCover}, {EditButton, s.Edit}, {DeleteButton, s.Delete},
@@ -291,6 +513,12 @@ void TMainScreen::SetButtons() {
   RecGrid->setEnabled(s.ReceivedListEnabled);
 }
 
+void TMainScreen::SetOrder(TXbDataTable& table, const char* tag) {
+  if (!HasRow(table)) return;
+  table.SetIndexName(tag);
+  SetButtons();
+}
+
 void TMainScreen::TabSet1Click(int index) {
   currentTab_ = index == 1 ? TFaxTab::Received : TFaxTab::Outgoing;
   Notebook1->setCurrentIndex(index);
@@ -304,7 +532,228 @@ void TMainScreen::SortButtonClick() {
 
 void TMainScreen::ShowArchivedFaxes1Click() {
   listFilter_ = ShowArchivedFaxes1->isChecked() ? QString() : QString(".not. ARCHIVED");
+  ApplyListFilter();
   SetButtons();
+}
+
+bool TMainScreen::ReceiveModeRefused() {
+  if (!receiveMode_) return false;
+  ShowInformation(kReceiveModeRefusal);
+  return true;
+}
+
+void TMainScreen::Resettle(TXbDataTable& table) {
+  TXbTable* t = table.Table();
+  if (!t) return;
+  // Skipping from a row the list no longer shows lands on the next one it does.
+  t->Skip(1);
+  if (t->Eof()) t->GoBottom();
+  table.DataChanged();
+}
+
+void TMainScreen::Delete1Click() {
+  if (currentTab_ == TFaxTab::Received) {
+    DeleteReceived();
+  } else {
+    DeleteOutgoing();
+  }
+  SetButtons();
+}
+
+void TMainScreen::DeleteReceived() {
+  if (!HasRow(RecTable) || receivingNow_) {
+    QApplication::beep();
+    return;
+  }
+  const uint32_t recno = RecTable.RecNo();
+  if (!AskYesNoDefaultNo("Delete the current fax?\r\n(from: \"" + Field(RecTable, "FROM") + "\")", "Delete")) return;
+  TXbTable* t = RecTable.Table();
+  if (!t || !t->Go(recno)) return;
+  const std::string file = RecTable.FieldText("FAXFILE");
+  if (!RecTable.Delete()) return;
+  if (!file.empty()) RemoveFile(ResolveNoCase(ReceiveFolder(), file));
+  Resettle(RecTable);
+}
+
+void TMainScreen::DeleteOutgoing() {
+  if (!HasRow(FaxTable)) {
+    QApplication::beep();
+    return;
+  }
+  const uint32_t recno = FaxTable.RecNo();
+  const std::string doc = FaxTable.FieldText("FAXDOC");
+  const std::string cover = FaxTable.FieldText("FAXCOVER");
+  TDeleteChoice choice = TDeleteChoice::Both;
+  if (!doc.empty() && !cover.empty()) {
+    TDeleteWhat ask(this);
+    if (ask.exec() != QDialog::Accepted) return;
+    choice = ask.Choice();
+  } else if (!AskYesNoDefaultNo("Delete the current fax?\r\n(subject: \"" + Field(FaxTable, "SUBJECT") + "\")",
+                                "Delete")) {
+    return;
+  }
+  TXbTable* t = FaxTable.Table();
+  if (!t || !t->Go(recno)) return;
+  const std::filesystem::path send = SendFolder();
+  const auto removeCover = [&] {
+    if (cover.empty()) return;
+    RemoveFile(ResolveNoCase(send, cover));
+    RemoveFile(ResolveNoCase(send, std::filesystem::path(cover).replace_extension(".fcd").string()));
+  };
+  const auto removeBody = [&] {
+    if (!doc.empty()) RemoveFile(ResolveNoCase(send, doc));
+  };
+  switch (choice) {
+    case TDeleteChoice::Cover:
+      FaxTable.SetFieldText("FAXCOVER", "");
+      if (FaxTable.Post()) removeCover();
+      break;
+    case TDeleteChoice::Body:
+      FaxTable.SetFieldText("FAXDOC", "");
+      if (FaxTable.Post()) removeBody();
+      break;
+    case TDeleteChoice::Both:
+      if (!FaxTable.Delete()) return;
+      removeBody();
+      removeCover();
+      Resettle(FaxTable);
+      break;
+  }
+}
+
+void TMainScreen::Archive1Click() {
+  const bool received = currentTab_ == TFaxTab::Received;
+  TXbDataTable& table = received ? RecTable : FaxTable;
+  if (!HasRow(table) || (received && receivingNow_)) {
+    QApplication::beep();
+    SetButtons();
+    return;
+  }
+  const uint32_t recno = table.RecNo();
+  const bool archived = table.FieldBool("ARCHIVED");
+  QString question = archived ? "UnArchive the current fax?\r" : "Archive the current fax?\r";
+  if (received) {
+    const QString from = Field(table, "FROM");
+    if (!from.isEmpty()) question += "(from: " + from + ")";
+  } else {
+    const QString subject = Field(table, "SUBJECT");
+    question += subject.isEmpty() ? QString("(no subject)") : "(subject: " + subject + ")";
+  }
+  if (AskYesNoDefaultNo(question, "Archive")) {
+    TXbTable* t = table.Table();
+    if (t && t->Go(recno)) {
+      table.SetFieldValue("ARCHIVED", TXbValue::Bool(!archived));
+      if (table.Post() && !archived && !listFilter_.isEmpty()) Resettle(table);
+    }
+  }
+  SetButtons();
+}
+
+void TMainScreen::Clone1Click() {
+  if (!HasRow(FaxTable)) {
+    QApplication::beep();
+    return;
+  }
+  if (!AskYesNoDefaultNo("Clone the current fax?\r\n(subject: \"" + Field(FaxTable, "SUBJECT") + "\")", "Clone"))
+    return;
+  const std::string doc = FaxTable.FieldText("FAXDOC");
+  const std::string cover = FaxTable.FieldText("FAXCOVER");
+  if (doc.empty() && cover.empty()) return;
+  const std::string send = SendFolder();
+  CloneAPFFax(FaxTable, doc.empty() ? std::string() : ResolveNoCase(send, doc).string(),
+              cover.empty() ? std::string() : ResolveNoCase(send, cover).string(), FaxTable.FieldText("PHONE"),
+              FaxTable.FieldText("RECIPIENT"), FaxTable.FieldText("SUBJECT"));
+  SetButtons();
+  FaxTableCloseAndOpen();
+  SetButtons();
+}
+
+void TMainScreen::FaxTableCloseAndOpen() {
+  const uint32_t recno = FaxTable.RecNo();
+  FaxGrid->setUpdatesEnabled(false);
+  FaxTable.Close();
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (FaxTable.Open()) {
+    FaxXbase.SetFilter(listFilter_.toStdString());
+    const QAction* checked = outgoingOrder_->checkedAction();
+    FaxTable.SetIndexName(checked ? checked->data().toString().toStdString() : std::string("DATESENT"));
+    if (TXbTable* t = FaxTable.Table(); t && !t->Go(recno)) t->GoTop();
+    FaxTable.DataChanged();
+  }
+  FaxGrid->setUpdatesEnabled(true);
+}
+
+bool TMainScreen::ProcessExtraPDFaxFiles() {
+  if (!FaxTable.Active()) return false;
+  const bool found = ::ProcessExtraPDFaxFiles([this](const std::string& faxDoc, const TJobDescription& job) {
+    const uint32_t recno = FaxTable.RecNo();
+    if (!FaxTable.Append()) return false;
+    FaxTable.SetFieldText("FAXDOC", faxDoc);
+    FaxTable.SetFieldText("RECIPIENT", job.recipient);
+    FaxTable.SetFieldText("SUBJECT", job.subject);
+    FaxTable.SetFieldText("PHONE", job.faxNumber);
+    const bool ok = static_cast<bool>(FaxTable.Post());
+    if (!ok) FaxTable.Cancel();
+    // The list keeps its current row.
+    if (TXbTable* t = FaxTable.Table(); t && recno <= t->RecCount()) t->Go(recno);
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return ok;
+  });
+  if (found) FaxTableCloseAndOpen();
+  return found;
+}
+
+void TMainScreen::RebuildIndexes1Click() {
+  if (ReceiveModeRefused()) return;
+  RebuildIndexes();
+  SetButtons();
+}
+
+void TMainScreen::RebuildIndexes() {
+  FaxGrid->setUpdatesEnabled(false);
+  TRebuildInd rebuild(OutgoingRebuildTarget(FaxTable, FaxXbase), ReceivedRebuildTarget(RecTable, RecXbase),
+                      PhoneTable, PhoneXbase, ProgramFolder(), this);
+  rebuild.exec();
+  ApplyListFilter();
+  FaxGrid->setUpdatesEnabled(true);
+}
+
+void TMainScreen::SaveGridOrders() {
+  if (!FaxModel) return;
+  QHeaderView* header = FaxGrid->horizontalHeader();
+  std::vector<std::string> fields;
+  std::vector<int> widths{FaxGrid->verticalHeader()->width()};
+  for (int v = 0; v < header->count(); ++v) {
+    const int logical = header->logicalIndex(v);
+    widths.push_back(header->sectionSize(logical));
+    const std::string& field = FaxModel->Columns()[static_cast<size_t>(logical)].field;
+    if (!field.empty()) fields.push_back(field);
+  }
+  // The fields the list does not show follow in table order.
+  for (const TFieldDef& f : OutgoingFields())
+    if (std::find(fields.begin(), fields.end(), f.name) == fields.end()) fields.push_back(f.name);
+  ::SaveGridOrders(ProgramFolder(), kLayoutKind, fields, widths);
+}
+
+void TMainScreen::LoadGridOrders() {
+  if (!FaxModel) return;
+  std::vector<std::string> tableFields;
+  for (const TFieldDef& f : OutgoingFields()) tableFields.emplace_back(f.name);
+  const TGridLayout layout = ::LoadGridOrders(ProgramFolder(), kLayoutKind, tableFields);
+  QHeaderView* header = FaxGrid->horizontalHeader();
+  std::vector<std::pair<int, std::string>> byPosition;
+  for (const auto& [field, position] : layout.positions) byPosition.emplace_back(position, field);
+  std::sort(byPosition.begin(), byPosition.end());
+  const auto& columns = FaxModel->Columns();
+  for (const auto& [position, field] : byPosition) {
+    if (position >= header->count()) continue;
+    for (size_t c = 0; c < columns.size(); ++c)
+      if (columns[c].field == field) header->moveSection(header->visualIndex(static_cast<int>(c)), position);
+  }
+  // Width 0 of the row indicator is its own; the columns follow in display order.
+  for (const auto& [column, width] : layout.widths)
+    if (column >= 1 && column <= header->count() && width > 0)
+      header->resizeSection(header->logicalIndex(column - 1), width);
 }
 
 void TMainScreen::ShowHints1Click() {
@@ -328,27 +777,42 @@ void TMainScreen::NotAvailableYet() { ShowInformation(kNotAvailable); }
 bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
   // Pop-up hints are tooltips; while hints are off they are swallowed.
   if (e->type() == QEvent::ToolTip && !hintsOn_) return true;
+  // The window sees keys before its controls (the lists would take Ctrl+Tab
+  // and Enter for themselves).
+  if (e->type() == QEvent::KeyPress && watched != this && watched->isWidgetType() &&
+      static_cast<QWidget*>(watched)->window() == this && WindowKey(static_cast<QKeyEvent*>(e)))
+    return true;
   return QMainWindow::eventFilter(watched, e);
 }
 
-void TMainScreen::keyPressEvent(QKeyEvent* e) {
+bool TMainScreen::WindowKey(QKeyEvent* e) {
   const Qt::KeyboardModifiers mods = e->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
-  if (e->key() == Qt::Key_Tab && mods == Qt::ControlModifier) {
+  if ((e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab) && mods == Qt::ControlModifier) {
     TabSet1->setCurrentIndex(TabSet1->currentIndex() == 0 ? 1 : 0);
-    return;
+    return true;
   }
   if (e->key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier)) {
     receiveLogging_ = !receiveLogging_;
     ShowInformation(receiveLogging_ ? "Logging is now ON. Log file will be saved\nfor this fax session as CVIN.LOG. "
                                       "This will\noverwrite any previous CVIN.LOG."
                                     : "Logging is now OFF");
-    return;
+    return true;
   }
   if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && FaxGrid->hasFocus() && EditButton->isEnabled()) {
     EditButton->click();
-    return;
+    return true;
   }
-  QMainWindow::keyPressEvent(e);
+  return false;
+}
+
+void TMainScreen::keyPressEvent(QKeyEvent* e) {
+  if (!WindowKey(e)) QMainWindow::keyPressEvent(e);
+}
+
+void TMainScreen::setVisible(bool visible) {
+  showing_ = true;
+  QMainWindow::setVisible(visible);
+  showing_ = false;
 }
 
 void TMainScreen::showEvent(QShowEvent* e) {
@@ -365,20 +829,72 @@ void TMainScreen::changeEvent(QEvent* e) {
 }
 
 void TMainScreen::FormActivate() {
+  // Reopening the table lets pending messages run, which may activate the
+  // window again.
+  if (closed_ || activating_) return;
+  activating_ = true;
   if (firstActivation_) {
-    firstActivation_ = false;
-    RestorePlacement(this);
+    FirstActivation();
+  } else {
+    ProcessExtraPDFaxFiles();
+    SetButtons();
   }
+  activating_ = false;
+}
+
+void TMainScreen::FirstActivation() {
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  RestorePlacement(this);
+  if (closePosted_) {  // a table is missing: only the close path is left
+    firstActivation_ = false;
+    // Send the close message again now that the window is on screen.
+    QApplication::postEvent(this, new QEvent(kCloseMessage));
+    return;
+  }
+  uint32_t remembered = 0;
+  if (ProcessExtraPDFaxFiles()) remembered = FaxTable.RecNo();
+  // Linux has no start-up show command: the window comes to the front.
+  raise();
+  activateWindow();
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (firstRun_) {
+    // The quick setup window is not part of the program yet. Say so without
+    // holding up start-up or the close path (a signal may close the window).
+    auto* notice = new QMessageBox(QMessageBox::Information, "Information", kNotAvailable, QMessageBox::Ok, this);
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    notice->open();
+    firstRunNotice_ = notice;
+  }
+  if (FaxXbase.TagNumber("DATEND") == 0 || RecXbase.TagNumber("DATEND") == 0) RebuildIndexes();
+  if (remembered != 0)
+    if (TXbTable* t = FaxTable.Table()) t->Go(remembered);
   SetButtons();
+  LoadGridOrders();
+  WriteZRTPDINI();
+  // Receive mode at start-up belongs to the receive window, which is not
+  // part of the program yet.
+  firstActivation_ = false;
 }
 
 void TMainScreen::ExitClick() { close(); }
 
 void TMainScreen::closeEvent(QCloseEvent* e) {
   if (!closed_) {
+    if (receivingNow_ &&
+        !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) {
+      e->ignore();
+      return;
+    }
+    receiveMode_ = false;
     closed_ = true;
+    if (firstRunNotice_) firstRunNotice_->close();
+    if (!closePosted_) SaveGridOrders();
+    FaxTable.Close();
+    RecTable.Close();
     // Settings first, so that a new file starts with the settings sections.
-    WriteSettings();
+    // When start-up ended before reading them, writing would put defaults
+    // over the user's file.
+    if (settingsRead_) WriteSettings();
     SavePlacement(this);
   }
   e->accept();

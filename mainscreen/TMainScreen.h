@@ -4,19 +4,30 @@
 // settings and makes the folders when it is created, restores its placement
 // when first shown, and stores its placement and all settings when it closes.
 
+#include <QEvent>
 #include <QMainWindow>
+#include <QPointer>
+
+#include <string>
 
 #include "mainscreen/CommandStates.h"
+#include "store/core/Xbase.h"
 
 class QAction;
 class QActionGroup;
 class QMenu;
+class QMessageBox;
 class QPushButton;
 class QStackedWidget;
 class QTabBar;
 class QTableView;
 class TGraphicPanel;
 class TJustOne;
+class TXbTableModel;
+
+// The close message: the main window posts it to itself when a table cannot
+// be opened; windows that close themselves after their work use it too.
+inline const QEvent::Type kCloseMessage = static_cast<QEvent::Type>(QEvent::User + 42);
 
 class TMainScreen : public QMainWindow {
   Q_OBJECT
@@ -32,6 +43,34 @@ class TMainScreen : public QMainWindow {
   // The filter text both lists apply: ".not. archived" or empty (show all).
   const QString& ListFilter() const { return listFilter_; }
   bool ReceiveLogging() const { return receiveLogging_; }
+  bool FirstActivationDone() const { return !firstActivation_; }
+  // True once the close message has been posted (a table could not be opened).
+  bool ClosePosted() const { return closePosted_; }
+  // True once the window has gone through its close path.
+  bool Closed() const { return closed_; }
+
+  // Reopens the outgoing table keeping its current row.
+  void FaxTableCloseAndOpen();
+  // Packs the tables and rebuilds their indexes (the rebuild window).
+  void RebuildIndexes();
+  // Takes the printer-driver jobs waiting in the SEND folder; true when any
+  // description file was found.
+  bool ProcessExtraPDFaxFiles();
+  // Column order and widths of the outgoing list, kind "Out".
+  void SaveGridOrders();
+  void LoadGridOrders();
+
+  // The tables the window owns for the whole run.
+  TXbEngine Engine;
+  TXbaseEnv XbaseEnv{Engine};
+  TXbDataTable FaxTable{Engine};
+  TXbDataTable RecTable{Engine};
+  TXbDataTable PhoneTable{Engine};
+  TXbase FaxXbase{Engine};
+  TXbase RecXbase{Engine};
+  TXbase PhoneXbase{Engine};
+  TXbTableModel* FaxModel = nullptr;
+  TXbTableModel* RecModel = nullptr;
 
   // Buttons, upper row then lower row.
   QPushButton *NewButton, *AddCoverButton, *EditButton, *DeleteButton, *ProblemSolverButton, *PreferencesButton;
@@ -61,6 +100,10 @@ class TMainScreen : public QMainWindow {
   void ProblemSolverButtonClick();
   void AboutCorvane1Click();
   void NotAvailableYet();
+  void Delete1Click();
+  void Archive1Click();
+  void Clone1Click();
+  void RebuildIndexes1Click();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
@@ -68,6 +111,8 @@ class TMainScreen : public QMainWindow {
   void changeEvent(QEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  void setVisible(bool visible) override;
+  bool event(QEvent* e) override;
 
  private:
   void BuildLayout();
@@ -75,6 +120,21 @@ class TMainScreen : public QMainWindow {
   void ApplyHints(bool on);
   TListState OutgoingState() const;
   TListState ReceivedState() const;
+  void AttachLists();
+  void PostCloseMessage();
+  void FirstActivation();
+  void ApplyListFilter();
+  void UpdateOrders();
+  void SetOrder(TXbDataTable& table, const char* tag);
+  // Puts the grid's current row on the table's current row.
+  void ShowCurrentRow(TXbDataTable& table);
+  // After a row left the list: go on to the next visible row, or the last.
+  static void Resettle(TXbDataTable& table);
+  bool ReceiveModeRefused();
+  void DeleteReceived();
+  void DeleteOutgoing();
+  // Keys the window handles itself, whichever control has the focus.
+  bool WindowKey(QKeyEvent* e);
 
   TJustOne* JustOne1;
   QActionGroup* outgoingOrder_;
@@ -86,4 +146,12 @@ class TMainScreen : public QMainWindow {
   bool firstActivation_ = true;
   bool firstRun_ = false;
   bool closed_ = false;
+  bool closePosted_ = false;
+  bool settingsRead_ = false;
+  bool activating_ = false;
+  bool showing_ = false;  // inside setVisible
+  QPointer<QMessageBox> firstRunNotice_;
+  bool receiveMode_ = false;   // receive mode is on
+  bool receivingNow_ = false;  // a fax is arriving now
+  bool syncing_ = false;       // the lists are being moved to their tables' rows
 };

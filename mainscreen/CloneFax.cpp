@@ -1,0 +1,47 @@
+#include "mainscreen/CloneFax.h"
+
+#include <filesystem>
+
+#include "shell/core/Files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsFile(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && fs::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+std::string CoverSideFile(const std::string& coverPath) {
+  return fs::path(coverPath).replace_extension(".fcd").string();
+}
+
+bool CloneAPFFax(TXbDataTable& table, const std::string& documentPath, const std::string& coverPath,
+                 const std::string& phone, const std::string& recipient, const std::string& subject) {
+  // A failed copy is not reported here: the row then names a file that is
+  // missing, and sending it says so.
+  std::string faxDoc, faxCover;
+  if (IsFile(documentPath)) {
+    const std::string target = NextSendFileName("FAX");
+    CopyFileData(documentPath, target);
+    faxDoc = fs::path(target).filename().string();
+  }
+  if (IsFile(coverPath) && IsFile(CoverSideFile(coverPath))) {
+    const std::string target = NextSendFileName("COV");
+    CopyFileData(coverPath, target);
+    CopyFileData(CoverSideFile(coverPath), CoverSideFile(target));
+    faxCover = fs::path(target).filename().string();
+  }
+  if (!table.Append()) return false;
+  table.SetFieldText("FAXDOC", faxDoc);
+  table.SetFieldText("FAXCOVER", faxCover);
+  table.SetFieldText("RECIPIENT", recipient);
+  table.SetFieldText("SUBJECT", "[clone]" + subject);
+  table.SetFieldText("PHONE", phone);
+  if (table.Post()) return true;
+  table.Cancel();
+  return false;
+}
