@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Corvane");
   QApplication::setApplicationDisplayName("Corvane");
 
-  if (!PreviousInstance().AnotherCopyRuns() && !ProgramFolderWritable()) {
+  if (!PreviousInstance()->AnotherCopyRuns() && !ProgramFolderWritable()) {
     QMessageBox::critical(nullptr, "Corvane",
                           QString("Corvane cannot write to its program folder\n%1\n\n"
                                   "Choose a folder you may write to with the environment variable CORVANE_HOME.")

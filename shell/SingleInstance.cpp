@@ -35,10 +35,7 @@ void MakePreviousInstance(const QString& executablePath) {
   gProbe = std::make_unique<TPreviousInstance>(executablePath);
 }
 
-TPreviousInstance& PreviousInstance() {
-  if (!gProbe) MakePreviousInstance(QString());
-  return *gProbe;
-}
+TPreviousInstance* PreviousInstance() { return gProbe.get(); }
 
 bool AskFirstCopyToComeForward(const QString& instanceName, int timeoutMs) {
   QLocalSocket socket;
@@ -52,17 +49,18 @@ bool AskFirstCopyToComeForward(const QString& instanceName, int timeoutMs) {
 
 TJustOne::TJustOne(QWidget* window) : QObject(window), window_(window) {
   setObjectName("JustOne1");
-  TPreviousInstance& probe = PreviousInstance();
-  if (probe.AnotherCopyRuns()) {
-    AskFirstCopyToComeForward(probe.InstanceName());
+  const TPreviousInstance* probe = PreviousInstance();
+  if (probe == nullptr) return;
+  if (probe->AnotherCopyRuns()) {
+    AskFirstCopyToComeForward(probe->InstanceName());
     std::fflush(nullptr);
     // At once: no window of this copy may ever appear, nothing may be written.
     ::_exit(0);
   }
   server_ = new QLocalServer(this);
-  QLocalServer::removeServer(probe.InstanceName());  // a socket left by a crash
+  QLocalServer::removeServer(probe->InstanceName());  // a socket left by a crash
   server_->setSocketOptions(QLocalServer::UserAccessOption);
-  if (!server_->listen(probe.InstanceName())) return;
+  if (!server_->listen(probe->InstanceName())) return;
   connect(server_, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* s = server_->nextPendingConnection()) {
       connect(s, &QLocalSocket::readyRead, this, [this, s] {

@@ -32,14 +32,16 @@ class TPreviousInstance {
   bool anotherCopy_ = false;
 };
 
-// The process-wide probe (made by the program entry).
-TPreviousInstance& PreviousInstance();
+// The process-wide probe, made by the program entry; null in processes that
+// never made one (tests, tools), where windows neither listen nor end.
+TPreviousInstance* PreviousInstance();
 void MakePreviousInstance(const QString& executablePath);
 
 // Placed on the main window. When another copy runs, its constructor asks
 // that copy to restore itself if minimised or else come to the top, then ends
 // this process at once with exit code 0. Otherwise it listens for such
-// requests from later copies and brings `window` forward.
+// requests from later copies and brings `window` forward. Without a probe it
+// does nothing.
 class TJustOne : public QObject {
   Q_OBJECT
  public:
