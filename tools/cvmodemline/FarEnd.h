@@ -1,0 +1,61 @@
+#pragma once
+// The far-end fax machine: spandsp's T.30 terminal on a number of its own.
+// It answers calls and stores every fax it receives in its folder: one TIFF
+// per fax, one PBM per page, and a line in "faxes.log" with the result, the
+// negotiated bit rate, resolution and the remote station's ID. Told to, it
+// calls a number and sends a TIFF file.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/cvmodemline/Line.h"
+
+struct fax_state_s;
+struct t30_state_s;
+
+class TFarEndFax : public TLineEndpoint {
+ public:
+  TFarEndFax(TLine& line, std::string number, std::string folder, std::string stationId);
+  ~TFarEndFax() override;
+  TFarEndFax(const TFarEndFax&) = delete;
+  TFarEndFax& operator=(const TFarEndFax&) = delete;
+
+  const std::string& Number() const { return number_; }
+  // Calls `digits` and sends the TIFF file; false (with a reason) when busy
+  // or the file cannot be read.
+  bool Send(const std::string& digits, const std::string& tiffFile, std::string& why);
+  void SetAnswerRings(int rings) { answerRings_ = rings; }
+  void Tick();
+
+  void LineRing() override;
+  void LineConnected() override;
+  void LineFailed(TCallFailure why) override;
+  void LineHungUp() override;
+  void LineTx(int16_t* amp, int n) override;
+  void LineRx(const int16_t* amp, int n) override;
+
+  // Writes one PBM per page of a fax TIFF as base + "-pN.pbm"; returns the
+  // files written (empty when the TIFF cannot be read).
+  static std::vector<std::string> TiffToPbm(const std::string& tiff, const std::string& base);
+
+ private:
+  static void PhaseE(t30_state_s* t30, void* user, int result);
+  void Finish(const std::string& why);
+  void Log(const std::string& text);
+
+  TLine& line_;
+  std::string number_;
+  std::string folder_;
+  std::string stationId_;
+  int answerRings_ = 1;
+  int rings_ = 0;
+  fax_state_s* fax_ = nullptr;
+  bool sending_ = false;
+  std::string sendFile_;
+  std::string rxFile_;
+  bool phaseEDone_ = false;
+  long hangupTicks_ = -1;  // after phase E: let the last frame out, then hang up
+  int serial_ = 0;
+  std::string result_;
+};
