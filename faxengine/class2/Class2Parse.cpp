@@ -22,6 +22,9 @@ bool TFxReplyCollector::Feed(uint8_t b) {
     complete_ = true;
     return true;
   }
+  // Flow-control and other control bytes (XON after CONNECT, XOFF while
+  // pacing) never belong to a result line.
+  if (b < 0x20 || b == 0x7F) return false;
   if (line_.size() < kMaxLine) line_ += static_cast<char>(b);
   return false;
 }

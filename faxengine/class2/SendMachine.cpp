@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "faxengine/session/FaxSession.h"
@@ -317,6 +319,7 @@ void TFaxSession::SendStep(TEvent ev) {
     }
     if (ev != TEvent::evData || !ReadLine()) return;
     const std::string line = reply_.Line();
+    if (std::getenv("CVFAX_TRACE")) std::fprintf(stderr, "[%s] %s\n", SendStateName(sstate_), line.c_str());
     if (FxHas(line, "ERROR")) {
       Fail(fxcode::ecFaxBadModemResult);
       return;
@@ -699,6 +702,9 @@ void TFaxSession::SendLine(const std::string& line) {
         } else {
           Fail(fxcode::ecFaxPageError);
         }
+      } else if (line.rfind("+F", 0) == 0) {
+        // Modems repeat the remote's identification and parameters in the
+        // post-page phase; they say nothing about the page.
       } else {
         Fail(fxcode::ecFaxPageError);
       }
@@ -737,7 +743,7 @@ void TFaxSession::SendLine(const std::string& line) {
       if (ok) {
         SetProgress(fxprogress::fpPageOK);
         sstate_ = resolutionChanges_ ? S::tf2SndNwPrm : S::tf2NextPage;
-      } else if (!FxHas(line, cmds_.hangup)) {
+      } else if (!FxHas(line, cmds_.hangup) && (line.rfind("+F", 0) != 0 || FxHas(line, cmds_.pageStatus))) {
         Fail(fxcode::ecFaxPageError);
       }
       return;
