@@ -2,6 +2,8 @@
 // answering, the received APF file and the post-page dialogue.
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include "faxengine/session/FaxSession.h"
 
@@ -101,6 +103,7 @@ void TFaxSession::ReceiveStep(TEvent ev) {
       }
       if (ev != TEvent::evData || !ReadLine()) return;
       const std::string line = reply_.Line();
+      if (std::getenv("CVFAX_TRACE")) std::fprintf(stderr, "[%s] %s\n", ReceiveStateName(rstate_), line.c_str());
       if (FxHas(line, "ERROR")) return Fail(fxcode::ecFaxBadModemResult);
       if (FxHas(line, cmds_.hangup)) {
         hangupReason = FxHangupValue(line);
@@ -247,6 +250,9 @@ void TFaxSession::ReceiveLine(const std::string& line) {
       }
       return;
     case R::rf2GtSndID:
+      // Every report shows the modem is getting on with phase B, which with
+      // retraining can take longer than one reply wait.
+      ArmReply(kReplyWait);
       if (FxHas(line, cmds_.transmitterId)) {
         {
           std::lock_guard lock(remoteMutex_);

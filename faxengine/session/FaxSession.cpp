@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "faxengine/port/DispatchLog.h"
@@ -195,6 +197,8 @@ void TFaxSession::SetProgress(int p) {
 }
 
 void TFaxSession::Fail(int code) {
+  if (std::getenv("CVFAX_TRACE"))
+    std::fprintf(stderr, "[%s] error %d\n", send_ ? SendStateName(sstate_) : ReceiveStateName(rstate_), code);
   lastError_ = code;
   Notify(TFaxMessage::fmError, code);
   if (send_)
