@@ -263,6 +263,7 @@ void TFaxSession::ReceiveLine(const std::string& line) {
           if (!rxFile_.IsOpen()) CreateReceivedFile();
         } else {
           WriteRaw("AT+FKS\r", 7);
+          for (int i = 0; i < 20 && disp_->OutputUsed() > 0; ++i) DelayMs(50);
           rejected_ = true;
           Fail(fxcode::ecFileRejected);
           ReceiveHangup();

@@ -713,6 +713,8 @@ void TFaxSession::SendLine(const std::string& line) {
       if (!ok) return Fail(fxcode::ecFaxSessionError);
       if (++resendCount_ > 2) {
         WriteRaw("AT+FKS\r", 7);
+        // The hang-up that follows drops queued output: let the command out first.
+        for (int i = 0; i < 20 && disp_->OutputUsed() > 0; ++i) DelayMs(50);
         return Fail(fxcode::ecFaxSessionError);
       }
       // Back to the page that was rejected.
