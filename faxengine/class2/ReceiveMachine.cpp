@@ -263,7 +263,9 @@ void TFaxSession::ReceiveLine(const std::string& line) {
           if (!rxFile_.IsOpen()) CreateReceivedFile();
         } else {
           WriteRaw("AT+FKS\r", 7);
+          // The hang-up purges output: let the command reach the modem first.
           for (int i = 0; i < 20 && disp_->OutputUsed() > 0; ++i) DelayMs(50);
+          DelayMs(200);
           rejected_ = true;
           Fail(fxcode::ecFileRejected);
           ReceiveHangup();

@@ -274,7 +274,10 @@ void TFaxSession::BusyHandling() {
 }
 
 void TFaxSession::SendHangup() {
-  disp_->PurgeOutput();
+  // Unsent page data would only delay the hang-up; commands already queued
+  // (AT+FKS) must still go out.
+  if (pageDataFlowing_) disp_->PurgeOutput();
+  pageDataFlowing_ = false;
   outBuf_.clear();
   outBufPos_ = 0;
   if (port_.CarrierPresent()) {
@@ -459,6 +462,7 @@ void TFaxSession::SendStep(TEvent ev) {
         SetProgress(fxprogress::fpSendPage);
         if (softwareFlow_) port_.SetSWFlowOptions(TSWFlowOptions::swfBoth);
         lastStatusAt_ = std::chrono::steady_clock::now();
+        pageDataFlowing_ = true;
         sstate_ = S::tfSndPgeHdr;
       }
       return;
@@ -529,6 +533,7 @@ void TFaxSession::SendStep(TEvent ev) {
         return;
       }
       if (ev != TEvent::evOutUsed) return;
+      pageDataFlowing_ = false;
       if (softwareFlow_) port_.SetSWFlowOptions(TSWFlowOptions::swfNone);
       morePages_ = MorePages();
       sentPageNo_ = pageNo_;
@@ -714,7 +719,6 @@ void TFaxSession::SendLine(const std::string& line) {
       if (++resendCount_ > 2) {
         WriteRaw("AT+FKS\r", 7);
         // The hang-up that follows drops queued output: let the command out first.
-        for (int i = 0; i < 20 && disp_->OutputUsed() > 0; ++i) DelayMs(50);
         return Fail(fxcode::ecFaxSessionError);
       }
       // Back to the page that was rejected.

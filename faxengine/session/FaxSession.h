@@ -204,6 +204,7 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   int sentPageNo_ = 1;            // the page last sent, for a resend
   bool sentCover_ = false;
   bool rejected_ = false;
+  bool pageDataFlowing_ = false;  // page data may sit in the output ring
   unsigned minLineBytes_ = 0;
   std::chrono::steady_clock::time_point lastStatusAt_;
 
