@@ -8,7 +8,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <cstdlib>
+#include <sstream>
 #include <thread>
 
 #include "faxengine/port/ComPort.h"
@@ -137,14 +138,23 @@ class SessionLine : public ::testing::Test {
   };
   // The far end's latest received fax, waited for.
   TFarEndFax FarEndResult(std::string& log) {
-    static const std::regex re("received (\\S+)\\.tif pages=(\\d+) .*result=(\\d+)");
+    // Lines: "... received FILE.tif pages=N ... result=R (...)".
     TFarEndFax r;
+    auto field = [](const std::string& l, const std::string& key) {
+      const size_t p = l.find(key);
+      return p == std::string::npos ? -1 : std::atoi(l.c_str() + p + key.size());
+    };
     for (int i = 0; i < 50 && r.pages < 0; ++i) {
       log = linetest::ReadText(line_->Received() / "faxes.log");
-      for (auto it = std::sregex_iterator(log.begin(), log.end(), re); it != std::sregex_iterator(); ++it) {
-        r.file = (*it)[1].str();
-        r.pages = std::stoi((*it)[2].str());
-        r.result = std::stoi((*it)[3].str());
+      std::istringstream in(log);
+      std::string l;
+      while (std::getline(in, l)) {
+        const size_t at = l.find("received ");
+        const size_t tif = l.find(".tif pages=");
+        if (at == std::string::npos || tif == std::string::npos || tif < at) continue;
+        r.file = l.substr(at + 9, tif - at - 9);
+        r.pages = field(l, " pages=");
+        r.result = field(l, " result=");
       }
       if (r.pages < 0) std::this_thread::sleep_for(200ms);
     }
