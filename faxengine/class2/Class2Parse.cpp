@@ -1,0 +1,145 @@
+#include "faxengine/class2/Class2Parse.h"
+
+#include <cctype>
+
+namespace {
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+}  // namespace
+
+bool TFxReplyCollector::Feed(uint8_t b) {
+  if (complete_) Clear();
+  if (b == '\r' || b == '\n') {
+    const std::string_view t = Trim(line_);
+    if (t.empty()) {
+      line_.clear();
+      return false;
+    }
+    line_ = std::string(t);
+    complete_ = true;
+    return true;
+  }
+  // Flow-control and other control bytes (XON after CONNECT, XOFF while
+  // pacing) never belong to a result line.
+  if (b < 0x20 || b == 0x7F) return false;
+  if (line_.size() < kMaxLine) line_ += static_cast<char>(b);
+  return false;
+}
+
+TFxClass2Commands FxClass2Commands(bool class20) {
+  if (class20)
+    return {"AT+FCLASS=2.0", "AT+FIS", "AT+FLI", "AT+FCC", "+FCO", "+FIS", "+FCS", "+FTI", "+FCI", "+FPS", "FHS"};
+  return {"AT+FCLASS=2", "AT+FDIS", "AT+FLID", "AT+FDCC", "+FCON", "+FDIS", "+FDCS", "+FTSI", "+FCSI", "+FPTS", "FHNG"};
+}
+
+char FxSpeedCode(int bps) {
+  switch (bps) {
+    case 2400: return '0';
+    case 4800: return '1';
+    case 7200: return '2';
+    case 9600: return '3';
+    case 12000: return '4';
+    case 14400: return '5';
+    default: return '3';
+  }
+}
+
+int FxSpeedFromCode(char code) {
+  switch (code) {
+    case '0': return 2400;
+    case '1': return 4800;
+    case '2': return 7200;
+    case '4': return 12000;
+    case '5': return 14400;
+    default: return 9600;
+  }
+}
+
+std::string FxReportValue(std::string_view line) {
+  const size_t p = line.find_first_of(":=");
+  if (p != std::string_view::npos) line.remove_prefix(p + 1);
+  return std::string(Trim(line));
+}
+
+bool FxParseParams(std::string_view line, TFxClass2Params& p) {
+  const std::string v = FxReportValue(line);
+  auto at = [&](size_t i) -> char { return i < v.size() ? v[i] : '\0'; };
+  if (v.empty()) return false;
+  p.fine = at(0) == '1';
+  p.bps = FxSpeedFromCode(at(2));
+  p.wide = at(4) == '1';
+  p.ecm = at(10) == '1' || at(10) == '2';
+  const char st = at(14);
+  p.scanTimeCode = st >= '0' && st <= '9' ? st - '0' : 0;
+  return true;
+}
+
+unsigned FxMinScanMs(int code, bool fine) {
+  static const unsigned kNormal[8] = {0, 5, 10, 10, 20, 20, 40, 40};
+  static const unsigned kFine[8] = {0, 5, 5, 10, 10, 20, 20, 40};
+  if (code < 0 || code > 7) return 0;
+  return fine ? kFine[code] : kNormal[code];
+}
+
+unsigned FxMinLineBytes(int code, bool fine, int bps) {
+  return FxMinScanMs(code, fine) * static_cast<unsigned>(bps) / 8000;
+}
+
+int FxHangupValue(std::string_view line) {
+  const size_t p = line.find(':');
+  if (p == std::string_view::npos) return 0;
+  const std::string_view v = Trim(line.substr(p + 1, 3));
+  int n = 0;
+  for (char c : v) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) break;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+std::string FxCleanRemoteId(std::string_view line) {
+  std::string v = FxReportValue(line);
+  if (!v.empty() && v.front() == '"') v.erase(0, 1);
+  while (!v.empty() && !std::isalnum(static_cast<unsigned char>(v.back()))) v.pop_back();
+  if (v.size() > 20) v.resize(20);
+  return v;
+}
+
+std::string FxReplaceHeaderTags(std::string_view text, const TFxHeaderTags& tags) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '$' && i + 1 < text.size() && std::isalpha(static_cast<unsigned char>(text[i + 1]))) {
+      const char tag = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i + 1])));
+      size_t end = text.find(' ', i);
+      if (end == std::string_view::npos) end = text.size();
+      switch (tag) {
+        case 'D': out += tags.date; break;
+        case 'T': out += tags.time; break;
+        case 'I': out += tags.stationId; break;
+        case 'F': out += tags.sender; break;
+        case 'R': out += tags.recipient; break;
+        case 'S': out += tags.title; break;
+        case 'N': out += std::to_string(tags.totalPages); break;
+        case 'P': out += std::to_string(tags.currentPage); break;
+        default: break;
+      }
+      i = end;
+      continue;
+    }
+    out += text[i++];
+  }
+  return out;
+}
+
+size_t FxEscapeData(const uint8_t* in, size_t n, uint8_t* out) {
+  size_t k = 0;
+  for (size_t i = 0; i < n; ++i) {
+    out[k++] = in[i];
+    if (in[i] == 0x10) out[k++] = 0x10;
+  }
+  return k;
+}

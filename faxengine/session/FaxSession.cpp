@@ -1,0 +1,547 @@
+#include "faxengine/session/FaxSession.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "faxengine/port/DispatchLog.h"
+#include "faxengine/session/FxExceptions.h"
+
+namespace {
+constexpr int32_t kReplyWait = 182;
+constexpr const char* kDefaultInit = "ATE0V1Q0";
+
+const char* const kSendNames[] = {
+    "tfNone", "tfGetEntry", "tfInit", "tf1Init1", "tf2Init1", "tf2Init1A", "tf2Init1B", "tf2Init2", "tf2Init3",
+    "tfDial", "tfRetryWait", "tf1Connect", "tf1SendTSI", "tf1TSIResponse", "tf1DCSResponse", "tf1TrainStart",
+    "tf1TrainFinish", "tf1WaitCFR", "tf1WaitPgCn", "tf2Connect", "tf2GetParams", "tfWaitXon", "tfWaitFrHead",
+    "tfSndPgeHdr", "tfOpenCover", "tfSendCover", "tfPrepPage", "tfSendPage", "tfDrainPage", "tf1PageEnd",
+    "tf1PrepEOP", "tf1SendEOP", "tf1WaitEOP", "tf1WaitMCF", "tf1SendDCN", "tf1Hangup", "tf1WaitHngp",
+    "tf1Reserved37", "tf2SendEOP", "tf2WaitFPTS", "tf2WaitFET", "tf2WaitPgOK", "tf2SndNwPrm", "tf2NextPage",
+    "tf20ChckPg", "tfClose", "tfCompleteOK", "tfAbort", "tfDone"};
+const char* const kReceiveNames[] = {
+    "rfNone", "rfInit", "rf1Init1", "rf2Init1", "rf2Init1A", "rf2Init1B", "rf2Init2", "rf2Init3", "rfWaiting",
+    "rfAnswer", "rf1SendCSI", "rf1SendDIS", "rf1CollFrames", "rf1CollRtry1", "rf1CollRtry2", "rf1StartTrain",
+    "rf1CollTrn", "rf1Timeout", "rf1Retrain", "rf1FinishTrain", "rf1SendCFR", "rf1WtPgCnnct", "rf2ValCnnct",
+    "rf2GtSndID", "rf2GtCnnct", "rfStartPage", "rfGtPgDta", "rf1FinPage", "rf1WtDCN", "rf1SndMCF",
+    "rf1Reserved30", "rf1Reserved31", "rf1WtHngp", "rf2GtPgRslt", "rf2GetFHNG", "rfComplete", "rfAbort", "rfDone"};
+
+// Installs the dispatch log's texts for the fax state subtypes once.
+void InstallStateTexts() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    SetFaxStateTextProvider([](uint8_t sub) -> std::string {
+      if (sub >= 30 && sub <= 30 + static_cast<int>(TSendState::tfDone)) return kSendNames[sub - 30];
+      if (sub >= 79 && sub <= 79 + static_cast<int>(TReceiveState::rfDone)) return kReceiveNames[sub - 79];
+      return std::to_string(sub);
+    });
+  });
+}
+}  // namespace
+
+const char* SendStateName(TSendState s) { return kSendNames[static_cast<int>(s)]; }
+const char* ReceiveStateName(TReceiveState s) { return kReceiveNames[static_cast<int>(s)]; }
+
+std::atomic<bool> TFaxSession::initDone_{false};
+
+// --- received file -----------------------------------------------------------------
+
+int TFxReceivedFile::WriteAt(uint64_t at, const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (n > 0) {
+    const ssize_t w = pwrite(fd_, p, n, static_cast<off_t>(at));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return fxcode::ecDeviceWrite;
+    }
+    if (w == 0) return fxcode::ecDeviceWrite;
+    p += w;
+    at += static_cast<uint64_t>(w);
+    n -= static_cast<size_t>(w);
+  }
+  return 0;
+}
+
+int TFxReceivedFile::Create(const std::string& name, const std::string& stationId) {
+  Close();
+  fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) return -errno;
+  ApfFileHeader h;
+  h.creationTime = ApfDosTimeNow();
+  h.stationId = stationId;
+  h.pageCount = 0;
+  const auto bytes = h.Pack();
+  pages_ = 0;
+  inPage_ = false;
+  end_ = bytes.size();
+  return WriteAt(0, bytes.data(), bytes.size());
+}
+
+int TFxReceivedFile::StartPage(uint16_t flags) {
+  if (fd_ < 0) return 0;
+  if (inPage_) return 0;
+  pageStart_ = end_;
+  pageFlags_ = flags;
+  ApfPageHeader ph;
+  ph.flags = flags;
+  const auto bytes = ph.Pack();
+  const int rc = WriteAt(end_, bytes.data(), bytes.size());
+  if (rc < 0) return rc;
+  end_ += bytes.size();
+  inPage_ = true;
+  return 0;
+}
+
+int TFxReceivedFile::Write(const uint8_t* data, size_t n) {
+  if (fd_ < 0 || !inPage_) return 0;
+  const int rc = WriteAt(end_, data, n);
+  if (rc < 0) return rc;
+  end_ += n;
+  return 0;
+}
+
+int TFxReceivedFile::CompletePage(const std::string& stationId) {
+  if (fd_ < 0 || !inPage_) return 0;
+  inPage_ = false;
+  ApfPageHeader ph;
+  ph.flags = pageFlags_;
+  ph.imageLength = static_cast<uint32_t>(end_ - pageStart_ - kApfPageHeaderSize);
+  auto bytes = ph.Pack();
+  int rc = WriteAt(pageStart_, bytes.data(), bytes.size());
+  if (rc < 0) return rc;
+  ++pages_;
+  ApfFileHeader h;
+  h.creationTime = ApfDosTimeNow();
+  h.stationId = stationId;
+  h.pageCount = pages_;
+  const auto hb = h.Pack();
+  return WriteAt(0, hb.data(), hb.size());
+}
+
+int TFxReceivedFile::CutBackPage() {
+  if (fd_ < 0 || !inPage_) return 0;
+  inPage_ = false;
+  end_ = pageStart_;
+  return ftruncate(fd_, static_cast<off_t>(end_)) < 0 ? -errno : 0;
+}
+
+void TFxReceivedFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  inPage_ = false;
+}
+
+// --- session ------------------------------------------------------------------------
+
+TFaxSession::TFaxSession(TFxAbstractFax& fax, bool send)
+    : fax_(fax), port_(*fax.ComPort()), disp_(fax.ComPort()->Dispatcher()), executor_(fax.ComPort()->HostExecutor()),
+      send_(send) {
+  InstallStateTexts();
+  statusInterval_ = std::max<int>(1, fax.StatusInterval);
+  desiredBps_ = fax.DesiredBPS;
+  desiredEcm_ = fax.DesiredECM;
+  abortNoConnect_ = fax.AbortNoConnect;
+  exitOnError_ = fax.ExitOnError;
+  softwareFlow_ = fax.SoftwareFlow;
+  stationId_ = fax.StationID();
+  for (char& c : stationId_) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  fileExt_ = fax.FaxFileExt;
+  faxClass_ = fax.FaxClass;
+  if (auto* s = dynamic_cast<TFxSendFax*>(&fax)) dialLimit_ = s->DialAttempts;
+  started_ = std::chrono::steady_clock::now();
+}
+
+TFaxSession::~TFaxSession() = default;
+
+std::string TFaxSession::RemoteId() const {
+  std::lock_guard lock(remoteMutex_);
+  return remoteId_;
+}
+
+long TFaxSession::NowMs() const {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+int TFaxSession::Notify(TFaxMessage msg, int wParam) {
+  if (!executor_) return fax_.HandleMessage(msg, wParam);
+  int result = 0;
+  auto self = shared_from_this();
+  TFxAbstractFax* fax = &fax_;
+  if (executor_->IsHostThread()) return fax->HandleMessage(msg, wParam);
+  executor_->Send([&result, fax, msg, wParam] { result = fax->HandleMessage(msg, wParam); },
+                  std::chrono::milliseconds(1000));
+  return result;
+}
+
+void TFaxSession::Status(int kind) {
+  statusPending_ = false;
+  if (!firstStatusSent_ && kind != 2) kind = 1;
+  firstStatusSent_ = true;
+  Notify(TFaxMessage::fmStatus, kind);
+}
+
+void TFaxSession::SetProgress(int p) {
+  progress = p;
+  if ((p == fxprogress::fpSessionParams || p == fxprogress::fpGotRemoteID) && connectStartMs < 0)
+    connectStartMs = NowMs();
+  if ((p == fxprogress::fpGotHangup || p == fxprogress::fpCancel || p == fxprogress::fpFinished) &&
+      connectStartMs >= 0 && connectEndMs < 0)
+    connectEndMs = NowMs();
+  statusPending_ = true;
+}
+
+void TFaxSession::Fail(int code) {
+  if (std::getenv("CVFAX_TRACE"))
+    std::fprintf(stderr, "[%s] error %d\n", send_ ? SendStateName(sstate_) : ReceiveStateName(rstate_), code);
+  lastError_ = code;
+  Notify(TFaxMessage::fmError, code);
+  if (send_)
+    sstate_ = TSendState::tfAbort;
+  else
+    rstate_ = TReceiveState::rfAbort;
+}
+
+void TFaxSession::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  active = false;
+  if (connectStartMs >= 0 && connectEndMs < 0) connectEndMs = NowMs();
+  DisarmReply();
+  if (disp_) disp_->ArmTimerTrigger(statusTimer_, 0, false);
+  const int code = lastError_;
+  TFxAbstractFax* fax = &fax_;
+  auto self = shared_from_this();
+  if (executor_)
+    executor_->Post([fax, code, self] { fax->HandleMessage(TFaxMessage::fmFinish, code); });
+  else
+    fax->HandleMessage(TFaxMessage::fmFinish, code);
+}
+
+void TFaxSession::WriteRaw(const void* data, size_t n) {
+  if (!disp_) return;
+  const auto* p = static_cast<const uint8_t*>(data);
+  // Commands and page data are sized to fit; a ring that is full for longer
+  // than the line needs to drain it means the modem has stopped taking data.
+  for (int tries = 0; n > 0 && tries < 500; ++tries) {
+    const size_t room = disp_->OutputFree();
+    const size_t k = std::min(room, n);
+    if (k > 0 && disp_->WriteBlock(p, k) == 0) {
+      p += k;
+      n -= k;
+      continue;
+    }
+    DelayMs(10);
+  }
+}
+
+void TFaxSession::SendCommand(const std::string& cmd) {
+  DelayMs(100);
+  const std::string line = cmd + "\r";
+  WriteRaw(line.data(), line.size());
+  reply_.Clear();
+  ArmReply(kReplyWait);
+}
+
+bool TFaxSession::ReadLine() {
+  uint8_t b = 0;
+  while (disp_ && disp_->ReadChar(b))
+    if (reply_.Feed(b)) return true;
+  return false;
+}
+
+void TFaxSession::ArmReply(int32_t ticks) {
+  if (disp_ && replyTimer_ > 0) disp_->ArmTimerTrigger(replyTimer_, ticks, true);
+}
+void TFaxSession::DisarmReply() {
+  if (disp_ && replyTimer_ > 0) disp_->ArmTimerTrigger(replyTimer_, 0, false);
+}
+void TFaxSession::ArmOutFree(uint32_t bytes) {
+  if (disp_ && outFree_ > 0) disp_->ArmStatusTrigger(outFree_, bytes, true);
+}
+void TFaxSession::ArmOutUsed(uint32_t bytes) {
+  if (disp_ && outUsed_ > 0) disp_->ArmStatusTrigger(outUsed_, bytes, true);
+}
+
+bool TFaxSession::PrepCommand(const std::string& cmd, std::string* reply) {
+  const std::string line = cmd + "\r";
+  WriteRaw(line.data(), line.size());
+  TFxReplyCollector collector;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyWait * kMsPerTick);
+  bool gotLine = false;
+  bool ok = false;
+  bool done = false;
+  while (!done && std::chrono::steady_clock::now() < deadline) {
+    if (!disp_->WaitForInput(std::chrono::milliseconds(50))) continue;
+    uint8_t b = 0;
+    while (!done && disp_->ReadChar(b)) {
+      if (!collector.Feed(b)) continue;
+      const std::string& l = collector.Line();
+      if (l == cmd) continue;  // echo
+      if (FxHas(l, "ERROR")) {
+        done = true;
+      } else if (FxHas(l, "OK")) {
+        ok = done = true;
+      } else if (gotLine) {
+        ok = done = true;
+      } else {
+        gotLine = true;
+        if (reply) *reply = l;
+      }
+    }
+  }
+  if (!done && gotLine) ok = false;
+  DelayMs(50);
+  uint8_t b = 0;
+  while (disp_->ReadChar(b)) {
+  }
+  return ok;
+}
+
+TFaxClassSet TFaxSession::QueryClasses(bool initFirst) {
+  TFaxClassSet set;
+  if (!disp_) return set;
+  const bool held = disp_->HoldDispatch(true);
+  bool ready = true;
+  if (initFirst) ready = PrepCommand(kDefaultInit) || PrepCommand(kDefaultInit);
+  std::string reply;
+  if (ready && PrepCommand("AT+FCLASS=?", &reply)) {
+    // The reply lists the classes, e.g. "0,1,2,2.0" or "(0,1,2,2.0)".
+    std::string token;
+    auto take = [&] {
+      if (token == "1") set.insert(TFaxClass::fcClass1);
+      if (token == "2") set.insert(TFaxClass::fcClass2);
+      if (token == "2.0") set.insert(TFaxClass::fcClass2_0);
+      token.clear();
+    };
+    for (char c : reply) {
+      if (c == ',' || c == '(' || c == ')' || c == ' ')
+        take();
+      else
+        token += c;
+    }
+    take();
+  }
+  disp_->HoldDispatch(held);
+  return set;
+}
+
+bool TFaxSession::DetectClass() {
+  const TFaxClassSet set = QueryClasses(true);
+  if (set.count(TFaxClass::fcClass2_0))
+    faxClass_ = TFaxClass::fcClass2_0;
+  else if (set.count(TFaxClass::fcClass2))
+    faxClass_ = TFaxClass::fcClass2;
+  else if (set.count(TFaxClass::fcClass1))
+    faxClass_ = TFaxClass::fcClass1;
+  else
+    return false;
+  return true;
+}
+
+void TFaxSession::SwitchToNormalBaud() {
+  if (fax_.NormalBaud > 0 && port_.Baud() != fax_.NormalBaud) port_.SetBaud(fax_.NormalBaud);
+}
+
+int TFaxSession::Prepare() {
+  if (fax_.InitBaud > 0) port_.SetBaud(fax_.InitBaud);
+  const bool held = disp_->HoldDispatch(true);
+  int rc = 0;
+  if (faxClass_ == TFaxClass::fcDetect || faxClass_ == TFaxClass::fcUnknown) {
+    if (!DetectClass()) rc = fxcode::ecFaxBadModemResult;
+  }
+  // Class 1 sessions arrive with their own machine states; until then a
+  // Class 1 choice cannot run.
+  if (rc == 0 && faxClass_ == TFaxClass::fcClass1) rc = fxcode::ecFaxBadModemResult;
+  cmds_ = FxClass2Commands(IsClass20());
+  if (rc == 0 && !fax_.ModemInit().empty() && !PrepCommand(fax_.ModemInit())) rc = fxcode::ecFaxBadModemResult;
+  if (rc == 0 && !PrepCommand(kDefaultInit)) rc = fxcode::ecFaxBadModemResult;
+  if (rc == 0 && !send_) {
+    auto* rx = dynamic_cast<TFxReceiveFax*>(&fax_);
+    const std::vector<std::string> chain = {cmds_.classCmd, "AT+FCR=1", cmds_.localId + "=\"" + stationId_ + "\"",
+                                            std::string("AT+FAA=") + (rx && rx->FaxAndData ? "1" : "0")};
+    for (const auto& c : chain)
+      if (!PrepCommand(c)) {
+        rc = fxcode::ecFaxBadModemResult;
+        break;
+      }
+  }
+  disp_->HoldDispatch(held);
+  return rc;
+}
+
+void TFaxSession::Start() {
+  if (!port_.Open()) port_.SetOpen(true);
+  disp_ = port_.Dispatcher();
+  executor_ = port_.HostExecutor();
+  if (!disp_) {
+    lastError_ = fxcode::ecInternal;
+    Notify(TFaxMessage::fmError, lastError_);
+    Finish();
+    return;
+  }
+  outBuf_.reserve(8192);
+  int rc = disp_->SetAvailThreshold(1);
+  replyTimer_ = disp_->NewTimerTrigger();
+  statusTimer_ = disp_->NewTimerTrigger();
+  outFree_ = disp_->NewStatusTrigger(static_cast<unsigned>(TStatusKind::skOutBuffFree));
+  outUsed_ = disp_->NewStatusTrigger(static_cast<unsigned>(TStatusKind::skOutBuffUsed));
+  modemStatus_ = disp_->NewStatusTrigger(static_cast<unsigned>(TStatusKind::skModemStatus));
+  if (rc < 0 || replyTimer_ < 0 || statusTimer_ < 0 || outFree_ < 0 || outUsed_ < 0 || modemStatus_ < 0) {
+    lastError_ = fxcode::ecNoMoreTriggers;
+    Notify(TFaxMessage::fmError, lastError_);
+    Status(2);
+    Finish();
+    return;
+  }
+  disp_->SetDataPointer(this, 2);
+  rc = Prepare();
+  if (rc < 0) {
+    lastError_ = rc;
+    Notify(TFaxMessage::fmError, rc);
+    Status(2);
+    Finish();
+    return;
+  }
+  active = true;
+  auto self = shared_from_this();
+  handler_ = disp_->AddMethodHandler([self](uint16_t msg, uint16_t wParam, uint32_t) { self->OnTrigger(msg, wParam); });
+  if (send_)
+    sstate_ = TSendState::tfGetEntry;
+  else
+    rstate_ = TReceiveState::rfInit;
+  RunMachine(TEvent::evRun);
+  if (!finished_) disp_->ArmTimerTrigger(statusTimer_, SecsToTicks(statusInterval_), true);
+}
+
+void TFaxSession::Teardown() {
+  std::lock_guard lock(mutex_);
+  if (!disp_ || port_.Dispatcher() != disp_) {
+    disp_ = nullptr;
+    return;
+  }
+  if (handler_) disp_->RemoveMethodHandler(handler_);
+  handler_ = 0;
+  for (int* h : {&replyTimer_, &statusTimer_, &outFree_, &outUsed_, &modemStatus_}) {
+    if (*h > 0) disp_->DropTrigger(*h);
+    *h = 0;
+  }
+  void* data = nullptr;
+  if (disp_->GetDataPointer(data, 2) == 0 && data == this) disp_->SetDataPointer(nullptr, 2);
+  disp_ = nullptr;
+}
+
+void TFaxSession::Abort() {
+  abortRequested_ = true;
+  std::unique_lock lock(mutex_, std::try_to_lock);
+  // When the dispatcher thread is inside a pass, it takes the cancel at its
+  // next pass (the status timer guarantees one within StatusInterval).
+  if (lock.owns_lock() && !finished_ && disp_) RunMachine(TEvent::evAbort);
+}
+
+void TFaxSession::OnTrigger(uint16_t msg, uint16_t wParam) {
+  TEvent ev;
+  switch (static_cast<TTriggerMsg>(msg)) {
+    case TTriggerMsg::tmAvail: ev = TEvent::evData; break;
+    case TTriggerMsg::tmTimer:
+      if (wParam == replyTimer_)
+        ev = TEvent::evReplyTimer;
+      else if (wParam == statusTimer_)
+        ev = TEvent::evStatusTimer;
+      else
+        return;
+      break;
+    case TTriggerMsg::tmStatus:
+      if (wParam == outFree_)
+        ev = TEvent::evOutFree;
+      else if (wParam == outUsed_)
+        ev = TEvent::evOutUsed;
+      else
+        return;
+      break;
+    default: return;
+  }
+  std::lock_guard lock(mutex_);
+  RunMachine(ev);
+}
+
+void TFaxSession::LogPass() {
+  if (!disp_ || !disp_->Logging()) return;
+  const uint8_t sub = send_ ? static_cast<uint8_t>(30 + static_cast<int>(sstate_))
+                            : static_cast<uint8_t>(79 + static_cast<int>(rstate_));
+  disp_->AddLogEntry(TLogType::ltFax, static_cast<TLogSubtype>(sub), static_cast<uint32_t>(progress.load()));
+}
+
+bool TFaxSession::RunsAtOnce() const {
+  if (send_) {
+    switch (sstate_) {
+      case TSendState::tfGetEntry: case TSendState::tfInit: case TSendState::tfDial: case TSendState::tfSndPgeHdr:
+      case TSendState::tfOpenCover: case TSendState::tfPrepPage: case TSendState::tf1PrepEOP:
+      case TSendState::tf2SendEOP: case TSendState::tf2NextPage: case TSendState::tfClose:
+      case TSendState::tfCompleteOK: case TSendState::tfAbort: case TSendState::tf2SndNwPrm:
+        return true;
+      default: return false;
+    }
+  }
+  switch (rstate_) {
+    case TReceiveState::rfInit: case TReceiveState::rfAnswer: case TReceiveState::rfStartPage:
+    case TReceiveState::rfComplete: case TReceiveState::rfAbort:
+      return true;
+    default: return false;
+  }
+}
+
+bool TFaxSession::WaitsForTrigger() const {
+  if (send_) {
+    switch (sstate_) {
+      case TSendState::tfRetryWait: case TSendState::tfWaitXon: case TSendState::tfWaitFrHead:
+      case TSendState::tfSendCover: case TSendState::tfSendPage: case TSendState::tfDrainPage:
+      case TSendState::tfDone:
+        return true;
+      default: return false;
+    }
+  }
+  return rstate_ == TReceiveState::rfDone;
+}
+
+void TFaxSession::RunMachine(TEvent ev) {
+  std::lock_guard lock(mutex_);
+  if (finished_ || !disp_) return;
+  // Bounded: a pass that keeps finding work is still ended, and the next
+  // trigger goes on with it.
+  for (int pass = 0; pass < 1000; ++pass) {
+    if (abortRequested_.exchange(false)) {
+      cancelled_ = true;
+      SetProgress(fxprogress::fpCancel);
+      Fail(fxcode::ecCancelRequested);
+      ev = TEvent::evRun;
+    }
+    LogPass();
+    if (ev == TEvent::evStatusTimer) {
+      Status(0);
+      disp_->ArmTimerTrigger(statusTimer_, SecsToTicks(statusInterval_), true);
+    } else if (statusPending_) {
+      Status(0);
+    }
+    if (send_)
+      SendStep(ev);
+    else
+      ReceiveStep(ev);
+    if (finished_ || !disp_) return;
+    if (RunsAtOnce()) {
+      ev = TEvent::evRun;
+      continue;
+    }
+    if (WaitsForTrigger()) return;
+    if (disp_->InputCount() > 0) {
+      ev = TEvent::evData;
+      continue;
+    }
+    return;
+  }
+}

@@ -1,0 +1,220 @@
+#pragma once
+// The session record of one fax component and the two state machines that
+// run on it. The machines run on the dispatcher thread as trigger handlers
+// (the first pass on the starting thread, a cancel on the caller's), one pass
+// at a time under the session lock.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "faxengine/class2/Class2Parse.h"
+#include "faxengine/session/AbstractFax.h"
+#include "faximage/Apf.h"
+#include "faximage/TextRasterizer.h"
+
+enum class TSendState : uint8_t {
+  tfNone, tfGetEntry, tfInit, tf1Init1, tf2Init1, tf2Init1A, tf2Init1B, tf2Init2, tf2Init3, tfDial, tfRetryWait,
+  tf1Connect, tf1SendTSI, tf1TSIResponse, tf1DCSResponse, tf1TrainStart, tf1TrainFinish, tf1WaitCFR, tf1WaitPgCn,
+  tf2Connect, tf2GetParams, tfWaitXon, tfWaitFrHead, tfSndPgeHdr, tfOpenCover, tfSendCover, tfPrepPage, tfSendPage,
+  tfDrainPage, tf1PageEnd, tf1PrepEOP, tf1SendEOP, tf1WaitEOP, tf1WaitMCF, tf1SendDCN, tf1Hangup, tf1WaitHngp,
+  tf1Reserved37, tf2SendEOP, tf2WaitFPTS, tf2WaitFET, tf2WaitPgOK, tf2SndNwPrm, tf2NextPage, tf20ChckPg, tfClose,
+  tfCompleteOK, tfAbort, tfDone
+};
+
+enum class TReceiveState : uint8_t {
+  rfNone, rfInit, rf1Init1, rf2Init1, rf2Init1A, rf2Init1B, rf2Init2, rf2Init3, rfWaiting, rfAnswer,
+  rf1SendCSI, rf1SendDIS, rf1CollFrames, rf1CollRtry1, rf1CollRtry2, rf1StartTrain, rf1CollTrn, rf1Timeout,
+  rf1Retrain, rf1FinishTrain, rf1SendCFR, rf1WtPgCnnct, rf2ValCnnct, rf2GtSndID, rf2GtCnnct, rfStartPage,
+  rfGtPgDta, rf1FinPage, rf1WtDCN, rf1SndMCF, rf1Reserved30, rf1Reserved31, rf1WtHngp, rf2GtPgRslt, rf2GetFHNG,
+  rfComplete, rfAbort, rfDone
+};
+
+const char* SendStateName(TSendState s);
+const char* ReceiveStateName(TReceiveState s);
+
+// Line-buffered output of a received file with page completion and cut-back.
+class TFxReceivedFile {
+ public:
+  ~TFxReceivedFile() { Close(); }
+  int Create(const std::string& name, const std::string& stationId);
+  bool IsOpen() const { return fd_ >= 0; }
+  int StartPage(uint16_t flags);
+  int Write(const uint8_t* data, size_t n);
+  int CompletePage(const std::string& stationId);
+  int CutBackPage();
+  void Close();
+  bool InPage() const { return inPage_; }
+
+ private:
+  int WriteAt(uint64_t at, const void* data, size_t n);
+  int fd_ = -1;
+  uint64_t pageStart_ = 0;
+  uint64_t end_ = 0;
+  uint16_t pages_ = 0;
+  uint16_t pageFlags_ = 0;
+  bool inPage_ = false;
+};
+
+class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
+ public:
+  enum class TEvent { evRun, evData, evReplyTimer, evStatusTimer, evOutFree, evOutUsed, evAbort };
+
+  TFaxSession(TFxAbstractFax& fax, bool send);
+  ~TFaxSession();
+
+  // Starts the session: triggers, preparation, the first pass. Runs on the
+  // host thread.
+  void Start();
+  // Trigger handler.
+  void OnTrigger(uint16_t msg, uint16_t wParam);
+  void Abort();
+  // Detaches from the port after the finish; host thread.
+  void Teardown();
+  // AT+FCLASS=? on the open port (trigger delivery held).
+  TFaxClassSet QueryClasses(bool initFirst);
+
+  // Values the component reads.
+  std::atomic<int> progress{0};
+  std::atomic<int> hangupReason{0};
+  std::atomic<int> connectBps{0};
+  std::atomic<bool> connectFine{false}, connectWide{false}, connectEcm{false};
+  std::atomic<int> currentPage{0};
+  std::atomic<int> totalPages{0};
+  std::atomic<long> pageLength{0};
+  std::atomic<long> bytesSent{0};
+  std::atomic<int> dialAttempt{0};
+  std::atomic<bool> active{false};
+  std::atomic<long> connectStartMs{-1}, connectEndMs{-1};
+  std::string RemoteId() const;
+
+  // Filled by the component on the host thread during fmNextFax / fmName.
+  std::string phoneNumber, faxFileName, coverFileName;
+  std::string receiveFileName;
+
+ private:
+  friend class TFxAbstractFax;
+  // --- shared -----------------------------------------------------------------
+  int Notify(TFaxMessage msg, int wParam);
+  void Status(int kind = 0);
+  void SetProgress(int p);
+  void Fail(int code);
+  void Finish();
+  void SendCommand(const std::string& cmd);
+  void WriteRaw(const void* data, size_t n);
+  bool ReadLine();
+  void ArmReply(int32_t ticks);
+  void DisarmReply();
+  void ArmOutFree(uint32_t bytes);
+  void ArmOutUsed(uint32_t bytes);
+  bool PrepCommand(const std::string& cmd, std::string* reply = nullptr);
+  int Prepare();
+  bool DetectClass();
+  void SwitchToNormalBaud();
+  bool IsClass20() const { return faxClass_ == TFaxClass::fcClass2_0; }
+  void LogPass();
+  void RunMachine(TEvent ev);
+  bool RunsAtOnce() const;
+  bool WaitsForTrigger() const;
+  long NowMs() const;
+
+  // --- send -------------------------------------------------------------------
+  void SendStep(TEvent ev);
+  void SendLine(const std::string& line);
+  bool OpenFaxFile();
+  int ReadPageHeader(unsigned page);
+  void SendHeaderLine();
+  void SendCoverLines();
+  void SendPageData();
+  bool MorePages() const;
+  void AdvancePage();
+  void BusyHandling();
+  void SendHangup();
+  void QueueZeros(size_t target);
+  void QueueData(const uint8_t* data, size_t n, bool escape);
+  void FlushData();
+  void CloseEntryFiles();
+
+  // --- receive ------------------------------------------------------------------
+  void ReceiveStep(TEvent ev);
+  void ReceiveLine(const std::string& line);
+  void ReceivePageData();
+  int CreateReceivedFile();
+  void ReceiveHangup();
+
+  TFxAbstractFax& fax_;
+  TFxComPort& port_;
+  TFxPosixDispatcher* disp_ = nullptr;
+  THostExecutor* executor_ = nullptr;
+  bool send_;
+  std::recursive_mutex mutex_;
+  std::atomic<bool> abortRequested_{false};
+  THandlerId handler_ = 0;
+  int replyTimer_ = 0, statusTimer_ = 0, outFree_ = 0, outUsed_ = 0, modemStatus_ = 0;
+  bool statusPending_ = false;
+  bool firstStatusSent_ = false;
+  bool finished_ = false;
+  bool cancelled_ = false;
+  int lastError_ = 0;
+  TFaxClass faxClass_ = TFaxClass::fcClass2;
+  TFxClass2Commands cmds_;
+  TFxReplyCollector reply_;
+  std::string remoteId_;
+  mutable std::mutex remoteMutex_;
+  std::chrono::steady_clock::time_point started_;
+  static std::atomic<bool> initDone_;
+
+  // Settings copied at start.
+  int statusInterval_ = 1;
+  int desiredBps_ = 9600;
+  bool desiredEcm_ = false;
+  bool abortNoConnect_ = false, exitOnError_ = false, softwareFlow_ = false;
+  std::string stationId_, fileExt_;
+
+  // Send entry.
+  TSendState sstate_ = TSendState::tfNone;
+  TFxApfReader file_;
+  bool haveFile_ = false;
+  bool haveCover_ = false, coverIsApf_ = false, coverPending_ = false, sendingCover_ = false;
+  TFxApfReader coverApf_;
+  std::vector<std::string> coverLines_;
+  size_t coverLine_ = 0;
+  TFxTextConverter coverConv_;
+  int filePages_ = 0;
+  int pageNo_ = 1;                // current page of the fax file
+  ApfPageHeader page_;
+  uint64_t pageData_ = 0;         // offset of the page's data
+  uint64_t pageDone_ = 0;         // bytes of the page read so far
+  bool nextFine_ = false;
+  bool resolutionChanges_ = false;
+  bool morePages_ = false;
+  int resendCount_ = 0;
+  int dialAttempts_ = 0;
+  int dialLimit_ = 3;
+  TFxClass2Params local_, remote_, session_;
+  bool remoteFine_ = true, remoteWide_ = false;
+  std::vector<uint8_t> outBuf_;   // escaped data not yet in the output ring
+  size_t outBufPos_ = 0;
+  TFxApfReader* src_ = nullptr;   // the file the current page comes from
+  bool curFine_ = false;
+  int sentPageNo_ = 1;            // the page last sent, for a resend
+  bool sentCover_ = false;
+  bool rejected_ = false;
+  bool pageDataFlowing_ = false;  // page data may sit in the output ring
+  unsigned minLineBytes_ = 0;
+  std::chrono::steady_clock::time_point lastStatusAt_;
+
+  // Receive.
+  TReceiveState rstate_ = TReceiveState::rfNone;
+  int rings_ = 0;
+  TFxReceivedFile rxFile_;
+  bool newFileDue_ = false;
+  bool pageHeaderDue_ = true;
+  int postPage_ = 0;
+  bool rxDle_ = false;
+  std::vector<uint8_t> rxBuf_;
+};

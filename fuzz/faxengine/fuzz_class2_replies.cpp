@@ -1,0 +1,29 @@
+// Modem replies are untrusted: any byte stream through the reply collector
+// and every Class 2 / 2.0 report parser must stay bounded and never crash.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "faxengine/class2/Class2Parse.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  TFxReplyCollector collector;
+  const TFxClass2Commands c2 = FxClass2Commands(size % 2 == 0);
+  for (size_t i = 0; i < size; ++i) {
+    if (!collector.Feed(data[i])) continue;
+    const std::string& line = collector.Line();
+    if (line.size() > TFxReplyCollector::kMaxLine) __builtin_trap();
+    TFxClass2Params p;
+    FxParseParams(line, p);
+    if (p.scanTimeCode < 0 || p.scanTimeCode > 9) __builtin_trap();
+    if (FxMinLineBytes(p.scanTimeCode, p.fine, p.bps) > 40u * 14400u / 8000u) __builtin_trap();
+    const int hangup = FxHangupValue(line);
+    if (hangup < 0 || hangup > 999) __builtin_trap();
+    if (FxCleanRemoteId(line).size() > 20) __builtin_trap();
+    (void)FxHas(line, c2.hangup);
+    TFxHeaderTags tags;
+    tags.date = line;
+    if (FxReplaceHeaderTags(line, tags).size() > line.size() * (line.size() + 12) + 64) __builtin_trap();
+  }
+  return 0;
+}
