@@ -169,7 +169,10 @@ TEST_F(FaxSession, Class1FallsBackWhenTheLineDefeats14400) {
   const int rate = std::atoi(log.c_str() + at + 5);
   EXPECT_LT(rate, 14400);
   EXPECT_GE(rate, 2400);
-  ExpectFarEndPages(log, kPageRows / 50);
+  // Without error correction a bit error spoils the rest of its row and the
+  // noise is random: up to an eighth of the rows may differ (a wrong or
+  // shifted page differs in most of them).
+  ExpectFarEndPages(log, kPageRows / 8);
 }
 
 TEST_F(FaxSession, ALineDroppedInMidSessionFailsItAndFreesTheModem) {
