@@ -366,6 +366,7 @@ TVirtualModem::TExec TVirtualModem::Dial(const TAtCommand& c) {
   std::string digits = DialDigits(c.arg, pulse);
   if (digits.empty()) return TExec::Error;
   dialling_ = true;
+  record_.Reset(clock_);
   line_.Dial(this, digits, std::max<int>(s_[7], 1));
   return TExec::Pending;
 }
@@ -376,6 +377,7 @@ TVirtualModem::TExec TVirtualModem::Answer() {
     return TExec::Pending;
   }
   incoming_ = false;
+  record_.Reset(clock_);
   line_.Answer(this);
   return TExec::Pending;
 }
@@ -430,11 +432,19 @@ void TVirtualModem::HangupCall() {
   readPaused_ = false;
   s_[1] = 0;
   if (line_.InCall(this)) line_.Hangup(this);
+  if (wasConnected) EndRecord();
   class2_->CallEnded();
   if (wasConnected || t31_->at_state.at_rx_mode != AT_MODE_ONHOOK_COMMAND) T31Silent("H");
 }
 
+void TVirtualModem::EndRecord() {
+  record_.CallEnded(clock_);
+  if (!record_.Bursts().empty())
+    std::fprintf(stderr, "cvmodemline: %s transmitted %s\n", name_.c_str(), record_.Text().c_str());
+}
+
 void TVirtualModem::Tick() {
+  clock_ += kBlock;
   ++ticksSinceInput_;
   if (pluses_ > 0 && ticksSinceInput_ >= s_[12]) {
     const bool data = T31Data() || class2_->OwnsInput();
@@ -460,6 +470,7 @@ void TVirtualModem::LineRing() {
   Result(TResult::Ring);
   if (s_[0] > 0 && s_[1] >= s_[0]) {
     incoming_ = false;
+    record_.Reset(clock_);
     line_.Answer(this);
   }
 }
@@ -525,6 +536,7 @@ void TVirtualModem::LineHungUp() {
   }
   if (!inCall_) return;
   inCall_ = false;
+  EndRecord();
   onlineCommand_ = false;
   dataCallTicks_ = -1;
   xoff_ = false;
@@ -547,7 +559,15 @@ void TVirtualModem::LineHungUp() {
 void TVirtualModem::LineTx(int16_t* amp, int n) {
   int made = 0;
   // Class 2 and 2.0 run T.30 over the same T.31 modem.
-  if (class_ != TFaxClass::Data) made = t31_tx(t31_, amp, n);
+  if (class_ != TFaxClass::Data) {
+    const int before = t31_->tx.in_bytes - t31_->tx.out_bytes;
+    made = t31_tx(t31_, amp, n);
+    const int after = t31_->tx.in_bytes - t31_->tx.out_bytes;
+    const bool fast = t31_->modem == FAX_MODEM_V17_TX || t31_->modem == FAX_MODEM_V27TER_TX ||
+                      t31_->modem == FAX_MODEM_V29_TX;
+    const bool ended = t31_->at_state.at_rx_mode != AT_MODE_STUFFED || t31_->tx.final;
+    record_.Block(clock_, n, t31_->bit_rate, before, after, fast && t31_->tx.data_started, ended);
+  }
   std::fill(amp + std::max(made, 0), amp + n, int16_t{0});
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "tools/cvmodemline/AtParser.h"
+#include "tools/cvmodemline/DataRecord.h"
 #include "tools/cvmodemline/Fd.h"
 #include "tools/cvmodemline/Line.h"
 
@@ -59,6 +60,9 @@ class TVirtualModem : public TLineEndpoint {
   void HangupCall();
   void PauseInput(bool pause) { readPaused_ = pause; }
 
+  // The transmitter's record of the current (or last) call's data bursts.
+  const TDataRecorder& DataRecord() const { return record_; }
+
  private:
   enum class TExec { Next, Error, Pending };
 
@@ -80,6 +84,7 @@ class TVirtualModem : public TLineEndpoint {
   void StartCall(bool originate);
   void PrepareT31Call();
   void FlushPluses();
+  void EndRecord();
   void Escape();
   static int AtTx(at_state_s* state, void* user, const uint8_t* buf, size_t len);
   static int T31Control(t31_state_s* s, void* user, int op, const char* num);
@@ -116,6 +121,10 @@ class TVirtualModem : public TLineEndpoint {
   bool xoff_ = false;
   bool readPaused_ = false;
   int suppress_ = 0;
+
+  // Samples since start (the line's clock) and the transmit record.
+  int64_t clock_ = 0;
+  TDataRecorder record_;
 
   // "+++" escape: guard time S12 in 1/50 s, which is one tick.
   long ticksSinceInput_ = 0;

@@ -253,6 +253,7 @@ class TModemLine {
         return std::string("OK ") + kControlHelp;
       case TControlVerb::Status: {
         std::string s = line_.Status();
+        for (const auto& m : modems_) s += m->Name() + " transmitted " + m->DataRecord().Text() + "\n";
         for (auto& ch : s)
           if (ch == '\n') ch = ';';
         return "OK " + s;
