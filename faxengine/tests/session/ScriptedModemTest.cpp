@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "faxengine/port/ComDevice.h"
@@ -36,6 +39,11 @@ class TScriptedModem {
   }
   std::atomic<int> fdtCount{0};
   std::atomic<bool> sawFks{false};
+  // The page data of every CONNECT, DLE shielding removed.
+  std::vector<std::vector<uint8_t>> Pages() const {
+    std::lock_guard lock(mutex_);
+    return pages_;
+  }
 
  private:
   void Run() {
@@ -56,9 +64,13 @@ class TScriptedModem {
             if (c == 0x03) {
               inData = false;
               pty_.Write("\r\nOK\r\n");
+            } else if (c == 0x10) {
+              Keep(c);
             }
           } else if (c == 0x10) {
             dle = true;
+          } else {
+            Keep(c);
           }
           continue;
         }
@@ -72,14 +84,24 @@ class TScriptedModem {
         line.clear();
         pty_.Write(reply);
         if (reply.find("CONNECT") != std::string::npos) {
+          {
+            std::lock_guard lock(mutex_);
+            pages_.emplace_back();
+          }
           pty_.Write("\x11");
           inData = true;
         }
       }
     }
   }
+  void Keep(char c) {
+    std::lock_guard lock(mutex_);
+    pages_.back().push_back(static_cast<uint8_t>(c));
+  }
   TPty& pty_;
   TScript script_;
+  mutable std::mutex mutex_;
+  std::vector<std::vector<uint8_t>> pages_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -156,6 +178,115 @@ TEST_F(ScriptedModem, ARejectedPageIsResentTwiceThenTheCallIsCancelled) {
   EXPECT_EQ(modem.fdtCount.load(), 3);
   EXPECT_TRUE(modem.sawFks.load());
   EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFaxSessionError});
+}
+
+// A Class 2 modem whose remote rejects the `rejected`th page sent (counting
+// every transmission, from 1) once and takes all others.
+TScriptedModem::TScript RejectOnce(int rejected) {
+  auto sent = std::make_shared<int>(0);
+  return [sent, rejected](const std::string& c) {
+    if (c.rfind("AT+FET=", 0) == 0) {
+      if (++*sent == rejected) return std::string("\r\n+FPTS:2\r\nOK\r\n");
+      return std::string("\r\n+FPTS:1\r\n") + (c == "AT+FET=2" ? "+FHNG:0\r\n" : "") + "OK\r\n";
+    }
+    return Class2Reply(c, "1");
+  };
+}
+
+// Page data with its fill taken out: the bits (first bit of the line in the
+// least significant bit), with every run of 11 or more zero bits, which in
+// one-dimensional T.4 data is an end of line with fill before it, cut to 11.
+// How much fill a transmission has depends on how full the port's buffer was
+// at the time; the coded image does not.
+std::vector<bool> WithoutFill(const std::vector<uint8_t>& data) {
+  std::vector<bool> bits;
+  int zeros = 0;
+  for (uint8_t byte : data)
+    for (int i = 0; i < 8; ++i) {
+      const bool bit = (byte >> i) & 1;
+      if (!bit && ++zeros > 11) continue;
+      if (bit) zeros = 0;
+      bits.push_back(bit);
+    }
+  return bits;
+}
+
+// The same coded page, or where they part.
+::testing::AssertionResult SameData(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  const auto x = WithoutFill(a), y = WithoutFill(b);
+  if (x == y) return ::testing::AssertionSuccess();
+  size_t i = 0;
+  while (i < x.size() && i < y.size() && x[i] == y[i]) ++i;
+  return ::testing::AssertionFailure() << "bits without fill " << x.size() << " and " << y.size()
+                                       << ", first difference at bit " << i;
+}
+
+class ScriptedResend : public ScriptedModem {
+ protected:
+  // Runs the session against a remote that rejects transmission `rejected`
+  // once; expects `sent` transmissions and returns their data.
+  std::vector<std::vector<uint8_t>> SendRejecting(int rejected, int sent) {
+    TScriptedModem modem(pty_, RejectOnce(rejected));
+    fax_.HeaderLine = "Corvane page $P of $N";
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(modem.fdtCount.load(), sent);
+    auto pages = modem.Pages();
+    EXPECT_EQ(pages.size(), static_cast<size_t>(sent));
+    return pages;
+  }
+  // A document of `count` different pages.
+  std::string MakeDoc(const std::string& name, unsigned count) {
+    std::vector<std::filesystem::path> parts;
+    for (unsigned p = 0; p < count; ++p) {
+      TFxFaxConverter c;
+      c.SetOptions(0);
+      c.OutFileName = (locks_.Path() / (name + std::to_string(p) + ".APF")).string();
+      TFxBitmap page = TFxBitmap::MakeMono(1728, 60 + 20 * p);
+      for (unsigned y = 10; y < 30; ++y) page.Row(y)[5 + p * 7] = 0x10;
+      EXPECT_EQ(c.TryConvertBitmap(page), 0);
+      parts.emplace_back(c.OutFileName);
+    }
+    const std::filesystem::path out = locks_.Path() / (name + ".APF");
+    EXPECT_EQ(ApfConcatenate(parts, out), 0);
+    return out.string();
+  }
+};
+
+TEST_F(ScriptedResend, ARejectedTextCoverIsSentAgainFromItsFirstLine) {
+  const auto cover = locks_.Path() / "cover.txt";
+  std::ofstream(cover) << "To: the far end\r\nFrom: Corvane\r\n\r\n" << std::string(60, 'W') << "\r\nLast line\r\n";
+  fax_.SetCoverFile(cover.string());
+  const auto pages = SendRejecting(1, 3);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_GT(pages[0].size(), 1000u);  // the text was rendered, not just the header
+  EXPECT_TRUE(SameData(pages[1], pages[0])) << "the resent cover differs from the first";
+  EXPECT_FALSE(SameData(pages[2], pages[0]));
+}
+
+TEST_F(ScriptedResend, ARejectedApfCoverIsSentAgainWhole) {
+  fax_.SetCoverFile(MakeDoc("COVER", 1));
+  const auto pages = SendRejecting(1, 3);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_TRUE(SameData(pages[1], pages[0]));
+  EXPECT_FALSE(SameData(pages[2], pages[0]));
+}
+
+TEST_F(ScriptedResend, ARejectedPageIsSentAgainAndTheRestFollow) {
+  fax_.SetFaxFile(MakeDoc("DOC3", 3));
+  const auto pages = SendRejecting(2, 4);
+  ASSERT_EQ(pages.size(), 4u);
+  EXPECT_TRUE(SameData(pages[2], pages[1])) << "page 2 resent differs";
+  EXPECT_FALSE(SameData(pages[1], pages[0]));
+  EXPECT_FALSE(SameData(pages[3], pages[1]));
+}
+
+TEST_F(ScriptedResend, ARejectedLastPageIsSentAgain) {
+  fax_.SetFaxFile(MakeDoc("DOC2", 2));
+  const auto pages = SendRejecting(2, 3);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_TRUE(SameData(pages[2], pages[1]));
+  EXPECT_FALSE(SameData(pages[1], pages[0]));
 }
 
 TEST_F(ScriptedModem, AModemThatFallsSilentTimesOut) {

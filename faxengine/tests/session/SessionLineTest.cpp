@@ -216,11 +216,12 @@ class SessionLine : public ::testing::Test {
     ExpectApfPages(got, pages);
   }
 
-  void ExpectApfPages(const fs::path& file, const std::vector<linetest::TBitmap>& pages, int skip = 0) {
+  // The pages of an APF file as bitmaps (1 = black).
+  std::vector<linetest::TBitmap> ReadApfPages(const fs::path& file) {
+    std::vector<linetest::TBitmap> out;
     TFxFaxUnpacker u;
     u.SetInFileName(file.string());
-    ASSERT_EQ(u.PageCount(), pages.size());
-    for (size_t p = 0; p < pages.size(); ++p) {
+    for (unsigned p = 1; p <= u.PageCount(); ++p) {
       linetest::TBitmap got;
       got.width = 1728;
       u.OnOutputLine = [&](TFxFaxUnpacker&, bool starting, bool ending, const uint8_t* data, unsigned len, unsigned) {
@@ -229,9 +230,55 @@ class SessionLine : public ::testing::Test {
         if (len < got.Stride()) got.bits.resize(got.bits.size() + got.Stride() - len, 0);
         ++got.height;
       };
-      u.UnpackPage(static_cast<unsigned>(p + 1));
+      u.UnpackPage(p);
+      out.push_back(std::move(got));
+    }
+    return out;
+  }
+
+  void ExpectApfPages(const fs::path& file, const std::vector<linetest::TBitmap>& pages, int skip = 0) {
+    const auto got = ReadApfPages(file);
+    ASSERT_EQ(got.size(), pages.size());
+    for (size_t p = 0; p < pages.size(); ++p) {
       std::string why;
-      EXPECT_TRUE(SameBelowHeader(got, pages[p], skip, why)) << "page " << p + 1 << ": " << why;
+      EXPECT_TRUE(SameBelowHeader(got[p], pages[p], skip, why)) << "page " << p + 1 << ": " << why;
+    }
+  }
+
+  // efax on com2 (number 102), in its Class 1 mode, sends two pages made by
+  // its own converter to Corvane receiving on com1 under `cls`. efax draws
+  // its header line over the top of each page: the pages are compared below it.
+  void ReceiveFromEfax(TFaxClass cls) {
+    if (!linetest::HaveProgram("efax") || !linetest::HaveProgram("efix")) GTEST_SKIP() << "efax and efix are needed";
+    const auto pages = Pages(2, 240, 5);
+    std::vector<std::string> argv{"efax", "-d", line_->Link(2).string(), "-o1", "-l", "+1 555 0102",
+                                  "-v", "ewinchr", "-t", "101"};
+    for (size_t p = 0; p < pages.size(); ++p) {
+      const fs::path pbm = dir_.Path() / ("page" + std::to_string(p + 1) + ".pbm");
+      const fs::path tif = dir_.Path() / ("page" + std::to_string(p + 1) + ".tif");
+      ASSERT_TRUE(linetest::WritePbm(pbm, pages[p]));
+      ASSERT_EQ(linetest::Run({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif.string(), pbm.string()},
+                              dir_.Path() / "efix.log", 30s),
+                0);
+      argv.push_back(tif.string());
+    }
+    TFxReceiveFax fax;
+    Prepare(fax, Port(1), cls);
+    fax.DestinationDir = (dir_.Path() / "rx").string();
+    fs::create_directories(fax.DestinationDir);
+    fax.OneFax = true;
+    fax.StartReceive();
+    ASSERT_TRUE(exec_.RunUntil([&] { return fax.ProgressCode() == fxprogress::fpWaiting; }, 20s));
+    const fs::path efaxLog = dir_.Path() / "efax.log";
+    linetest::TProcess efax(argv, efaxLog);
+    ASSERT_EQ(RunToFinish(fax, 120s), 0) << linetest::ReadText(efaxLog) << line_->Log();
+    EXPECT_EQ(efax.Wait(30s), 0) << linetest::ReadText(efaxLog);
+    EXPECT_TRUE(errors_.empty());
+    const auto got = ReadApfPages(fs::path(fax.DestinationDir) / "FAX0001.APF");
+    ASSERT_EQ(got.size(), pages.size());
+    for (size_t p = 0; p < pages.size(); ++p) {
+      std::string why;
+      EXPECT_TRUE(linetest::SamePageBelowEfaxHeader(got[p], pages[p], why)) << "page " << p + 1 << ": " << why;
     }
   }
 
@@ -254,6 +301,9 @@ TEST_F(SessionLine, Class20SendsThreePagesNormalWithCover) { SendToFarEnd(TFaxCl
 TEST_F(SessionLine, Class20SendsTenPagesFine) { SendToFarEnd(TFaxClass::fcClass2_0, 10, true, false); }
 TEST_F(SessionLine, Class2ReceivesFromTheFarEnd) { ReceiveFromFarEnd(TFaxClass::fcClass2); }
 TEST_F(SessionLine, Class20ReceivesFromTheFarEnd) { ReceiveFromFarEnd(TFaxClass::fcClass2_0); }
+
+TEST_F(SessionLine, Class2ReceivesFromEfax) { ReceiveFromEfax(TFaxClass::fcClass2); }
+TEST_F(SessionLine, Class20ReceivesFromEfax) { ReceiveFromEfax(TFaxClass::fcClass2_0); }
 
 TEST_F(SessionLine, CorvaneSendsToCorvane) {
   const auto pages = Pages(2, 300, 3);
