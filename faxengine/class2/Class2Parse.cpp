@@ -31,8 +31,22 @@ bool TFxReplyCollector::Feed(uint8_t b) {
 
 TFxClass2Commands FxClass2Commands(bool class20) {
   if (class20)
-    return {"AT+FCLASS=2.0", "AT+FIS", "AT+FLI", "AT+FCC", "+FCO", "+FIS", "+FCS", "+FTI", "+FCI", "+FPS", "FHS"};
-  return {"AT+FCLASS=2", "AT+FDIS", "AT+FLID", "AT+FDCC", "+FCON", "+FDIS", "+FDCS", "+FTSI", "+FCSI", "+FPTS", "FHNG"};
+    return {"AT+FCLASS=2.0", "AT+FIS", "AT+FLI", "AT+FCC", "+FCO", "+FIS", "+FCS", "+FTI", "+FCI", "+FPS", "FHS",
+            {"AT+FLO=2", "AT+FNR=1,1,1,0"}};
+  return {"AT+FCLASS=2", "AT+FDIS", "AT+FLID", "AT+FDCC", "+FCON", "+FDIS", "+FDCS", "+FTSI", "+FCSI", "+FPTS", "FHNG",
+          {}};
+}
+
+std::string FxParamString(const TFxClass2Params& p) {
+  std::string s;
+  s += p.fine ? '1' : '0';
+  s += ',';
+  s += FxSpeedCode(p.bps);
+  s += p.wide ? ",1" : ",0";
+  s += ",2,0,";
+  s += p.ecm ? '1' : '0';
+  s += ",0,0";
+  return s;
 }
 
 char FxSpeedCode(int bps) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Collects modem bytes into text lines of at most 128 characters. CR and LF
 // end a line; empty lines are skipped; lines are trimmed.
@@ -30,6 +31,9 @@ class TFxReplyCollector {
 struct TFxClass2Commands {
   std::string classCmd, capabilities, localId, rxCapabilities;
   std::string connect, remoteCaps, sessionParams, transmitterId, calledId, pageStatus, hangup;
+  // Set-up only Class 2.0 has (empty under Class 2): flow control and the
+  // reports wanted.
+  std::vector<std::string> extraSetup;
 };
 TFxClass2Commands FxClass2Commands(bool class20);
 
@@ -45,6 +49,10 @@ struct TFxClass2Params {
 
 char FxSpeedCode(int bps);          // "0".."5"; other speeds "3"
 int FxSpeedFromCode(char code);     // 9600 for an unknown code
+// The eight T.30 parameters offered to the modem (VR,BR,WD,LN,DF,EC,BF,ST):
+// resolution, speed, width and error correction from p, A4 length, 1-D
+// coding, no file transfer, no minimum scan time.
+std::string FxParamString(const TFxClass2Params& p);
 // Parses the report value (prefix up to ':' or '=' removed, trimmed); false
 // when the value is too short to hold VR.
 bool FxParseParams(std::string_view line, TFxClass2Params& p);

@@ -40,18 +40,9 @@ int TFaxSession::CreateReceivedFile() {
 void TFaxSession::ReceiveHangup() {
   disp_->PurgeInput();
   disp_->PurgeOutput();
-  port_.SetDTR(false);
-  port_.SetRTS(false);
+  PulseDtrRts();
   DelayMs(500);
-  port_.SetDTR(true);
-  port_.SetRTS(true);
-  DelayMs(500);
-  DelayMs(1000);
-  WriteRaw("+++", 3);
-  DelayMs(1000);
-  SendCommand("ATH");
-  DelayMs(1000);
-  disp_->PurgeInput();
+  EscapeAndHangUp("ATH");
   DisarmReply();
 }
 
@@ -206,19 +197,20 @@ void TFaxSession::ReceiveLine(const std::string& line) {
     case R::rf2Init1:
       if (!ok) return Fail(fxcode::ecFaxInitError);
       SwitchToNormalBaud();
-      SendCommand(cmds_.rxCapabilities + "=1," + FxSpeedCode(desiredBps_) + ",0,2,0," + (desiredEcm_ ? "1" : "0") +
-                  ",0,0");
-      rstate_ = IsClass20() ? R::rf2Init1A : R::rf2Init3;
+      {
+        TFxClass2Params accept;
+        accept.fine = true;
+        accept.bps = desiredBps_;
+        accept.ecm = desiredEcm_;
+        SendCommand(cmds_.rxCapabilities + "=" + FxParamString(accept));
+      }
+      rstate_ = cmds_.extraSetup.empty() ? R::rf2Init3 : R::rf2Init1A;
       return;
     case R::rf2Init1A:
-      if (!ok) return Fail(fxcode::ecFaxInitError);
-      SendCommand("AT+FLO=2");
-      rstate_ = R::rf2Init1B;
-      return;
     case R::rf2Init1B:
       if (!ok) return Fail(fxcode::ecFaxInitError);
-      SendCommand("AT+FNR=1,1,1,0");
-      rstate_ = R::rf2Init3;
+      if (!SendSetupCommand(rstate_ == R::rf2Init1A ? 0 : 1)) return Fail(fxcode::ecFaxInitError);
+      rstate_ = rstate_ == R::rf2Init1A ? R::rf2Init1B : R::rf2Init3;
       return;
     case R::rf2Init3:
       if (!ok) return Fail(fxcode::ecFaxInitError);

@@ -273,6 +273,29 @@ void TFaxSession::BusyHandling() {
   sstate_ = TSendState::tfRetryWait;
 }
 
+bool TFaxSession::SendSetupCommand(size_t step) {
+  if (step >= cmds_.extraSetup.size()) return false;
+  SendCommand(cmds_.extraSetup[step]);
+  return true;
+}
+
+void TFaxSession::EscapeAndHangUp(const char* command) {
+  DelayMs(1000);
+  WriteRaw("+++", 3);
+  DelayMs(1000);
+  SendCommand(command);
+  DelayMs(1000);
+  disp_->PurgeInput();
+}
+
+void TFaxSession::PulseDtrRts() {
+  port_.SetDTR(false);
+  port_.SetRTS(false);
+  DelayMs(500);
+  port_.SetDTR(true);
+  port_.SetRTS(true);
+}
+
 void TFaxSession::SendHangup() {
   // Unsent page data would only delay the hang-up; commands already queued
   // (AT+FKS) must still go out.
@@ -281,19 +304,8 @@ void TFaxSession::SendHangup() {
   outBuf_.clear();
   outBufPos_ = 0;
   if (port_.CarrierPresent()) {
-    DelayMs(1000);
-    WriteRaw("+++", 3);
-    DelayMs(1000);
-    SendCommand("ATH0");
-    DelayMs(1000);
-    disp_->PurgeInput();
-    if (port_.CarrierPresent()) {
-      port_.SetDTR(false);
-      port_.SetRTS(false);
-      DelayMs(500);
-      port_.SetDTR(true);
-      port_.SetRTS(true);
-    }
+    EscapeAndHangUp("ATH0");
+    if (port_.CarrierPresent()) PulseDtrRts();
   } else {
     SendCommand("ATH0");
     DelayMs(1000);
@@ -616,24 +628,25 @@ void TFaxSession::SendLine(const std::string& line) {
     case S::tf2Init1:
       if (!ok) return Fail(fxcode::ecFaxInitError);
       SendCommand(cmds_.localId + "=\"" + stationId_ + "\"");
-      sstate_ = IsClass20() ? S::tf2Init1A : S::tf2Init2;
+      sstate_ = cmds_.extraSetup.empty() ? S::tf2Init2 : S::tf2Init1A;
       return;
     case S::tf2Init1A:
-      if (!ok) return Fail(fxcode::ecFaxInitError);
-      SendCommand("AT+FLO=2");
-      sstate_ = S::tf2Init1B;
-      return;
     case S::tf2Init1B:
       if (!ok) return Fail(fxcode::ecFaxInitError);
-      SendCommand("AT+FNR=1,1,1,0");
-      sstate_ = S::tf2Init2;
+      if (!SendSetupCommand(sstate_ == S::tf2Init1A ? 0 : 1)) return Fail(fxcode::ecFaxInitError);
+      sstate_ = sstate_ == S::tf2Init1A ? S::tf2Init1B : S::tf2Init2;
       return;
-    case S::tf2Init2:
+    case S::tf2Init2: {
       if (!ok) return Fail(fxcode::ecFaxInitError);
-      SendCommand(cmds_.capabilities + "=" + (page_.HighRes() ? "1" : "0") + "," + FxSpeedCode(desiredBps_) + "," +
-                  (page_.Wide() ? "1" : "0") + ",2,0," + (desiredEcm_ ? "1" : "0") + ",0,0");
+      TFxClass2Params offer;
+      offer.fine = page_.HighRes();
+      offer.bps = desiredBps_;
+      offer.wide = page_.Wide();
+      offer.ecm = desiredEcm_;
+      SendCommand(cmds_.capabilities + "=" + FxParamString(offer));
       sstate_ = S::tf2Init3;
       return;
+    }
     case S::tf2Init3:
       if (!ok) return Fail(fxcode::ecFaxInitError);
       sstate_ = S::tfDial;

@@ -134,6 +134,12 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   void AdvancePage();
   void BusyHandling();
   void SendHangup();
+  // Pieces both Class 2 machines use: a Class 2.0 set-up command by its
+  // step (false when there is none), "+++" and a hang-up command with the
+  // guard times, and DTR and RTS lowered for half a second.
+  bool SendSetupCommand(size_t step);
+  void EscapeAndHangUp(const char* command);
+  void PulseDtrRts();
   void QueueZeros(size_t target);
   void QueueData(const uint8_t* data, size_t n, bool escape);
   void FlushData();

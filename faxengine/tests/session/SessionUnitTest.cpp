@@ -115,6 +115,26 @@ TEST(Class2Parse, SessionParametersAndSpeeds) {
   EXPECT_EQ(FxMinScanMs(9, false), 0u);
 }
 
+TEST(Class2Parse, OfferedParametersReadBackAsOffered) {
+  TFxClass2Params offer;
+  offer.fine = true;
+  offer.bps = 14400;
+  offer.ecm = true;
+  EXPECT_EQ(FxParamString(offer), "1,5,0,2,0,1,0,0");
+  TFxClass2Params back;
+  ASSERT_TRUE(FxParseParams("+FDIS:" + FxParamString(offer), back));
+  EXPECT_TRUE(back.fine);
+  EXPECT_EQ(back.bps, 14400);
+  EXPECT_TRUE(back.ecm);
+  offer = TFxClass2Params();
+  offer.wide = true;
+  offer.bps = 4800;
+  EXPECT_EQ(FxParamString(offer), "0,1,1,2,0,0,0,0");
+  // Only Class 2.0 has the flow control and report set-up.
+  EXPECT_TRUE(FxClass2Commands(false).extraSetup.empty());
+  EXPECT_EQ(FxClass2Commands(true).extraSetup, (std::vector<std::string>{"AT+FLO=2", "AT+FNR=1,1,1,0"}));
+}
+
 TEST(Class2Parse, HangupValuesRemoteIdsAndTags) {
   EXPECT_EQ(FxHangupValue("+FHNG:50"), 50);
   EXPECT_EQ(FxHangupValue("+FHS: 2"), 2);
