@@ -13,6 +13,11 @@ void TDataRecorder::Reset(int64_t at) {
 void TDataRecorder::Block(int64_t at, int samples, int rate, int levelBefore, int levelAfter, bool active,
                           bool ended) {
   if (rate <= 0 || samples <= 0) return;
+  if (open_ && !active) {
+    // The fast modem stopped without the program's end of data.
+    CallEnded(at);
+    return;
+  }
   const int consumed = std::max(0, levelBefore - levelAfter);
   // Samples the consumed bytes took on the line.
   const int64_t dataSamples = static_cast<int64_t>(consumed) * 8 * kSampleRate / rate;

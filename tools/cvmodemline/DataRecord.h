@@ -36,7 +36,8 @@ class TDataRecorder {
   // before and after the block, `active` says the fast modem is sending
   // data, `ended` that the program has ended the data (DLE ETX).
   void Block(int64_t at, int samples, int rate, int levelBefore, int levelAfter, bool active, bool ended);
-  // The call ended: an open burst is closed as incomplete.
+  // The call ended (or the modem stopped sending): an open burst is closed
+  // as incomplete.
   void CallEnded(int64_t at);
 
   const std::vector<TDataBurst>& Bursts() const { return bursts_; }

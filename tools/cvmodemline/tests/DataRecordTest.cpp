@@ -82,6 +82,12 @@ TEST(DataRecord, BurstsOfACallAndAHangUp) {
   EXPECT_FALSE(f.rec.Bursts()[1].complete);
   EXPECT_NE(f.rec.Text().find("bursts=2"), std::string::npos);
   EXPECT_NE(f.rec.Text().find("incomplete"), std::string::npos);
+  f.Block(100);             // a burst the modem gives up: closed, incomplete
+  f.Block(0, false);
+  f.Block(0, false);
+  ASSERT_EQ(f.rec.Bursts().size(), 3u);
+  EXPECT_FALSE(f.rec.Bursts()[2].complete);
+  EXPECT_EQ(f.rec.Bursts()[2].underruns, 0);
   f.rec.Reset(f.at);
   EXPECT_TRUE(f.rec.Bursts().empty());
 }
