@@ -78,6 +78,13 @@ std::string FxReportValue(std::string_view line) {
   return std::string(Trim(line));
 }
 
+int FxPageStatusValue(std::string_view line) {
+  const std::string v = FxReportValue(line);
+  const std::string_view first = Trim(std::string_view(v).substr(0, v.find(',')));
+  if (first.size() != 1 || !std::isdigit(static_cast<unsigned char>(first[0]))) return -1;
+  return first[0] - '0';
+}
+
 bool FxParseParams(std::string_view line, TFxClass2Params& p) {
   const std::string v = FxReportValue(line);
   auto at = [&](size_t i) -> char { return i < v.size() ? v[i] : '\0'; };

@@ -67,6 +67,10 @@ int FxHangupValue(std::string_view line);
 std::string FxCleanRemoteId(std::string_view line);
 // The value of a report line after its prefix and ':' (trimmed).
 std::string FxReportValue(std::string_view line);
+// The post-page response of a +FPTS / +FPS report: its first field, as modems
+// add the line counts after it ("+FPTS:1,2200,0,0"); -1 when it is not a
+// single digit.
+int FxPageStatusValue(std::string_view line);
 // True when line contains word.
 inline bool FxHas(std::string_view line, std::string_view word) { return line.find(word) != std::string_view::npos; }
 

@@ -291,8 +291,8 @@ void TFaxSession::ReceiveLine(const std::string& line) {
       return;
     case R::rf2GtPgRslt:
       if (FxHas(line, cmds_.pageStatus)) {
-        const std::string v = FxReportValue(line);
-        const int rc = (v == "1" || v == "3" || v == "5") ? rxFile_.CompletePage(RemoteId()) : rxFile_.CutBackPage();
+        const int v = FxPageStatusValue(line);
+        const int rc = (v == 1 || v == 3 || v == 5) ? rxFile_.CompletePage(RemoteId()) : rxFile_.CutBackPage();
         if (rc < 0) return Fail(rc);
         SetProgress(fxprogress::fpGetPageResult);
       } else if (FxHas(line, "+FET")) {

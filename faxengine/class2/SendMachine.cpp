@@ -709,13 +709,13 @@ void TFaxSession::SendLine(const std::string& line) {
       } else if (FxHas(line, cmds_.hangup)) {
         // stored by the caller
       } else if (FxHas(line, cmds_.pageStatus)) {
-        const std::string v = FxReportValue(line);
-        if (v == "1" || v == "3") {
+        const int v = FxPageStatusValue(line);
+        if (v == 1 || v == 3) {
           SetProgress(fxprogress::fpPageOK);
-        } else if (v == "2") {
+        } else if (v == 2) {
           SetProgress(fxprogress::fpPageError);
           sstate_ = S::tf2WaitPgOK;
-        } else if (v == "4" || v == "5") {
+        } else if (v == 4 || v == 5) {
           Fail(fxcode::ecCancelRequested);
         } else {
           Fail(fxcode::ecFaxPageError);
@@ -762,7 +762,13 @@ void TFaxSession::SendLine(const std::string& line) {
       if (ok) {
         SetProgress(fxprogress::fpPageOK);
         sstate_ = resolutionChanges_ ? S::tf2SndNwPrm : S::tf2NextPage;
-      } else if (!FxHas(line, cmds_.hangup) && (line.rfind("+F", 0) != 0 || FxHas(line, cmds_.pageStatus))) {
+      } else if (FxHas(line, cmds_.pageStatus)) {
+        // Class 2.0 modems report the remote's answer before OK: a confirmed
+        // page ("+FPS:1", or 3 with a retrain) is followed by OK; any other
+        // answer ends the send, as there is no resend under Class 2.0.
+        const int v = FxPageStatusValue(line);
+        if (v != 1 && v != 3) Fail(fxcode::ecFaxPageError);
+      } else if (!FxHas(line, cmds_.hangup) && line.rfind("+F", 0) != 0) {
         Fail(fxcode::ecFaxPageError);
       }
       return;

@@ -824,7 +824,8 @@ void TClass2Engine::HandleTxFrame(uint8_t fcf, const std::vector<uint8_t>& fif) 
       }
       lastPpr_ = ppr;
       if (Is20()) {
-        if (ppr != 1) Report("+FPS:" + std::to_string(ppr));
+        // Class 2.0 modems give the remote's answer with the line counts.
+        Report("+FPS:" + std::to_string(ppr) + ",0,0,0,0");
       } else {
         Report("+FPTS:" + std::to_string(ppr));
       }

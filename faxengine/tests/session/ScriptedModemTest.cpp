@@ -162,7 +162,8 @@ std::string Class2Reply(const std::string& cmd, const std::string& pageStatus) {
 }  // namespace
 
 TEST_F(ScriptedModem, PageAcceptedFinishesTheSession) {
-  TScriptedModem modem(pty_, [](const std::string& c) { return Class2Reply(c, "1"); });
+  // Modems add the line counts after the page status.
+  TScriptedModem modem(pty_, [](const std::string& c) { return Class2Reply(c, "1,2200,0,0"); });
   EXPECT_EQ(Run(), 0);
   EXPECT_TRUE(errors_.empty());
   EXPECT_EQ(fax_.RemoteID(), "REMOTE");

@@ -135,10 +135,15 @@ TEST(Class2Parse, OfferedParametersReadBackAsOffered) {
   EXPECT_EQ(FxClass2Commands(true).extraSetup, (std::vector<std::string>{"AT+FLO=2", "AT+FNR=1,1,1,0"}));
 }
 
-TEST(Class2Parse, HangupValuesRemoteIdsAndTags) {
+TEST(Class2Parse, HangupAndPageStatusValuesRemoteIdsAndTags) {
   EXPECT_EQ(FxHangupValue("+FHNG:50"), 50);
   EXPECT_EQ(FxHangupValue("+FHS: 2"), 2);
   EXPECT_EQ(FxHangupValue("+FHS:"), 0);
+  EXPECT_EQ(FxPageStatusValue("+FPTS:1"), 1);
+  EXPECT_EQ(FxPageStatusValue("+FPTS:1,2200,0,0"), 1);
+  EXPECT_EQ(FxPageStatusValue("+FPS: 2,1100,3,0,0"), 2);
+  EXPECT_EQ(FxPageStatusValue("+FPS:12"), -1);
+  EXPECT_EQ(FxPageStatusValue("+FPS:"), -1);
   EXPECT_EQ(FxCleanRemoteId("+FCSI:\"+1 555 0200\"  "), "+1 555 0200");
   EXPECT_EQ(FxCleanRemoteId("+FTI:\"ABCDEFGHIJKLMNOPQRSTUVWXYZ\""), "ABCDEFGHIJKLMNOPQRST");
   TFxHeaderTags t;
