@@ -838,13 +838,18 @@ XbStatus TXbTable::SetValue(int field, const TXbValue& v) {
   return {};
 }
 
-XbStatus TXbTable::EditRefused(int field, char type) const {
+XbStatus TXbTable::SetText(int field, std::string_view text) {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (ReadOnly()) return XbFail(XbError::ReadOnly);
   if (eof_) return XbFail(XbError::NoRecord);
   if (field < 0 || static_cast<size_t>(field) >= Fields().size()) return XbFail(XbError::NoSuchField);
   const TDbfField& f = Fields()[static_cast<size_t>(field)];
-  if (type == 'C' && f.type != 'C') return XbFail(XbError::BadValue, f.name + " is not a text field");
+  if (f.type != 'C') return XbFail(XbError::BadValue, f.name + " is not a text field");
+  const auto w = static_cast<size_t>(f.width);
+  const size_t n = std::min(w, text.size());
+  std::memcpy(rec_.data() + f.offset, text.data(), n);
+  std::memset(rec_.data() + f.offset + n, ' ', w - n);
+  modified_ = true;
   return {};
 }
 

@@ -35,9 +35,7 @@
 // first picks up what other processes wrote. Note that fcntl locks belong to
 // the process: two tables of one process on the same file share them.
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -157,20 +155,7 @@ class TXbTable {
   XbStatus AppendBlank();
   XbStatus SetValue(int field, const TXbValue& v);
   XbStatus SetValue(std::string_view field, const TXbValue& v);
-  // Text fields, without building a value. Inline: rows are filled by the
-  // hundred thousand, field by field.
-  XbStatus SetText(int field, std::string_view text) {
-    if (!IsOpen() || ReadOnly() || eof_ || field < 0 || static_cast<size_t>(field) >= Fields().size() ||
-        Fields()[static_cast<size_t>(field)].type != 'C')
-      return EditRefused(field, 'C');
-    const TDbfField& f = Fields()[static_cast<size_t>(field)];
-    const auto w = static_cast<size_t>(f.width);
-    const size_t n = std::min(w, text.size());
-    std::memcpy(rec_.data() + f.offset, text.data(), n);
-    std::memset(rec_.data() + f.offset + n, ' ', w - n);
-    modified_ = true;
-    return {};
-  }
+  XbStatus SetText(int field, std::string_view text);  // text fields, without building a value
   XbStatus Post();
   void Cancel();
   bool Modified() const { return modified_; }
@@ -217,8 +202,6 @@ class TXbTable {
     uint32_t maxRecNo = 0;
   };
 
-  // Why a field of the current row cannot be set (`type` 'C': as text).
-  XbStatus EditRefused(int field, char type) const;
   XbStatus OpenIndex();
   // Tags of an index file whose keys stay in the file; false when a tag does
   // not fit the table.
