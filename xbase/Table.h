@@ -5,9 +5,8 @@
 // Tags. At open only the index's directory and tag headers are read; walks
 // and seeks read the tree pages they reach from the index file as it was
 // when opened (so opening a long table costs what opening a short one
-// does). The first change, a new tag or a check of the index reads the
-// whole index into memory; from then on the tags are kept there and written
-// back to the .CDX. Damage met in a page while walking is reported with the
+// does). The first change or a new tag reads the whole index into memory;
+// from then on the tags are kept there and written back to the .CDX. Damage met in a page while walking is reported with the
 // index's error codes; the first change then finds it too, moves the file
 // aside as below and rebuilds the tags from the table.
 //
@@ -183,7 +182,8 @@ class TXbTable {
   void SetProgress(TXbProgress p) { progress_ = std::move(p); }
 
   // Consistency check used by tests and after recovery: every tag holds
-  // exactly the keys its expressions give for the rows of the table.
+  // exactly the keys its expressions give for the rows of the table, as
+  // walks see them (from the index file while its keys are still there).
   XbStatus VerifyIndexes();
 
  private:
