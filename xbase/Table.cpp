@@ -942,7 +942,7 @@ XbStatus TXbTable::Post() {
   // Even a change that moves no key leaves the file's serial or count ahead
   // of the index's: writing it again spares a rebuild at the next open.
   if (!tags_.empty()) indexDirty_ = true;
-  orig_ = rec_;
+  std::memcpy(orig_.data(), rec_.data(), rec_.size());  // both a record long
   modified_ = appending_ = false;
   eof_ = bof_ = false;
   knownCount_ = dbf_.RecordCount();
