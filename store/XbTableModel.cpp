@@ -71,11 +71,14 @@ void TXbTableModel::fetchMore(const QModelIndex& parent) {
 }
 
 int TXbTableModel::RowOfRecord(uint32_t recno) {
-  while (true) {
-    for (size_t i = 0; i < rows_.size(); ++i)
+  // Each pass looks only at the rows the previous fetch added.
+  for (size_t from = 0;;) {
+    for (size_t i = from; i < rows_.size(); ++i)
       if (rows_[i] == recno) return static_cast<int>(i);
+    from = rows_.size();
     if (!canFetchMore()) return -1;
     fetchMore();
+    if (rows_.size() < from) from = 0;  // a listener reset the model meanwhile
   }
 }
 

@@ -28,7 +28,9 @@ class TXbTableModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  static constexpr int kFetchRows = 256;
+  // Rows walked per fetch: a screenful and some, so that opening a long list
+  // walks about as many rows as a short one shows.
+  static constexpr int kFetchRows = 64;
 
   explicit TXbTableModel(TXbDataTable& table, QObject* parent = nullptr);
   ~TXbTableModel() override;

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <unordered_set>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 constexpr size_t kLeafArea = 488;
@@ -183,10 +186,64 @@ class Writer {
 
 // ---------------------------------------------------------------- reading
 
+// Decodes the `n` entries of a leaf page, calling emit(key, recno) for each.
+template <typename Emit>
+XbStatus DecodeLeaf(const uint8_t* p, size_t n, size_t keyLen, uint8_t pad, Emit& emit) {
+  const int recBits = p[20], dupBits = p[21], trailBits = p[22], bytes = p[23];
+  if (bytes < 1 || bytes > 8 || recBits + dupBits + trailBits > bytes * 8 || recBits > 32 || dupBits > 16 ||
+      trailBits > 16 || recBits < 1)
+    return XbFail(XbError::CdxBadNode, "leaf layout");
+  if (n * static_cast<size_t>(bytes) > kLeafArea) return XbFail(XbError::CdxBadNode, "leaf with " + std::to_string(n) + " keys");
+  uint8_t key[kCdxMaxKeyLength], prev[kCdxMaxKeyLength];
+  std::memset(prev, pad, keyLen);
+  size_t dataUsed = 0;
+  for (size_t j = 0; j < n; ++j) {
+    uint64_t packed = 0;
+    for (int b = 0; b < bytes; ++b)
+      packed |= static_cast<uint64_t>(p[24 + j * static_cast<size_t>(bytes) + static_cast<size_t>(b)]) << (8 * b);
+    const auto rec = static_cast<uint32_t>(packed & ((1ull << recBits) - 1));
+    const auto dup = static_cast<size_t>((packed >> recBits) & ((1ull << dupBits) - 1));
+    const auto trail = static_cast<size_t>((packed >> (recBits + dupBits)) & ((1ull << trailBits) - 1));
+    if (dup + trail > keyLen || (j == 0 && dup != 0)) return XbFail(XbError::CdxBadNode, "leaf entry counts");
+    const size_t stored = keyLen - dup - trail;
+    dataUsed += stored;
+    if (n * static_cast<size_t>(bytes) + dataUsed > kLeafArea)
+      return XbFail(XbError::CdxBadNode, "leaf key data overflows its page");
+    std::memcpy(key, prev, dup);
+    std::memcpy(key + dup, p + 24 + kLeafArea - dataUsed, stored);
+    std::memset(key + keyLen - trail, pad, trail);
+    if (auto st = emit(static_cast<const uint8_t*>(key), rec); !st) return st;
+    std::memcpy(prev, key, keyLen);
+  }
+  return {};
+}
+
+// A tag header of 1024 bytes.
+XbStatus ParseTagHeader(const uint8_t* h, TCdxTagDef& def, uint32_t& root) {
+  root = Le32(h);
+  def.keyLength = Le16(h + 12);
+  if (def.keyLength < 1 || def.keyLength > kCdxMaxKeyLength)
+    return XbFail(XbError::CdxBadHeader, "key length " + std::to_string(def.keyLength));
+  const uint8_t options = h[14];
+  def.unique = (options & 0x01) != 0;
+  def.descending = Le16(h + 502) == 1;
+  def.keyType = h[36] == 'N' || h[36] == 'L' ? static_cast<char>(h[36]) : 'C';
+  const auto* pool = reinterpret_cast<const char*>(h + 512);
+  const size_t klen = strnlen(pool, 512);
+  if (klen == 0 || klen >= 511) return XbFail(XbError::CdxBadHeader, "key expression");
+  def.keyExpr.assign(pool, klen);
+  const size_t flen = strnlen(pool + klen + 1, 512 - klen - 1);
+  if (klen + 1 + flen >= 512) return XbFail(XbError::CdxBadHeader, "FOR expression");
+  def.forExpr.assign(pool + klen + 1, flen);
+  if ((options & 0x08) == 0) def.forExpr.clear();
+  return {};
+}
+
 struct Reader {
   const uint8_t* data;
   size_t size;
   std::unordered_set<uint32_t> seen;
+  uint32_t prevLeaf = kNone;  // the leaf before the one being read, in key order
 
   XbStatus CheckPage(uint32_t off, size_t len) const {
     if (off == kNone || off % kCdxPageSize != 0 || static_cast<uint64_t>(off) + len > size)
@@ -213,58 +270,27 @@ struct Reader {
       }
       return {};
     }
-    const uint32_t recMask = Le32(p + 14);
-    const int recBits = p[20], dupBits = p[21], trailBits = p[22], bytes = p[23];
-    if (bytes < 1 || bytes > 8 || recBits + dupBits + trailBits > bytes * 8 || recBits > 32 || dupBits > 16 ||
-        trailBits > 16 || recBits < 1)
-      return XbFail(XbError::CdxBadNode, "leaf layout");
-    (void)recMask;
-    if (static_cast<size_t>(n) * static_cast<size_t>(bytes) > kLeafArea)
-      return XbFail(XbError::CdxBadNode, "leaf with " + std::to_string(n) + " keys");
-    std::vector<uint8_t> key(keyLen, pad), prev(keyLen, pad);
-    size_t dataUsed = 0;
-    for (size_t j = 0; j < n; ++j) {
-      uint64_t packed = 0;
-      for (int b = 0; b < bytes; ++b)
-        packed |= static_cast<uint64_t>(p[24 + j * static_cast<size_t>(bytes) + static_cast<size_t>(b)]) << (8 * b);
-      const auto rec = static_cast<uint32_t>(packed & ((1ull << recBits) - 1));
-      const auto dup = static_cast<size_t>((packed >> recBits) & ((1ull << dupBits) - 1));
-      const auto trail = static_cast<size_t>((packed >> (recBits + dupBits)) & ((1ull << trailBits) - 1));
-      if (dup + trail > keyLen || (j == 0 && dup != 0))
-        return XbFail(XbError::CdxBadNode, "leaf entry counts");
-      const size_t stored = keyLen - dup - trail;
-      dataUsed += stored;
-      if (static_cast<size_t>(n) * static_cast<size_t>(bytes) + dataUsed > kLeafArea)
-        return XbFail(XbError::CdxBadNode, "leaf key data overflows its page");
-      std::memcpy(key.data(), prev.data(), dup);
-      std::memcpy(key.data() + dup, p + 24 + kLeafArea - dataUsed, stored);
-      std::memset(key.data() + keyLen - trail, pad, trail);
-      if (auto st = emit(key.data(), rec); !st) return st;
-      prev = key;
-    }
+    // Walks follow the sibling links between leaves, so they must agree
+    // with the tree.
+    if (Le32(p + 4) != prevLeaf || (prevLeaf != kNone && Le32(data + prevLeaf + 8) != page))
+      return XbFail(XbError::CdxBadNode, "page " + std::to_string(page) + ": sibling links disagree with the tree");
+    prevLeaf = page;
+    return DecodeLeaf(p, n, keyLen, pad, emit);
+  }
+
+  // A whole tree, from its root.
+  template <typename Emit>
+  XbStatus WalkTree(uint32_t root, size_t keyLen, uint8_t pad, Emit& emit) {
+    prevLeaf = kNone;
+    if (auto st = Walk(root, keyLen, pad, 0, emit); !st) return st;
+    if (prevLeaf != kNone && Le32(data + prevLeaf + 8) != kNone)
+      return XbFail(XbError::CdxBadNode, "page " + std::to_string(prevLeaf) + ": a leaf after the last");
     return {};
   }
 
   XbStatus ReadHeader(uint32_t at, TCdxTagDef& def, uint32_t& root) const {
     if (auto st = CheckPage(at, 1024); !st) return XbFail(XbError::CdxBadHeader, st.detail);
-    const uint8_t* h = data + at;
-    root = Le32(h);
-    def.keyLength = Le16(h + 12);
-    if (def.keyLength < 1 || def.keyLength > kCdxMaxKeyLength)
-      return XbFail(XbError::CdxBadHeader, "key length " + std::to_string(def.keyLength));
-    const uint8_t options = h[14];
-    def.unique = (options & 0x01) != 0;
-    def.descending = Le16(h + 502) == 1;
-    def.keyType = h[36] == 'N' || h[36] == 'L' ? static_cast<char>(h[36]) : 'C';
-    const auto* pool = reinterpret_cast<const char*>(h + 512);
-    const size_t klen = strnlen(pool, 512);
-    if (klen == 0 || klen >= 511) return XbFail(XbError::CdxBadHeader, "key expression");
-    def.keyExpr.assign(pool, klen);
-    const size_t flen = strnlen(pool + klen + 1, 512 - klen - 1);
-    if (klen + 1 + flen >= 512) return XbFail(XbError::CdxBadHeader, "FOR expression");
-    def.forExpr.assign(pool + klen + 1, flen);
-    if ((options & 0x08) == 0) def.forExpr.clear();
-    return {};
+    return ParseTagHeader(data + at, def, root);
   }
 };
 
@@ -332,7 +358,7 @@ XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out) {
     entries.emplace_back(XbUpper(name), rec);
     return {};
   };
-  if (auto st = r.Walk(dirRoot, kCdxTagNameLength, ' ', 0, onTag); !st) return st;
+  if (auto st = r.WalkTree(dirRoot, kCdxTagNameLength, ' ', onTag); !st) return st;
   // The directory is in name order; tags are numbered in the order they were
   // made, which is the order of their headers in the file.
   std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
@@ -360,7 +386,7 @@ XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out) {
       tag.keys.AppendSorted(key, rec);
       return {};
     };
-    if (auto st = r.Walk(root, tag.def.keyLength, XbKeyPad(tag.def.keyType), 0, onKey); !st) {
+    if (auto st = r.WalkTree(root, tag.def.keyLength, XbKeyPad(tag.def.keyType), onKey); !st) {
       st.detail = "tag " + name + ": " + st.detail;
       return st;
     }
@@ -453,7 +479,7 @@ bool XbSalvageCdxTags(const uint8_t* data, size_t size, std::vector<TCdxTagDef>&
     entries.emplace_back(XbUpper(name), rec);
     return {};
   };
-  if (!r.Walk(Le32(data), kCdxTagNameLength, ' ', 0, onTag) || entries.empty()) return false;
+  if (!r.WalkTree(Le32(data), kCdxTagNameLength, ' ', onTag) || entries.empty()) return false;
   std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
   for (const auto& [name, at] : entries) {
     TCdxTagDef def;
@@ -465,4 +491,289 @@ bool XbSalvageCdxTags(const uint8_t* data, size_t size, std::vector<TCdxTagDef>&
     out.push_back(std::move(def));
   }
   return true;
+}
+
+// ---------------------------------------------------------------- reading page by page
+
+XbStatus TCdxFile::Open(const std::filesystem::path& path, std::shared_ptr<const TCdxFile>& out) {
+  out.reset();
+  auto f = std::make_shared<TCdxFile>();
+  if (auto st = f->file_.Open(path, O_RDONLY); !st) return st;
+  if (auto st = f->file_.Size(f->size_); !st) return st;
+  if (f->size_ < 1024) return XbFail(XbError::CdxTooShort);
+  if (f->size_ > kCdxMaxFileSize) return XbFail(XbError::CdxBadHeader, "file too large");
+  uint8_t h[1024];
+  if (auto st = f->file_.ReadAt(0, h, sizeof h); !st) return st;
+  // The directory's own key expression is empty in FoxPro files; only the
+  // key length matters here.
+  if (Le16(h + 12) != kCdxTagNameLength) return XbFail(XbError::CdxBadHeader, "tag directory key length");
+  f->serial_ = Le32(h + 16);
+  f->recordCount_ = Le32(h + 20);
+  std::vector<std::pair<std::string, uint32_t>> entries;
+  {
+    TCdxCursor dir;
+    dir.Attach(f, Le32(h), kCdxTagNameLength, ' ', UINT32_MAX);
+    XbStatus st = dir.First();
+    for (; st && dir.Valid(); st = dir.Next()) {
+      std::string name(reinterpret_cast<const char*>(dir.Key()), kCdxTagNameLength);
+      while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
+      if (name.empty()) return XbFail(XbError::CdxBadHeader, "empty tag name");
+      name = XbUpper(name);
+      for (const auto& e : entries)
+        if (e.first == name) return XbFail(XbError::CdxBadHeader, "tag " + name + " twice");
+      entries.emplace_back(std::move(name), dir.RecNo());
+    }
+    if (!st) return st;
+  }
+  // Tags are numbered in the order they were made: the order of their headers.
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  for (const auto& [name, at] : entries) {
+    Tag tag;
+    tag.def.name = name;
+    if (at % kCdxPageSize != 0 || static_cast<uint64_t>(at) + 1024 > f->size_)
+      return XbFail(XbError::CdxBadHeader, "tag " + name + ": header offset " + std::to_string(at));
+    if (auto st = f->file_.ReadAt(at, h, sizeof h); !st) return st;
+    if (auto st = ParseTagHeader(h, tag.def, tag.root); !st) {
+      st.detail = "tag " + name + ": " + st.detail;
+      return st;
+    }
+    f->tags_.push_back(std::move(tag));
+  }
+  out = std::move(f);
+  return {};
+}
+
+XbStatus TCdxFile::ReadPage(uint32_t offset, uint8_t* page) const {
+  if (offset == kNone || offset % kCdxPageSize != 0 || static_cast<uint64_t>(offset) + kCdxPageSize > size_)
+    return XbFail(XbError::CdxBadNode, "page offset " + std::to_string(offset));
+  return file_.ReadAt(offset, page, kCdxPageSize);
+}
+
+XbStatus TCdxFile::ReadAll(std::string& out) const {
+  out.resize(static_cast<size_t>(size_));
+  return file_.ReadAt(0, out.data(), out.size());
+}
+
+bool TCdxFile::SameFileAs(const std::filesystem::path& path) const {
+  struct stat a {}, b {};
+  if (::fstat(file_.fd(), &a) != 0 || ::stat(path.c_str(), &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void TCdxCursor::Attach(const TXbKeyList* keys) {
+  Detach();
+  list_ = keys;
+}
+
+void TCdxCursor::Attach(std::shared_ptr<const TCdxFile> file, uint32_t root, size_t keyLength, uint8_t pad,
+                        uint32_t maxRecNo) {
+  Detach();
+  file_ = std::move(file);
+  root_ = root;
+  keyLen_ = std::min(keyLength, kCdxMaxKeyLength);
+  pad_ = pad;
+  maxRec_ = maxRecNo;
+  page_.resize(kCdxPageSize);
+}
+
+void TCdxCursor::Detach() {
+  list_ = nullptr;
+  file_.reset();
+  state_ = State::AfterLast;
+  count_ = idx_ = pos_ = 0;
+  leaf_ = kNone;
+}
+
+const uint8_t* TCdxCursor::Key() const {
+  return list_ ? list_->Key(pos_) : keys_.data() + idx_ * keyLen_;
+}
+
+uint32_t TCdxCursor::RecNo() const { return list_ ? list_->RecNo(pos_) : recs_[idx_]; }
+
+XbStatus TCdxCursor::First() {
+  if (list_) {
+    pos_ = 0;
+    state_ = list_->Empty() ? State::AfterLast : State::On;
+    return {};
+  }
+  if (!file_) return Fail(XbFail(XbError::NoSuchTag));
+  return Descend(Descent::First, nullptr);
+}
+
+XbStatus TCdxCursor::Last() {
+  if (list_) {
+    state_ = list_->Empty() ? State::BeforeFirst : State::On;
+    pos_ = list_->Empty() ? 0 : list_->Size() - 1;
+    return {};
+  }
+  if (!file_) return Fail(XbFail(XbError::NoSuchTag));
+  return Descend(Descent::Last, nullptr);
+}
+
+XbStatus TCdxCursor::Seek(const TXbKeyProbe& probe) {
+  if (list_) {
+    switch (probe.tie) {
+      case XbProbeTie::RecNo: pos_ = list_->LowerBound(probe.key, probe.recno); break;
+      case XbProbeTie::Before: pos_ = list_->LowerBoundPrefix(probe.key, probe.len); break;
+      case XbProbeTie::After: pos_ = list_->UpperBoundPrefix(probe.key, probe.len); break;
+    }
+    state_ = pos_ < list_->Size() ? State::On : State::AfterLast;
+    return {};
+  }
+  if (!file_) return Fail(XbFail(XbError::NoSuchTag));
+  return Descend(Descent::Probe, &probe);
+}
+
+XbStatus TCdxCursor::Next() {
+  if (state_ == State::AfterLast) return {};
+  if (state_ == State::BeforeFirst) return First();
+  if (list_) {
+    if (++pos_ >= list_->Size()) state_ = State::AfterLast;
+    return {};
+  }
+  if (idx_ + 1 < count_) {
+    ++idx_;
+    return {};
+  }
+  return Step(true);
+}
+
+XbStatus TCdxCursor::Prev() {
+  if (state_ == State::BeforeFirst) return {};
+  if (state_ == State::AfterLast) return Last();
+  if (list_) {
+    if (pos_ == 0) state_ = State::BeforeFirst;
+    else --pos_;
+    return {};
+  }
+  if (idx_ > 0) {
+    --idx_;
+    return {};
+  }
+  return Step(false);
+}
+
+XbStatus TCdxCursor::LoadLeaf(uint32_t offset, const uint8_t* page) {
+  count_ = 0;
+  leaf_ = kNone;
+  const size_t n = Le16(page + 2);
+  keys_.clear();
+  recs_.clear();
+  auto emit = [&](const uint8_t* key, uint32_t rec) -> XbStatus {
+    if (rec < 1 || rec > maxRec_) return XbFail(XbError::CdxBadNode, "record number " + std::to_string(rec));
+    if (!recs_.empty()) {
+      const uint8_t* prev = keys_.data() + keys_.size() - keyLen_;
+      const int c = std::memcmp(prev, key, keyLen_);
+      if (c > 0 || (c == 0 && recs_.back() >= rec)) return XbFail(XbError::CdxBadNode, "keys out of order");
+    }
+    keys_.insert(keys_.end(), key, key + keyLen_);
+    recs_.push_back(rec);
+    return {};
+  };
+  if (auto st = DecodeLeaf(page, n, keyLen_, pad_, emit); !st) {
+    st.detail = "page " + std::to_string(offset) + ": " + st.detail;
+    return st;
+  }
+  leaf_ = offset;
+  left_ = Le32(page + 4);
+  right_ = Le32(page + 8);
+  count_ = n;
+  idx_ = 0;
+  return {};
+}
+
+XbStatus TCdxCursor::Descend(Descent how, const TXbKeyProbe* probe) {
+  uint32_t path[kMaxDepth + 1];
+  uint32_t page = root_;
+  for (int depth = 0;; ++depth) {
+    if (depth > kMaxDepth) return Fail(XbFail(XbError::CdxBadNode, "tree too deep"));
+    for (int k = 0; k < depth; ++k)
+      if (path[k] == page) return Fail(XbFail(XbError::CdxCycle, "page " + std::to_string(page)));
+    path[depth] = page;
+    if (auto st = file_->ReadPage(page, page_.data()); !st) return Fail(st);
+    const uint8_t* p = page_.data();
+    const uint16_t attr = Le16(p);
+    const size_t n = Le16(p + 2);
+    if (attr > 3) return Fail(XbFail(XbError::CdxBadNode, "page attributes " + std::to_string(attr)));
+    if ((attr & kAttrRoot) != 0 && depth != 0) return Fail(XbFail(XbError::CdxBadNode, "second root page"));
+    if ((attr & kAttrLeaf) != 0) {
+      if (auto st = LoadLeaf(page, p); !st) return Fail(st);
+      switch (how) {
+        case Descent::First:
+          if (count_ == 0) return Step(true);
+          idx_ = 0;
+          break;
+        case Descent::Last:
+          if (count_ == 0) return Step(false);
+          idx_ = count_ - 1;
+          break;
+        case Descent::Probe:
+          idx_ = 0;
+          while (idx_ < count_ && XbCompareProbe(keys_.data() + idx_ * keyLen_, recs_[idx_], *probe) < 0) ++idx_;
+          if (idx_ == count_) return Step(true);
+          break;
+      }
+      state_ = State::On;
+      return {};
+    }
+    if (n == 0 || n > kInteriorArea / (keyLen_ + 8))
+      return Fail(XbFail(XbError::CdxBadNode, "interior page with " + std::to_string(n) + " keys"));
+    size_t j = 0;
+    if (how == Descent::Last) {
+      j = n - 1;
+    } else if (how == Descent::Probe) {
+      while (j < n) {
+        const uint8_t* e = p + 12 + j * (keyLen_ + 8);
+        if (XbCompareProbe(e, Be32(e + keyLen_), *probe) >= 0) break;
+        ++j;
+      }
+      if (j == n) {  // above every key of the tag
+        state_ = State::AfterLast;
+        return {};
+      }
+    }
+    page = Be32(p + 12 + j * (keyLen_ + 8) + keyLen_ + 4);
+  }
+}
+
+XbStatus TCdxCursor::Step(bool right) {
+  // The entry left behind; the next one met must lie beyond it.
+  uint8_t edge[kCdxMaxKeyLength];
+  uint32_t edgeRec = 0;
+  const bool haveEdge = count_ > 0;
+  if (haveEdge) {
+    const size_t i = right ? count_ - 1 : 0;
+    std::memcpy(edge, keys_.data() + i * keyLen_, keyLen_);
+    edgeRec = recs_[i];
+  }
+  uint32_t from = leaf_;
+  uint32_t next = right ? right_ : left_;
+  const uint64_t maxHops = file_->Size() / kCdxPageSize;
+  for (uint64_t hops = 0;; ++hops) {
+    if (next == kNone) {
+      state_ = right ? State::AfterLast : State::BeforeFirst;
+      count_ = 0;
+      return {};
+    }
+    if (hops >= maxHops) return Fail(XbFail(XbError::CdxCycle, "leaf chain"));
+    if (auto st = file_->ReadPage(next, page_.data()); !st) return Fail(st);
+    const uint8_t* p = page_.data();
+    if (Le16(p) != kAttrLeaf) return Fail(XbFail(XbError::CdxBadNode, "page " + std::to_string(next) + " is not a leaf"));
+    if (Le32(p + (right ? 4 : 8)) != from)
+      return Fail(XbFail(XbError::CdxBadNode, "page " + std::to_string(next) + ": sibling links disagree"));
+    if (auto st = LoadLeaf(next, p); !st) return Fail(st);
+    if (count_ == 0) {
+      from = next;
+      next = right ? right_ : left_;
+      continue;
+    }
+    idx_ = right ? 0 : count_ - 1;
+    if (haveEdge) {
+      const int c = std::memcmp(keys_.data() + idx_ * keyLen_, edge, keyLen_);
+      const bool beyond = right ? (c > 0 || (c == 0 && recs_[idx_] > edgeRec)) : (c < 0 || (c == 0 && recs_[idx_] < edgeRec));
+      if (!beyond) return Fail(XbFail(XbError::CdxBadNode, "page " + std::to_string(next) + ": keys out of order"));
+    }
+    state_ = State::On;
+    return {};
+  }
 }

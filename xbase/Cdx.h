@@ -26,9 +26,12 @@
 // inside the file.
 
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "xbase/File.h"
 #include "xbase/KeyList.h"
 #include "xbase/Value.h"
 #include "xbase/XbError.h"
@@ -86,3 +89,85 @@ bool XbSalvageCdxTags(const uint8_t* data, size_t size, std::vector<TCdxTagDef>&
 std::string XbWriteCdx(const TCdxImage& image);
 // Every record number in the tags must be at most recordCount.
 std::string XbWriteCdx(uint32_t serial, uint32_t recordCount, const std::vector<const TCdxTagData*>& tags);
+
+// An index file read page by page. Open reads the directory and the tag
+// headers only; the pages of a tag's tree are read when a cursor reaches
+// them, each checked as it is read. Every read goes through the handle taken
+// at Open, so a newer index renamed over the path (by this or another
+// process) does not change what this object sees.
+class TCdxFile {
+ public:
+  struct Tag {
+    TCdxTagDef def;
+    uint32_t root = 0;
+  };
+
+  static XbStatus Open(const std::filesystem::path& path, std::shared_ptr<const TCdxFile>& out);
+
+  uint32_t Serial() const { return serial_; }
+  uint32_t RecordCount() const { return recordCount_; }
+  uint64_t Size() const { return size_; }
+  const std::vector<Tag>& Tags() const { return tags_; }
+  // One tree page at a page-aligned offset inside the file.
+  XbStatus ReadPage(uint32_t offset, uint8_t* page) const;
+  // The whole file as it was opened.
+  XbStatus ReadAll(std::string& out) const;
+  // True when `path` still names the file this object reads.
+  bool SameFileAs(const std::filesystem::path& path) const;
+
+ private:
+  TXbFile file_;
+  uint64_t size_ = 0;
+  uint32_t serial_ = 0, recordCount_ = 0;
+  std::vector<Tag> tags_;
+};
+
+// A position among the keys of one tag, over the keys in memory or over the
+// tree of a tag in a TCdxFile; steps in ascending key order. States: on an
+// entry, before the first, or after the last. Moving over the file checks
+// that the keys met keep rising, so a damaged sibling chain ends in an
+// error, never in an endless walk. A failed step leaves the cursor after the
+// last entry.
+class TCdxCursor {
+ public:
+  void Attach(const TXbKeyList* keys);
+  // `maxRecNo`: record numbers above it are damage.
+  void Attach(std::shared_ptr<const TCdxFile> file, uint32_t root, size_t keyLength, uint8_t pad, uint32_t maxRecNo);
+  void Detach();
+
+  XbStatus First();
+  XbStatus Last();
+  // First entry not below the probe (after the last when none).
+  XbStatus Seek(const TXbKeyProbe& probe);
+  XbStatus Next();
+  XbStatus Prev();
+
+  bool Valid() const { return state_ == State::On; }
+  const uint8_t* Key() const;
+  uint32_t RecNo() const;
+
+ private:
+  enum class State { BeforeFirst, On, AfterLast };
+  enum class Descent { First, Last, Probe };
+  XbStatus Descend(Descent how, const TXbKeyProbe* probe);
+  XbStatus LoadLeaf(uint32_t offset, const uint8_t* page);
+  XbStatus Step(bool right);
+  XbStatus Fail(XbStatus st) {
+    state_ = State::AfterLast;
+    return st;
+  }
+
+  const TXbKeyList* list_ = nullptr;
+  size_t pos_ = 0;
+  std::shared_ptr<const TCdxFile> file_;
+  uint32_t root_ = 0, maxRec_ = 0;
+  size_t keyLen_ = 0;
+  uint8_t pad_ = ' ';
+  State state_ = State::AfterLast;
+  // The leaf the cursor is on, decoded.
+  uint32_t leaf_ = 0, left_ = 0, right_ = 0;
+  size_t count_ = 0, idx_ = 0;
+  std::vector<uint8_t> keys_;
+  std::vector<uint32_t> recs_;
+  std::vector<uint8_t> page_;
+};

@@ -10,6 +10,28 @@
 #include <string_view>
 #include <vector>
 
+// A place among (key, record number) entries: at the pair itself, or before
+// or after every entry whose key starts with the first `len` bytes of `key`.
+enum class XbProbeTie { RecNo, Before, After };
+struct TXbKeyProbe {
+  const uint8_t* key = nullptr;
+  size_t len = 0;  // the full key length for XbProbeTie::RecNo
+  uint32_t recno = 0;
+  XbProbeTie tie = XbProbeTie::RecNo;
+};
+// Below zero when the entry comes before the probe, zero when it is the
+// probe's own pair, above zero when after.
+inline int XbCompareProbe(const uint8_t* key, uint32_t recno, const TXbKeyProbe& p) {
+  const int c = p.len ? std::memcmp(key, p.key, p.len) : 0;
+  if (c != 0) return c;
+  switch (p.tie) {
+    case XbProbeTie::Before: return 1;
+    case XbProbeTie::After: return -1;
+    case XbProbeTie::RecNo: break;
+  }
+  return recno < p.recno ? -1 : recno > p.recno ? 1 : 0;
+}
+
 class TXbKeyList {
  public:
   explicit TXbKeyList(size_t keyLength = 1) : keyLen_(keyLength) {}

@@ -133,6 +133,40 @@ XbStatus TXbTable::CompileTag(const TCdxTagDef& def, Tag& tag, bool checkLength)
   return {};
 }
 
+bool TXbTable::AdoptTags(const std::shared_ptr<const TCdxFile>& file, std::vector<std::unique_ptr<Tag>>& out) const {
+  out.clear();
+  for (const TCdxFile::Tag& ft : file->Tags()) {
+    auto tag = std::make_unique<Tag>();
+    if (!ValidTagName(ft.def.name) || !CompileTag(ft.def, *tag, true)) return false;
+    tag->file = file;
+    tag->root = ft.root;
+    tag->maxRecNo = dbf_.RecordCount();
+    out.push_back(std::move(tag));
+  }
+  return true;
+}
+
+XbStatus TXbTable::RecoverIndex(const std::filesystem::path& cdx) {
+  // Keep the damaged file; rebuild its tags when their definitions survive.
+  std::string bytes;
+  std::vector<TCdxTagDef> defs;
+  const bool salvaged = XbReadWholeFile(cdx, bytes, kCdxMaxFileSize) &&
+                        XbSalvageCdxTags(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), defs);
+  if (auto ms = MoveIndexAside(cdx); !ms) return ms;
+  if (!salvaged) return {};
+  std::vector<std::unique_ptr<Tag>> tags;
+  for (const TCdxTagDef& d : defs) {
+    auto tag = std::make_unique<Tag>();
+    if (!ValidTagName(d.name) || !CompileTag(d, *tag, true)) return {};
+    tags.push_back(std::move(tag));
+  }
+  tags_ = std::move(tags);
+  for (auto& t : tags_)
+    if (auto bs = BuildKeys(*t); !bs) return bs;
+  indexDirty_ = true;
+  return WriteIndex();
+}
+
 XbStatus TXbTable::OpenIndex() {
   tags_.clear();
   indexState_ = XbIndexState::None;
@@ -145,54 +179,33 @@ XbStatus TXbTable::OpenIndex() {
     std::filesystem::remove(tmp, ec);  // left by a crash while writing the index
   }
   if (!std::filesystem::exists(cdx, ec)) return {};
-  std::string bytes;
-  if (auto st = XbReadWholeFile(cdx, bytes, kCdxMaxFileSize); !st) {
+  std::shared_ptr<const TCdxFile> file;
+  if (auto st = TCdxFile::Open(cdx, file); !st) {
     if (st.code == XbError::FileNotFound) return {};
-    if (st.detail.find("too large") != std::string::npos) return MoveIndexAside(cdx);
-    return st;
-  }
-  TCdxImage img;
-  if (auto st = XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img); !st) {
-    // Keep the damaged file; rebuild its tags when their definitions survive.
-    std::vector<TCdxTagDef> defs;
-    const bool salvaged = XbSalvageCdxTags(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), defs);
-    if (auto ms = MoveIndexAside(cdx); !ms) return ms;
-    if (!salvaged) return {};
-    std::vector<std::unique_ptr<Tag>> tags;
-    for (const TCdxTagDef& d : defs) {
-      auto tag = std::make_unique<Tag>();
-      if (!ValidTagName(d.name) || !CompileTag(d, *tag, true)) return {};
-      tags.push_back(std::move(tag));
-    }
-    tags_ = std::move(tags);
-    for (auto& t : tags_)
-      if (auto bs = BuildKeys(*t); !bs) return bs;
-    indexDirty_ = true;
-    return WriteIndex();
+    if (st.code == XbError::IoError) return st;
+    return RecoverIndex(cdx);
   }
   std::vector<std::unique_ptr<Tag>> tags;
-  bool fits = true;
-  for (TCdxTagData& t : img.tags) {
-    auto tag = std::make_unique<Tag>();
-    if (!ValidTagName(t.def.name) || !CompileTag(t.def, *tag, true)) {
-      fits = false;
-      break;
-    }
-    tag->data.keys = std::move(t.keys);
-    for (size_t i = 0; i < tag->data.keys.Size() && fits; ++i)
-      if (tag->data.keys.RecNo(i) < 1 || tag->data.keys.RecNo(i) > dbf_.RecordCount()) fits = false;
-    tags.push_back(std::move(tag));
-  }
-  if (!fits) return MoveIndexAside(cdx);
+  if (!AdoptTags(file, tags)) return MoveIndexAside(cdx);
   tags_ = std::move(tags);
-  if (img.serial == dbf_.Serial() && img.recordCount == dbf_.RecordCount()) {
+  if (file->Serial() == dbf_.Serial() && file->RecordCount() == dbf_.RecordCount()) {
     indexState_ = XbIndexState::Current;
     serialAhead_ = false;
     indexDirty_ = false;
     return {};
   }
   // Written for another state of the table (a crash between a change and the
-  // index write): the definitions stand, the keys are recomputed.
+  // index write): the definitions stand, the keys are recomputed. The new
+  // index replaces the file, so a damaged one is found now and kept aside.
+  {
+    std::string bytes;
+    TCdxImage img;
+    if (!file->ReadAll(bytes) || !XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img)) {
+      tags_.clear();
+      file.reset();
+      return RecoverIndex(cdx);
+    }
+  }
   indexState_ = XbIndexState::Rebuilt;
   for (auto& t : tags_)
     if (auto st = BuildKeys(*t); !st) return st;
@@ -201,8 +214,53 @@ XbStatus TXbTable::OpenIndex() {
   return {};
 }
 
+XbStatus TXbTable::EnsureKeys() {
+  std::shared_ptr<const TCdxFile> file;
+  for (const auto& t : tags_)
+    if (t->file) file = t->file;
+  if (!file) return {};
+  tagPosValid_ = false;
+  std::string bytes;
+  if (auto st = file->ReadAll(bytes); !st) return st;
+  TCdxImage img;
+  XbStatus st = XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img);
+  std::vector<TCdxTagData*> found(tags_.size(), nullptr);
+  for (size_t i = 0; st && i < tags_.size(); ++i) {
+    const Tag& t = *tags_[i];
+    if (!t.file) continue;
+    for (TCdxTagData& d : img.tags)
+      if (d.def.name == t.data.def.name && d.def.keyLength == t.data.def.keyLength) found[i] = &d;
+    if (!found[i]) {
+      st = XbFail(XbError::CdxMismatch, t.data.def.name);
+      break;
+    }
+    const TXbKeyList& k = found[i]->keys;
+    for (size_t j = 0; j < k.Size() && st; ++j)
+      if (k.RecNo(j) < 1 || k.RecNo(j) > t.maxRecNo)
+        st = XbFail(XbError::CdxBadNode, t.data.def.name + ": record number " + std::to_string(k.RecNo(j)));
+  }
+  if (st) {
+    for (size_t i = 0; i < tags_.size(); ++i) {
+      if (!tags_[i]->file) continue;
+      tags_[i]->data.keys = std::move(found[i]->keys);
+      tags_[i]->file.reset();
+    }
+    return {};
+  }
+  // Damaged: the same recovery as at open, with the tags already known. A
+  // newer index another process put in its place is not this one's to move.
+  if (file->SameFileAs(CdxPath())) {
+    if (auto ms = MoveIndexAside(CdxPath()); !ms) return ms;
+  }
+  for (auto& t : tags_)
+    if (auto bs = BuildKeys(*t); !bs) return bs;
+  indexDirty_ = true;
+  return WriteIndex();
+}
+
 XbStatus TXbTable::WriteIndex() {
   if (ReadOnly() || tags_.empty()) return {};
+  if (auto st = EnsureKeys(); !st) return st;
   if (auto st = FlushBatch(); !st) return st;
   std::vector<const TCdxTagData*> list;
   for (const auto& t : tags_) list.push_back(&t->data);
@@ -282,6 +340,7 @@ XbStatus TXbTable::BuildKeys(Tag& tag) {
   for (uint32_t i : order) list.AppendSorted(base + i * len, recs[i]);
   tag.data.keys = std::move(list);
   tag.data.written.Clear();
+  tag.file.reset();
   if (progress_ && !progress_(XbProgressStep::BuildTag, 100)) return XbFail(XbError::Aborted);
   return {};
 }
@@ -299,6 +358,7 @@ XbStatus TXbTable::AddTag(std::string_view name, std::string_view key, std::stri
   def.descending = descending;
   auto tag = std::make_unique<Tag>();
   if (auto st = CompileTag(def, *tag, false); !st) return st;
+  if (auto st = EnsureKeys(); !st) return st;
   if (auto st = BuildKeys(*tag); !st) return st;
   const int existing = TagNumber(def.name);
   if (existing > 0) {
@@ -434,52 +494,73 @@ bool TXbTable::Visible(const uint8_t* rec, uint32_t recno) {
   return true;
 }
 
-void TXbTable::TagRange(const Tag& t, size_t& lo, size_t& hi) const {
-  const TXbKeyList& k = t.data.keys;
-  lo = 0;
-  hi = k.Size();
-  if (!scoped_) return;
-  const std::vector<uint8_t>* a = &scopeLo_;
-  const std::vector<uint8_t>* b = &scopeHi_;
-  const size_t n = std::min(a->size(), b->size());
-  if (std::memcmp(a->data(), b->data(), n) > 0 || (std::memcmp(a->data(), b->data(), n) == 0 && a->size() > b->size()))
-    std::swap(a, b);
-  lo = k.LowerBoundPrefix(a->data(), a->size());
-  hi = std::max(lo, k.UpperBoundPrefix(b->data(), b->size()));
+void TXbTable::AttachCursor(Tag& t) {
+  tagPosValid_ = false;
+  if (t.file)
+    cur_.Attach(t.file, t.root, t.data.def.keyLength, XbKeyPad(t.data.def.keyType), t.maxRecNo);
+  else
+    cur_.Attach(&t.data.keys);
 }
 
-XbStatus TXbTable::Scan(long pos, int dir, uint32_t& found) {
+void TXbTable::ScopeBounds(const std::vector<uint8_t>*& lo, const std::vector<uint8_t>*& hi) const {
+  lo = &scopeLo_;
+  hi = &scopeHi_;
+  const size_t n = std::min(lo->size(), hi->size());
+  const int c = std::memcmp(lo->data(), hi->data(), n);
+  if (c > 0 || (c == 0 && lo->size() > hi->size())) std::swap(lo, hi);
+}
+
+bool TXbTable::InScope(const uint8_t* key) const {
+  if (!scoped_) return true;
+  const std::vector<uint8_t>* lo;
+  const std::vector<uint8_t>* hi;
+  ScopeBounds(lo, hi);
+  return std::memcmp(key, lo->data(), lo->size()) >= 0 && std::memcmp(key, hi->data(), hi->size()) <= 0;
+}
+
+XbStatus TXbTable::CursorToScopeEdge(bool last) {
+  if (!scoped_) return last ? cur_.Last() : cur_.First();
+  const std::vector<uint8_t>* lo;
+  const std::vector<uint8_t>* hi;
+  ScopeBounds(lo, hi);
+  if (!last) return cur_.Seek({lo->data(), lo->size(), 0, XbProbeTie::Before});
+  if (auto st = cur_.Seek({hi->data(), hi->size(), 0, XbProbeTie::After}); !st) return st;
+  return cur_.Prev();
+}
+
+XbStatus TXbTable::ScanNatural(long pos, int dir, uint32_t& found) {
   found = 0;
   tagPosValid_ = false;
   scratch_.resize(dbf_.RecordLength());
-  Tag* t = CurrentTag();
-  if (!t) {
-    const long n = static_cast<long>(RecCount());
-    for (long r = pos; r >= 1 && r <= n; r += dir) {
-      if (auto st = ReadRecord(static_cast<uint32_t>(r), scratch_.data()); !st) return st;
-      if (Visible(scratch_.data(), static_cast<uint32_t>(r))) {
-        found = static_cast<uint32_t>(r);
-        return {};
-      }
-    }
-    return {};
-  }
-  size_t lo, hi;
-  TagRange(*t, lo, hi);
-  for (long p = pos; p >= static_cast<long>(lo) && p < static_cast<long>(hi); p += dir) {
-    const uint32_t r = t->data.keys.RecNo(static_cast<size_t>(p));
-    if (auto st = ReadRecord(r, scratch_.data()); !st) return st;
-    if (Visible(scratch_.data(), r)) {
-      found = r;
-      tagPos_ = static_cast<size_t>(p);
-      tagPosValid_ = true;
+  const long n = static_cast<long>(RecCount());
+  for (long r = pos; r >= 1 && r <= n; r += dir) {
+    if (auto st = ReadRecord(static_cast<uint32_t>(r), scratch_.data()); !st) return st;
+    if (Visible(scratch_.data(), static_cast<uint32_t>(r))) {
+      found = static_cast<uint32_t>(r);
       return {};
     }
   }
   return {};
 }
 
-XbStatus TXbTable::CurrentTagPos(Tag& t, size_t& pos, bool& exact) {
+XbStatus TXbTable::ScanTag(int dir, uint32_t& found) {
+  found = 0;
+  tagPosValid_ = false;
+  scratch_.resize(dbf_.RecordLength());
+  while (cur_.Valid() && InScope(cur_.Key())) {
+    const uint32_t r = cur_.RecNo();
+    if (auto st = ReadRecord(r, scratch_.data()); !st) return st;
+    if (Visible(scratch_.data(), r)) {
+      found = r;
+      tagPosValid_ = true;
+      return {};
+    }
+    if (auto st = dir > 0 ? cur_.Next() : cur_.Prev(); !st) return st;
+  }
+  return {};
+}
+
+XbStatus TXbTable::CurrentTagPos(Tag& t, bool& exact) {
   const bool in = KeyOf(t, orig_.data(), recno_, key_);
   if (!in) {
     // Not in the tag: its place is where its key would go.
@@ -487,25 +568,27 @@ XbStatus TXbTable::CurrentTagPos(Tag& t, size_t& pos, bool& exact) {
     key_.resize(t.data.def.keyLength);
     XbMakeKey(val_, t.data.def.keyType, key_.size(), key_.data());
   }
-  pos = t.data.keys.LowerBound(key_.data(), recno_);
-  exact = in && pos < t.data.keys.Size() && t.data.keys.RecNo(pos) == recno_ &&
-          std::memcmp(t.data.keys.Key(pos), key_.data(), key_.size()) == 0;
+  AttachCursor(t);
+  if (auto st = cur_.Seek({key_.data(), key_.size(), recno_, XbProbeTie::RecNo}); !st) return st;
+  exact = in && cur_.Valid() && cur_.RecNo() == recno_ && std::memcmp(cur_.Key(), key_.data(), key_.size()) == 0;
   return {};
 }
 
-XbStatus TXbTable::GoTop() {
+// Top and bottom of the visible rows; `bottom` walks from the other end.
+XbStatus TXbTable::GoEnd(bool bottom) {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (auto st = PostIfModified(); !st) return st;
   if (auto st = SharedSync(); !st) return st;
   uint32_t r = 0;
   Tag* t = CurrentTag();
   if (!t) {
-    if (auto st = Scan(1, +1, r); !st) return st;
+    if (auto st = ScanNatural(bottom ? static_cast<long>(RecCount()) : 1, bottom ? -1 : +1, r); !st) return st;
   } else {
-    size_t lo, hi;
-    TagRange(*t, lo, hi);
-    const bool desc = t->data.def.descending;
-    if (auto st = Scan(desc ? static_cast<long>(hi) - 1 : static_cast<long>(lo), desc ? -1 : +1, r); !st) return st;
+    // A descending tag is the ascending keys walked backwards.
+    const bool fromLast = t->data.def.descending != bottom;
+    AttachCursor(*t);
+    if (auto st = CursorToScopeEdge(fromLast); !st) return st;
+    if (auto st = ScanTag(fromLast ? -1 : +1, r); !st) return st;
   }
   if (r == 0) {
     SetEof();
@@ -515,27 +598,9 @@ XbStatus TXbTable::GoTop() {
   return Load(r);
 }
 
-XbStatus TXbTable::GoBottom() {
-  if (!IsOpen()) return XbFail(XbError::NoWorkArea);
-  if (auto st = PostIfModified(); !st) return st;
-  if (auto st = SharedSync(); !st) return st;
-  uint32_t r = 0;
-  Tag* t = CurrentTag();
-  if (!t) {
-    if (auto st = Scan(static_cast<long>(RecCount()), -1, r); !st) return st;
-  } else {
-    size_t lo, hi;
-    TagRange(*t, lo, hi);
-    const bool desc = t->data.def.descending;
-    if (auto st = Scan(desc ? static_cast<long>(lo) : static_cast<long>(hi) - 1, desc ? +1 : -1, r); !st) return st;
-  }
-  if (r == 0) {
-    SetEof();
-    bof_ = true;
-    return {};
-  }
-  return Load(r);
-}
+XbStatus TXbTable::GoTop() { return GoEnd(false); }
+
+XbStatus TXbTable::GoBottom() { return GoEnd(true); }
 
 XbStatus TXbTable::Skip(long n) {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
@@ -558,19 +623,19 @@ XbStatus TXbTable::Skip(long n) {
   while (steps-- > 0) {
     uint32_t r = 0;
     if (!t) {
-      if (auto st = Scan(static_cast<long>(recno_) + dir, dir, r); !st) return st;
+      if (auto st = ScanNatural(static_cast<long>(recno_) + dir, dir, r); !st) return st;
     } else {
-      size_t pos = tagPos_;
       bool exact = true;
       if (!tagPosValid_) {
-        if (auto st = CurrentTagPos(*t, pos, exact); !st) return st;
+        if (auto st = CurrentTagPos(*t, exact); !st) return st;
       }
-      const bool desc = t->data.def.descending;
-      const int physDir = desc ? -dir : dir;
-      long start;
-      if (physDir > 0) start = static_cast<long>(exact ? pos + 1 : pos);
-      else start = static_cast<long>(pos) - 1;
-      if (auto st = Scan(start, physDir, r); !st) return st;
+      const int physDir = t->data.def.descending ? -dir : dir;
+      // Off the current row; a row not in the tag already sits at its place.
+      XbStatus st;
+      if (physDir < 0) st = cur_.Prev();
+      else if (exact) st = cur_.Next();
+      if (!st) return st;
+      if (auto ss = ScanTag(physDir, r); !ss) return ss;
     }
     if (r == 0) {
       if (dir > 0) {
@@ -620,22 +685,34 @@ XbStatus TXbTable::Seek(const TXbValue& value, bool& found) {
   if (auto st = SharedSync(); !st) return st;
   std::vector<uint8_t> key;
   if (auto st = MakeSearchKey(*t, value, key); !st) return st;
-  const TXbKeyList& k = t->data.keys;
-  size_t lo, hi;
-  TagRange(*t, lo, hi);
+  const std::vector<uint8_t>* lo = nullptr;
+  const std::vector<uint8_t>* hi = nullptr;
+  if (scoped_) ScopeBounds(lo, hi);
   const bool desc = t->data.def.descending;
+  AttachCursor(*t);
   uint32_t r = 0;
-  long pos;
-  if (!desc) pos = static_cast<long>(std::max(lo, k.LowerBoundPrefix(key.data(), key.size())));
-  else pos = static_cast<long>(std::min(hi, k.UpperBoundPrefix(key.data(), key.size()))) - 1;
-  if (auto st = Scan(pos, desc ? -1 : +1, r); !st) return st;
+  if (!desc) {
+    // The first key starting with the value, but not before the scope.
+    if (auto st = cur_.Seek({key.data(), key.size(), 0, XbProbeTie::Before}); !st) return st;
+    if (lo && cur_.Valid() && std::memcmp(cur_.Key(), lo->data(), lo->size()) < 0) {
+      if (auto st = cur_.Seek({lo->data(), lo->size(), 0, XbProbeTie::Before}); !st) return st;
+    }
+    if (auto st = ScanTag(+1, r); !st) return st;
+  } else {
+    // The last key starting with the value, but not beyond the scope.
+    if (auto st = cur_.Seek({key.data(), key.size(), 0, XbProbeTie::After}); !st) return st;
+    if (hi && (!cur_.Valid() || std::memcmp(cur_.Key(), hi->data(), hi->size()) > 0)) {
+      if (auto st = cur_.Seek({hi->data(), hi->size(), 0, XbProbeTie::After}); !st) return st;
+    }
+    if (auto st = cur_.Prev(); !st) return st;
+    if (auto st = ScanTag(-1, r); !st) return st;
+  }
   if (r == 0) {
     SetEof();
     return {};
   }
-  const size_t p = tagPos_;
+  found = std::memcmp(cur_.Key(), key.data(), key.size()) == 0;
   if (auto st = Load(r); !st) return st;
-  found = std::memcmp(k.Key(p), key.data(), key.size()) == 0;
   if (!found && !settings_->softSeek) SetEof();
   return {};
 }
@@ -664,12 +741,13 @@ XbStatus TXbTable::VisibleCount(uint32_t& count) {
     }
     return {};
   }
-  size_t lo, hi;
-  TagRange(*t, lo, hi);
-  for (size_t p = lo; p < hi; ++p) {
-    const uint32_t r = t->data.keys.RecNo(p);
+  AttachCursor(*t);
+  if (auto st = CursorToScopeEdge(false); !st) return st;
+  while (cur_.Valid() && InScope(cur_.Key())) {
+    const uint32_t r = cur_.RecNo();
     if (auto st = ReadRecord(r, scratch_.data()); !st) return st;
     if (Visible(scratch_.data(), r)) ++count;
+    if (auto st = cur_.Next(); !st) return st;
   }
   return {};
 }
@@ -827,6 +905,7 @@ XbStatus TXbTable::Post() {
     if (auto st = SharedSync(); !st) return st;
     rec_ = mine;
   }
+  if (auto es = EnsureKeys(); !es) return es;
   XbStatus st;
   if (appending_) {
     const uint32_t recno = RecCount() + 1;
@@ -860,7 +939,10 @@ XbStatus TXbTable::Post() {
                   rec_.data(), dbf_.RecordLength());
     UpdateTags(orig_.data(), rec_.data(), recno_);
   }
-  orig_ = rec_;
+  // Even a change that moves no key leaves the file's serial or count ahead
+  // of the index's: writing it again spares a rebuild at the next open.
+  if (!tags_.empty()) indexDirty_ = true;
+  std::memcpy(orig_.data(), rec_.data(), rec_.size());  // both a record long
   modified_ = appending_ = false;
   eof_ = bof_ = false;
   knownCount_ = dbf_.RecordCount();
@@ -1062,30 +1144,16 @@ XbStatus TXbTable::SharedSync() {
   // Another process changed the table: take its index when it matches,
   // otherwise recompute the keys here.
   bool adopted = false;
-  std::string bytes;
-  if (XbReadWholeFile(CdxPath(), bytes, kCdxMaxFileSize)) {
-    TCdxImage img;
-    if (XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img) &&
-        img.serial == dbf_.Serial() && img.recordCount == dbf_.RecordCount()) {
-      std::vector<std::unique_ptr<Tag>> tags;
-      bool ok = true;
-      for (TCdxTagData& t : img.tags) {
-        auto tag = std::make_unique<Tag>();
-        if (!CompileTag(t.def, *tag, true)) {
-          ok = false;
-          break;
-        }
-        tag->data.keys = std::move(t.keys);
-        tags.push_back(std::move(tag));
-      }
-      if (ok) {
-        const std::string current = TagName(order_);
-        tags_ = std::move(tags);
-        order_ = current.empty() ? 0 : TagNumber(current);
-        adopted = true;
-        serialAhead_ = false;
-        indexDirty_ = false;
-      }
+  std::shared_ptr<const TCdxFile> file;
+  if (TCdxFile::Open(CdxPath(), file) && file->Serial() == dbf_.Serial() && file->RecordCount() == dbf_.RecordCount()) {
+    std::vector<std::unique_ptr<Tag>> tags;
+    if (AdoptTags(file, tags)) {
+      const std::string current = TagName(order_);
+      tags_ = std::move(tags);
+      order_ = current.empty() ? 0 : TagNumber(current);
+      adopted = true;
+      serialAhead_ = false;
+      indexDirty_ = false;
     }
   }
   if (!adopted) {
@@ -1106,14 +1174,20 @@ XbStatus TXbTable::VerifyIndexes() {
     Tag copy;
     if (auto st = CompileTag(tp->data.def, copy, true); !st) return st;
     if (auto st = BuildKeys(copy); !st) return st;
-    const TXbKeyList& a = tp->data.keys;
-    const TXbKeyList& b = copy.data.keys;
-    if (a.Size() != b.Size())
-      return XbFail(XbError::CdxMismatch, tp->data.def.name + ": " + std::to_string(a.Size()) + " keys, table gives " +
-                                              std::to_string(b.Size()));
-    for (size_t i = 0; i < a.Size(); ++i)
-      if (a.RecNo(i) != b.RecNo(i) || std::memcmp(a.Key(i), b.Key(i), a.KeyLength()) != 0)
-        return XbFail(XbError::CdxMismatch, tp->data.def.name + ": key " + std::to_string(i));
+    const TXbKeyList& want = copy.data.keys;
+    const std::string& name = tp->data.def.name;
+    // Through the cursor: what walks and seeks see, in memory or in the file.
+    AttachCursor(*tp);
+    size_t i = 0;
+    XbStatus st = cur_.First();
+    for (; st && cur_.Valid(); st = cur_.Next(), ++i) {
+      if (i >= want.Size()) return XbFail(XbError::CdxMismatch, name + ": more keys than the table gives");
+      if (cur_.RecNo() != want.RecNo(i) || std::memcmp(cur_.Key(), want.Key(i), want.KeyLength()) != 0)
+        return XbFail(XbError::CdxMismatch, name + ": key " + std::to_string(i));
+    }
+    if (!st) return st;
+    if (i != want.Size())
+      return XbFail(XbError::CdxMismatch, name + ": " + std::to_string(i) + " keys, table gives " + std::to_string(want.Size()));
   }
   return {};
 }

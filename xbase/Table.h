@@ -1,7 +1,14 @@
 #pragma once
-// One open table: the .DBF file, the tags of its compound index held in
-// memory and written back to the .CDX, a cursor with filter, order and scope,
-// and the edit buffer of the current row.
+// One open table: the .DBF file, the tags of its compound index, a cursor
+// with filter, order and scope, and the edit buffer of the current row.
+//
+// Tags. At open only the index's directory and tag headers are read; walks
+// and seeks read the tree pages they reach from the index file as it was
+// when opened (so opening a long table costs what opening a short one
+// does). The first change or a new tag reads the whole index into memory;
+// from then on the tags are kept there and written back to the .CDX. Damage met in a page while walking is reported with the
+// index's error codes; the first change then finds it too, moves the file
+// aside as below and rebuilds the tags from the table.
 //
 // Durability. Every change reaches the .DBF before the call that makes it
 // returns: a new row is written whole (data and end mark first, then the
@@ -175,7 +182,8 @@ class TXbTable {
   void SetProgress(TXbProgress p) { progress_ = std::move(p); }
 
   // Consistency check used by tests and after recovery: every tag holds
-  // exactly the keys its expressions give for the rows of the table.
+  // exactly the keys its expressions give for the rows of the table, as
+  // walks see them (from the index file while its keys are still there).
   XbStatus VerifyIndexes();
 
  private:
@@ -185,12 +193,23 @@ class TXbTable {
     std::vector<uint8_t> data;
   };
   struct Tag {
-    TCdxTagData data;  // definition and keys
+    TCdxTagData data;  // definition, and the keys once in memory
     TXbExpr key;
     TXbExpr cond;
+    // While set, the keys are still only in this file's tree.
+    std::shared_ptr<const TCdxFile> file;
+    uint32_t root = 0;
+    uint32_t maxRecNo = 0;
   };
 
   XbStatus OpenIndex();
+  // Tags of an index file whose keys stay in the file; false when a tag does
+  // not fit the table.
+  bool AdoptTags(const std::shared_ptr<const TCdxFile>& file, std::vector<std::unique_ptr<Tag>>& out) const;
+  XbStatus RecoverIndex(const std::filesystem::path& cdx);
+  // Reads the keys of every tag still in the index file into memory.
+  XbStatus EnsureKeys();
+  void AttachCursor(Tag& t);
   XbStatus MoveIndexAside(const std::filesystem::path& cdx);
   XbStatus CompileTag(const TCdxTagDef& def, Tag& tag, bool checkLength) const;
   XbStatus BuildKeys(Tag& tag);
@@ -208,12 +227,20 @@ class TXbTable {
   void SetEof();
   bool Visible(const uint8_t* rec, uint32_t recno);
   Tag* CurrentTag() { return order_ > 0 ? tags_[static_cast<size_t>(order_ - 1)].get() : nullptr; }
-  void TagRange(const Tag& t, size_t& lo, size_t& hi) const;
-  // Scans the current order from a position for the first visible row;
-  // returns 0 when there is none. Natural order: positions are record
-  // numbers; tag order: physical key positions (dir +1 or -1).
-  XbStatus Scan(long pos, int dir, uint32_t& found);
-  XbStatus CurrentTagPos(Tag& t, size_t& pos, bool& exact);
+  // Scope values in key order (they may have been given either way round).
+  void ScopeBounds(const std::vector<uint8_t>*& lo, const std::vector<uint8_t>*& hi) const;
+  bool InScope(const uint8_t* key) const;
+  // Puts the cursor on the first (or last) key of the scope, in key order.
+  XbStatus CursorToScopeEdge(bool last);
+  // First visible row from record `pos` on in natural order (dir +1 or -1);
+  // 0 when there is none.
+  XbStatus ScanNatural(long pos, int dir, uint32_t& found);
+  // First visible row from the cursor on in key order (dir +1 or -1), within
+  // the scope; leaves the cursor on it.
+  XbStatus ScanTag(int dir, uint32_t& found);
+  XbStatus GoEnd(bool bottom);
+  // Puts the cursor on the current row's key (or where it would go).
+  XbStatus CurrentTagPos(Tag& t, bool& exact);
   XbStatus PostIfModified();
   XbStatus FlushBatch();
   XbStatus MakeSearchKey(const Tag& t, const TXbValue& v, std::vector<uint8_t>& key) const;
@@ -252,8 +279,8 @@ class TXbTable {
   static constexpr uint32_t kCacheRecords = 8;
   static constexpr size_t kCacheSlots = 4096;
   std::vector<CacheSlot> cache_;
-  // Physical position of the current row in the current tag, while known.
-  size_t tagPos_ = 0;
+  // The cursor in the current tag; tagPosValid_ while it is on the current row.
+  TCdxCursor cur_;
   bool tagPosValid_ = false;
   std::vector<uint8_t> scratch_, key_, key2_;
   TXbValue val_;

@@ -84,6 +84,12 @@ TEST_F(ModelTest, FetchesRowsOnDemandInOrderAndFilter) {
   ASSERT_GE(row, 0);
   EXPECT_EQ(model.data(model.index(row, 2)).toString(), "(Cover only)");
   EXPECT_EQ(model.RowOfRecord(1), -1);  // archived: not in the list
+  // A fresh model fetches only as far as the row asked for.
+  TXbTableModel lazy(out_);
+  lazy.SetColumns(Columns());
+  EXPECT_EQ(lazy.RowOfRecord(102), row);
+  EXPECT_LT(lazy.rowCount(), row + 1 + TXbTableModel::kFetchRows);
+  EXPECT_TRUE(lazy.canFetchMore());
   // Qt's own consistency checks on a fresh model as views drive it.
   TXbTableModel fresh(out_);
   fresh.SetColumns(Columns());
