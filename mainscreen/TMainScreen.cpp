@@ -122,6 +122,12 @@ QTableView* Grid(QWidget* parent, const char* name, const QStringList& titles) {
   grid->horizontalHeader()->setSectionsMovable(true);
   grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+  // One line per row at a fixed height: cells are laid out without wrapping
+  // and the header never measures rows, which keeps painting a full list as
+  // cheap as painting a short one.
+  grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid->setWordWrap(false);
+  grid->verticalHeader()->setFixedWidth(12);
   grid->setItemDelegate(new TArchivedRowDelegate(grid));
   return grid;
 }

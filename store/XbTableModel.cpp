@@ -145,8 +145,9 @@ QVariant TXbTableModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TXbTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (role != Qt::DisplayRole) return {};
-  if (orientation == Qt::Vertical) return section + 1;
+  // The vertical header is the lists' row indicator: it marks rows, it does
+  // not number them (a fetched row's position is not its record number).
+  if (role != Qt::DisplayRole || orientation == Qt::Vertical) return {};
   if (section < 0 || static_cast<size_t>(section) >= columns_.size()) return {};
   return columns_[static_cast<size_t>(section)].title;
 }

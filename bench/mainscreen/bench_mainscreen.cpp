@@ -1,7 +1,9 @@
 // From creating the main window to its first painted lists, over a program
 // folder with 100,000 outgoing and 100,000 received rows against one with
 // empty tables. The lists fetch rows on demand, so the two should cost
-// about the same.
+// about the same; a folder with 10 rows each separates the cost of painting
+// a full screen of rows, which an empty list does not have, from the cost of
+// the tables' size.
 #include <QApplication>
 #include <QTableView>
 #include <QTest>
@@ -108,7 +110,7 @@ void OpenTablesOnly(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(OpenTablesOnly)->Arg(0)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(FirstPaintedWindow)->Arg(0)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(FirstPaintedWindow)->Arg(0)->Arg(10)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
