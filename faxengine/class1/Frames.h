@@ -257,9 +257,13 @@ struct TFxClass1Session {
   bool lastFinal = false;       // control field final bit of the last frame
   uint8_t lastFcf = 0;          // FCF of the last frame
   bool haveFrame = false;       // a frame arrived since the last command
+  TFxFrame frame;               // that frame, acted on once the modem says OK
+  bool frameEnded = false;      // the last thing collected was a frame's end
+  int frameErrors = 0;          // frames the modem rejected in a row
   bool cfrReceived = false;
   bool responseStarted = false;
   int postPageTries = 0;
+  int dcsTries = 0;             // DCS and training sent without any answer
   TFxFrameCollector collector;
 
   const char* LongTrain() const { return FxSpeed(speedIndex).longTrain; }
