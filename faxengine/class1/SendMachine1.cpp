@@ -47,10 +47,12 @@ bool TFaxSession::ReadLine1() {
       case TFxCollect::ccLine: return true;
       case TFxCollect::ccFrame: {
         const TFxFrame& f = c1_.collector.Frame();
-        if (Trace())
-          std::fprintf(stderr, "[%s] frame %02X (%s)%s, %zu bytes\n",
-                       send_ ? SendStateName(sstate_) : ReceiveStateName(rstate_), f.fcf, FxFrameKindName(f.Kind()),
-                       f.Final() ? " final" : "", f.fif.size());
+        if (Trace()) {
+          std::fprintf(stderr, "[%s] frame %02X (%s)%s%s:", send_ ? SendStateName(sstate_) : ReceiveStateName(rstate_),
+                       f.fcf, FxFrameKindName(f.Kind()), f.Final() ? " final" : "", f.hadFcs ? " fcs" : "");
+          for (uint8_t x : f.fif) std::fprintf(stderr, " %02X", x);
+          std::fprintf(stderr, "\n");
+        }
         c1_.frame = f;
         c1_.haveFrame = true;
         c1_.frameEnded = true;
@@ -74,6 +76,7 @@ bool TFaxSession::TakeDis1(const TFxFrame& frame) {
   TFxDisInfo dis;
   // A DIS too short to read offers nothing; the remote repeats it.
   if (!FxDecodeDis(frame.fif, dis)) return true;
+  c1_.afterEom = false;
   const bool fine = page_.HighRes();
   const bool wide = page_.Wide();
   // A station that cannot receive, or cannot take the page as it is, is
@@ -122,6 +125,17 @@ void TFaxSession::SendTimeout1() {
   using S = TSendState;
   switch (sstate_) {
     case S::tf1Connect:
+      if (c1_.afterEom && c1_.remote.receives) {
+        // A remote that waits for the next DCS instead of repeating its DIS:
+        // end the reception and go on with the capabilities it gave before.
+        c1_.afterEom = false;
+        c1_.haveDis = true;
+        WriteRaw(" ", 1);
+        DelayMs(200);
+        SendCommand1("AT+FTH=3");
+        sstate_ = S::tf1SendTSI;
+        return;
+      }
       Fail(fxcode::ecFaxNoAnswer);
       return;
     case S::tf1WaitCFR:
@@ -385,15 +399,13 @@ void TFaxSession::SendLine1(const std::string& line) {
             // Same parameters, no new training: the short train suffices.
             SendCommand1(std::string("AT+FTM=") + c1_.ShortTrain());
             sstate_ = S::tf1WaitPgCn;
-          } else if (c1_.lastFinal) {
-            DelayMs(200);
-            SendCommand1("AT+FTH=3");
-            sstate_ = S::tf1TSIResponse;
           } else {
-            // The remote goes on with its CSI and DIS for the next document.
+            // After EOM the answering machine goes back to the start of the
+            // negotiation and sends its CSI and DIS again: collect them, then
+            // TSI, DCS and a new training follow.
             SendCommand1("AT+FRH=3");
-            ArmReply(kReplyWait);
             c1_.haveDis = false;
+            c1_.afterEom = true;
             sstate_ = S::tf1Connect;
           }
           return;

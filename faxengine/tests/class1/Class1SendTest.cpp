@@ -241,24 +241,44 @@ const TSent* LastFrame(const std::vector<TSent>& sent) {
 
 const Bytes kDis14400 = {0x00, 0x6E, 0x79, 0x00};
 
-// A well-behaved remote: CSI and DIS on the call, CFR after every training,
-// MCF after every page, and what `change` returns in place of any of these.
+// A well-behaved remote: CSI and DIS on the call and again after answering
+// EOM, CFR after every training, MCF after every page, and what `change`
+// returns in place of any of these answers.
 TRemote Remote(std::function<std::vector<Bytes>(TFxFrameKind last, int nth)> change = nullptr,
-               Bytes dis = kDis14400) {
-  auto counts = std::make_shared<std::map<TFxFrameKind, int>>();
-  return [change, dis, counts](const std::vector<TSent>& sent, int frh) -> std::vector<Bytes> {
-    if (frh == 0) return {Frame(TFxFcf::CSI, false, FxEncodeId("REMOTE 1")), Frame(TFxFcf::DIS, true, dis)};
+               Bytes dis = kDis14400, bool disAfterEom = true) {
+  struct TState {
+    std::map<TFxFrameKind, int> counts;
+    size_t answered = 0;  // sent frames already answered
+    bool eomAnswered = false;
+  };
+  auto st = std::make_shared<TState>();
+  return [change, dis, disAfterEom, st](const std::vector<TSent>& sent, int frh) -> std::vector<Bytes> {
+    const std::vector<Bytes> identify = {Frame(TFxFcf::CSI, false, FxEncodeId("REMOTE 1")),
+                                         Frame(TFxFcf::DIS, true, dis)};
+    if (frh == 0) return identify;
+    size_t frames = 0;
+    for (const auto& s : sent) frames += s.command.empty();
     const TSent* last = LastFrame(sent);
+    if (frames == st->answered) {
+      // Nothing new from the engine: the remote's own turn after EOM.
+      if (st->eomAnswered && disAfterEom) {
+        st->eomAnswered = false;
+        return identify;
+      }
+      return {};
+    }
+    st->answered = frames;
     const TFxFrameKind kind = last ? last->frame.Kind() : TFxFrameKind::fkOther;
-    const int nth = ++(*counts)[kind];
+    const int nth = ++st->counts[kind];
     if (change) {
-      auto frames = change(kind, nth);
-      if (!frames.empty() && frames.front().empty()) return {};  // silence
-      if (!frames.empty()) return frames;
+      auto answer = change(kind, nth);
+      if (!answer.empty() && answer.front().empty()) return {};  // silence
+      if (!answer.empty()) return answer;
     }
     switch (kind) {
       case TFxFrameKind::fkDCS: return {Frame(TFxFcf::CFR, true)};
-      case TFxFrameKind::fkMPS: case TFxFrameKind::fkEOM: case TFxFrameKind::fkEOP: return {Frame(TFxFcf::MCF, true)};
+      case TFxFrameKind::fkEOM: st->eomAnswered = true; return {Frame(TFxFcf::MCF, true)};
+      case TFxFrameKind::fkMPS: case TFxFrameKind::fkEOP: return {Frame(TFxFcf::MCF, true)};
       default: return {};
     }
   };
@@ -340,7 +360,7 @@ TEST_F(Class1Send, NegotiatesBelowTheDesiredSpeedAndSendsTwoPagesWithMps) {
   EXPECT_TRUE(errors_.empty());
   EXPECT_EQ(fax_.RemoteID(), "REMOTE 1");
   EXPECT_EQ(fax_.ConnectBPS(), 9600);
-  // TSI "ABC": 17 spaces, then the characters last first; one DCS at 9600
+  // TSI "ABC": the characters last first, then 17 spaces; one DCS at 9600
   // (V.29, bits 0x04); training and first page at "96", MPS, the next page
   // without a new training, EOP, DCN.
   const auto sent = modem.Sent();
@@ -348,7 +368,7 @@ TEST_F(Class1Send, NegotiatesBelowTheDesiredSpeedAndSendsTwoPagesWithMps) {
     return s.command.empty() && s.frame.fcf == 0x43;
   });
   ASSERT_NE(tsi, sent.end());
-  EXPECT_EQ(std::string(tsi->frame.fif.begin(), tsi->frame.fif.end()), std::string(17, ' ') + "CBA");
+  EXPECT_EQ(std::string(tsi->frame.fif.begin(), tsi->frame.fif.end()), "CBA" + std::string(17, ' '));
   EXPECT_FALSE(tsi->frame.Final());
   EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=96", "AT+FTM=96", "MPS", "AT+FTM=96", "EOP",
                                                     "DCN"}));
@@ -364,9 +384,18 @@ TEST_F(Class1Send, EachPageAfterEomGetsANewDcsAndTraining) {
   fax_.KeepPageParameters = false;
   TClass1Modem modem(pty_, Remote());
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "DCS",
-                                                    "AT+FTM=145", "AT+FTM=146", "EOM", "DCS", "AT+FTM=145",
+  // After each EOM the remote's CSI and DIS come again, then TSI and DCS.
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS",
+                                                    "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS", "AT+FTM=145",
                                                     "AT+FTM=146", "EOP", "DCN"}));
+}
+
+TEST_F(Class1Send, ARemoteSilentAfterEomGetsTheNextDcsAnyway) {
+  Document(2);
+  TClass1Modem modem(pty_, Remote(nullptr, kDis14400, false));
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS",
+                                                    "AT+FTM=145", "AT+FTM=146", "EOP", "DCN"}));
 }
 
 TEST_F(Class1Send, AResolutionChangeIsNeverCoveredByMps) {
@@ -378,6 +407,7 @@ TEST_F(Class1Send, AResolutionChangeIsNeverCoveredByMps) {
   for (const auto& k : Kinds(modem))
     if (k == "MPS" || k == "EOM" || k == "EOP") ppm.push_back(k);
   EXPECT_EQ(ppm, (std::vector<std::string>{"EOM", "EOM", "EOP"}));
+  EXPECT_EQ(modem.Count("CSI"), 3);
   const auto dcs = modem.Dcs();
   ASSERT_EQ(dcs.size(), 3u);
   EXPECT_FALSE(dcs[0].fine);
@@ -487,7 +517,7 @@ TEST_F(Class1Send, HostileFramesAreSurvived) {
   // an over-long CSI and a DIS with every bit set.
   TRemote remote = [](const std::vector<TSent>& sent, int frh) -> std::vector<Bytes> {
     if (frh == 0) {
-      const std::string id = std::string(250, 'Z') + "987";
+      const std::string id = "987" + std::string(250, 'Z');
       const Bytes longCsi(id.begin(), id.end());
       return {Frame(0x20, false, Bytes(40, 0x10)), Frame(0x40, false, longCsi), Frame(0x80, false, Bytes(30, 0xFF)),
               Frame(0x99, false), Bytes{0}, Frame(TFxFcf::DIS, true, kDis14400),
@@ -499,7 +529,7 @@ TEST_F(Class1Send, HostileFramesAreSurvived) {
   };
   TClass1Modem modem(pty_, remote);
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(fax_.RemoteID(), "789" + std::string(17, 'Z'));
+  EXPECT_EQ(fax_.RemoteID(), std::string(17, 'Z') + "789");
   EXPECT_EQ(fax_.ConnectBPS(), 14400);
 }
 
