@@ -385,17 +385,17 @@ TEST_F(Class1Send, EachPageAfterEomGetsANewDcsAndTraining) {
   TClass1Modem modem(pty_, Remote());
   ASSERT_EQ(Run(), 0);
   // After each EOM the remote's CSI and DIS come again, then TSI and DCS.
-  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS",
-                                                    "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS", "AT+FTM=145",
-                                                    "AT+FTM=146", "EOP", "DCN"}));
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=145", "EOM", "CSI", "DCS",
+                                                    "AT+FTM=145", "AT+FTM=145", "EOM", "CSI", "DCS", "AT+FTM=145",
+                                                    "AT+FTM=145", "EOP", "DCN"}));
 }
 
 TEST_F(Class1Send, ARemoteSilentAfterEomGetsTheNextDcsAnyway) {
   Document(2);
   TClass1Modem modem(pty_, Remote(nullptr, kDis14400, false));
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS",
-                                                    "AT+FTM=145", "AT+FTM=146", "EOP", "DCN"}));
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=145", "EOM", "CSI", "DCS",
+                                                    "AT+FTM=145", "AT+FTM=145", "EOP", "DCN"}));
 }
 
 TEST_F(Class1Send, AResolutionChangeIsNeverCoveredByMps) {
@@ -439,6 +439,8 @@ TEST_F(Class1Send, NoSpeedTrainsEndsWithTrainError) {
   EXPECT_EQ(Run(), fxcode::ecFaxTrainError);
   EXPECT_EQ(modem.TrainCodes(), (std::vector<std::string>{"145", "121", "96", "72", "48", "24"}));
   EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFaxTrainError});
+  // The remote is told before the line drops.
+  EXPECT_EQ(LastFrame(modem.Sent())->frame.Kind(), TFxFrameKind::fkDCN);
 }
 
 TEST_F(Class1Send, ARemoteWithoutV17IsNotOfferedIt) {
@@ -453,6 +455,8 @@ TEST_F(Class1Send, AFineFaxToANormalOnlyRemoteIsRefusedBeforeTraining) {
   TClass1Modem modem(pty_, Remote(nullptr, {0x00, 0x2E, 0x00}));
   EXPECT_EQ(Run(), fxcode::ecFaxBadMachine);
   EXPECT_TRUE(modem.TrainCodes().empty());
+  EXPECT_EQ(Kinds(modem), std::vector<std::string>{"DCN"});
+  EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFaxBadMachine});
 }
 
 TEST_F(Class1Send, DcnFromTheRemoteEndsTheSend) {
@@ -496,8 +500,8 @@ TEST_F(Class1Send, RtnResendsThePageAfterANewTrainingAtALowerSpeed) {
     return {};
   }));
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "MPS", "DCS",
-                                                    "AT+FTM=121", "AT+FTM=122", "MPS", "AT+FTM=122", "EOP",
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=145", "MPS", "CSI", "DCS",
+                                                    "AT+FTM=121", "AT+FTM=121", "MPS", "AT+FTM=121", "EOP",
                                                     "DCN"}));
 }
 
@@ -509,6 +513,7 @@ TEST_F(Class1Send, RepeatedRtnGivesUp) {
   }));
   EXPECT_EQ(Run(), fxcode::ecFaxSessionError);
   EXPECT_EQ(modem.Count("EOP"), 3);
+  EXPECT_EQ(LastFrame(modem.Sent())->frame.Kind(), TFxFrameKind::fkDCN);
 }
 
 TEST_F(Class1Send, HostileFramesAreSurvived) {
