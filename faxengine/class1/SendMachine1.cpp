@@ -73,7 +73,6 @@ bool TFaxSession::TakeDis1(const TFxFrame& frame) {
   TFxDisInfo dis;
   // A DIS too short to read offers nothing; the remote repeats it.
   if (!FxDecodeDis(frame.fif, dis)) return true;
-  c1_.afterEom = false;
   const bool fine = page_.HighRes();
   const bool wide = page_.Wide();
   // A station that cannot receive, or cannot take the page as it is, is
@@ -82,13 +81,18 @@ bool TFaxSession::TakeDis1(const TFxFrame& frame) {
     Disconnect1(fxcode::ecFaxBadMachine);
     return false;
   }
+  // After EOM the next document starts at the speed the line took last
+  // time, not again at the top where it failed.
+  const int chosen = FxChooseSpeed(c1_.local, dis.speeds, desiredBps_);
+  const int index = c1_.afterEom && c1_.speedIndex < chosen ? c1_.speedIndex : chosen;
   c1_.remote = dis;
   c1_.haveDis = true;
-  c1_.SetSpeed(FxChooseSpeed(c1_.local, dis.speeds, desiredBps_));
+  c1_.SetSpeed(index);
   c1_.scanTimeCode = dis.scanTimeCode;
   c1_.fine = fine;
   c1_.wide = wide;
   c1_.dcsTries = 0;
+  c1_.afterEom = false;
   session_.bps = c1_.bps;
   session_.scanTimeCode = dis.scanTimeCode;
   session_.fine = fine;
@@ -338,11 +342,11 @@ void TFaxSession::SendLine1(const std::string& line) {
       }
       DelayMs(200);
       if (c1_.cfrReceived) {
-        // Page data always with the long train: a receiver that lost the
-        // short one on a noisy line never sees the page at all.
+        // The training check has set the receiver up: page data follows
+        // with the short train, which is what the receiver now expects.
         c1_.dcsTries = 0;
         minLineBytes_ = FxMinLineBytes(c1_.scanTimeCode, page_.HighRes(), c1_.bps);
-        SendCommand1(std::string("AT+FTM=") + c1_.LongTrain());
+        SendCommand1(std::string("AT+FTM=") + c1_.ShortTrain());
         sstate_ = S::tf1WaitPgCn;
       } else {
         // Something else than an answer to the training (the remote's DIS
@@ -409,8 +413,10 @@ void TFaxSession::SendLine1(const std::string& line) {
             SendCommand1("AT+FTH=3");
             sstate_ = S::tf1SendDCN;
           } else if (keep) {
+            // Same parameters, no new training: the receiver expects the
+            // short train again.
             DelayMs(200);
-            SendCommand1(std::string("AT+FTM=") + c1_.LongTrain());
+            SendCommand1(std::string("AT+FTM=") + c1_.ShortTrain());
             sstate_ = S::tf1WaitPgCn;
           } else {
             // After EOM the answering machine goes back to the start of the

@@ -385,17 +385,27 @@ TEST_F(Class1Send, EachPageAfterEomGetsANewDcsAndTraining) {
   TClass1Modem modem(pty_, Remote());
   ASSERT_EQ(Run(), 0);
   // After each EOM the remote's CSI and DIS come again, then TSI and DCS.
-  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=145", "EOM", "CSI", "DCS",
-                                                    "AT+FTM=145", "AT+FTM=145", "EOM", "CSI", "DCS", "AT+FTM=145",
-                                                    "AT+FTM=145", "EOP", "DCN"}));
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS",
+                                                    "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS", "AT+FTM=145",
+                                                    "AT+FTM=146", "EOP", "DCN"}));
+}
+
+TEST_F(Class1Send, AfterEomTheNextDocumentKeepsTheSpeedTheLineTook) {
+  Document(2);
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int nth) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkDCS && nth == 1) return {Frame(TFxFcf::FTT, true)};
+    return {};
+  }));
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(modem.TrainCodes(), (std::vector<std::string>{"145", "121", "122", "121", "122"}));
 }
 
 TEST_F(Class1Send, ARemoteSilentAfterEomGetsTheNextDcsAnyway) {
   Document(2);
   TClass1Modem modem(pty_, Remote(nullptr, kDis14400, false));
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=145", "EOM", "CSI", "DCS",
-                                                    "AT+FTM=145", "AT+FTM=145", "EOP", "DCN"}));
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS",
+                                                    "AT+FTM=145", "AT+FTM=146", "EOP", "DCN"}));
 }
 
 TEST_F(Class1Send, AResolutionChangeIsNeverCoveredByMps) {
@@ -500,8 +510,8 @@ TEST_F(Class1Send, RtnResendsThePageAfterANewTrainingAtALowerSpeed) {
     return {};
   }));
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=145", "MPS", "CSI", "DCS",
-                                                    "AT+FTM=121", "AT+FTM=121", "MPS", "AT+FTM=121", "EOP",
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "MPS", "CSI", "DCS",
+                                                    "AT+FTM=121", "AT+FTM=122", "MPS", "AT+FTM=122", "EOP",
                                                     "DCN"}));
 }
 
