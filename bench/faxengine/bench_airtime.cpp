@@ -43,6 +43,12 @@ const TAirtimeCase kCases[] = {
     {"class2/14400", TFaxClass::fcClass2, 14400},
     {"class2.0/9600", TFaxClass::fcClass2_0, 9600},
     {"class2.0/14400", TFaxClass::fcClass2_0, 14400},
+    {"class1/2400", TFaxClass::fcClass1, 2400},
+    {"class1/4800", TFaxClass::fcClass1, 4800},
+    {"class1/7200", TFaxClass::fcClass1, 7200},
+    {"class1/9600", TFaxClass::fcClass1, 9600},
+    {"class1/12000", TFaxClass::fcClass1, 12000},
+    {"class1/14400", TFaxClass::fcClass1, 14400},
 };
 
 // A fine-resolution page of small text-like marks: runs of one to a few

@@ -20,8 +20,8 @@ const char* const kSendNames[] = {
     "tfDial", "tfRetryWait", "tf1Connect", "tf1SendTSI", "tf1TSIResponse", "tf1DCSResponse", "tf1TrainStart",
     "tf1TrainFinish", "tf1WaitCFR", "tf1WaitPgCn", "tf2Connect", "tf2GetParams", "tfWaitXon", "tfWaitFrHead",
     "tfSndPgeHdr", "tfOpenCover", "tfSendCover", "tfPrepPage", "tfSendPage", "tfDrainPage", "tf1PageEnd",
-    "tf1PrepEOP", "tf1SendEOP", "tf1WaitEOP", "tf1WaitMCF", "tf1SendDCN", "tf1Hangup", "tf1WaitHngp",
-    "tf1Reserved37", "tf2SendEOP", "tf2WaitFPTS", "tf2WaitFET", "tf2WaitPgOK", "tf2SndNwPrm", "tf2NextPage",
+    "tf1PrepEOP", "tf1SendEOP", "tf1WaitMPS", "tf1WaitEOP", "tf1WaitMCF", "tf1SendDCN", "tf1Hangup",
+    "tf1WaitHngp", "tf2SendEOP", "tf2WaitFPTS", "tf2WaitFET", "tf2WaitPgOK", "tf2SndNwPrm", "tf2NextPage",
     "tf20ChckPg", "tfClose", "tfCompleteOK", "tfAbort", "tfDone"};
 const char* const kReceiveNames[] = {
     "rfNone", "rfInit", "rf1Init1", "rf2Init1", "rf2Init1A", "rf2Init1B", "rf2Init2", "rf2Init3", "rfWaiting",
@@ -355,13 +355,14 @@ int TFaxSession::Prepare() {
   if (faxClass_ == TFaxClass::fcDetect || faxClass_ == TFaxClass::fcUnknown) {
     if (!DetectClass()) rc = fxcode::ecFaxBadModemResult;
   }
-  // Class 1 sessions arrive with their own machine states; until then a
-  // Class 1 choice cannot run.
-  if (rc == 0 && faxClass_ == TFaxClass::fcClass1) rc = fxcode::ecFaxBadModemResult;
+  // The Class 1 receive machine is not there yet.
+  if (rc == 0 && faxClass_ == TFaxClass::fcClass1 && !send_) rc = fxcode::ecFaxBadModemResult;
   cmds_ = FxClass2Commands(IsClass20());
   if (rc == 0 && !fax_.ModemInit().empty() && !PrepCommand(fax_.ModemInit())) rc = fxcode::ecFaxBadModemResult;
   if (rc == 0 && !PrepCommand(kDefaultInit)) rc = fxcode::ecFaxBadModemResult;
-  if (rc == 0 && !send_) {
+  if (rc == 0 && faxClass_ == TFaxClass::fcClass1) {
+    rc = PrepareClass1();
+  } else if (rc == 0 && !send_) {
     auto* rx = dynamic_cast<TFxReceiveFax*>(&fax_);
     const std::vector<std::string> chain = {cmds_.classCmd, "AT+FCR=1", cmds_.localId + "=\"" + stationId_ + "\"",
                                             std::string("AT+FAA=") + (rx && rx->FaxAndData ? "1" : "0")};
