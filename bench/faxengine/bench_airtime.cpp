@@ -6,7 +6,11 @@
 // times 8 over the bit rate. Counters per case:
 //   airtime_s, minimum_s, ratio (airtime / minimum, target <= 1.02),
 //   underruns (times the modem had nothing to send, target 0), fill_bytes,
-//   dial_to_page_s (dialling to the page's first data bit), rate, page_bytes.
+//   dial_to_page_s (dialling to the page's first data bit), rate, page_bytes;
+//   connect_to_page_s (the answer to the page's first data bit, as the
+//   sending modem saw it) against far_negotiation_s, the far end's own record
+//   of the same negotiation (its answer to the CFR it sent), and their ratio
+//   negotiation_ratio: what the sender adds to the protocol's own exchanges.
 // Cases are a table of (class, bit rate); add rows for more classes or speeds.
 
 #include <benchmark/benchmark.h>
@@ -118,6 +122,13 @@ std::optional<TBurst> PageBurst(const std::string& status, const std::string& mo
   return best;
 }
 
+// The sending modem's connect time and the far end's negotiation, in
+// microseconds from the status text; -1 when missing.
+long long ConnectedUs(const std::string& status, const std::string& modem) {
+  const size_t at = status.find(modem + " transmitted ");
+  return at == std::string::npos ? -1 : Field(status.substr(at, status.find('\n', at) - at), "connected-us");
+}
+
 void BM_PageAirtime(benchmark::State& state, TAirtimeCase c) {
   linetest::TTempDir dir;
   const fs::path& page = PageFile();
@@ -126,6 +137,7 @@ void BM_PageAirtime(benchmark::State& state, TAirtimeCase c) {
     return;
   }
   double airtime = 0, minimum = 0, dialToPage = 0, underruns = 0, fill = 0, rate = 0, bytes = 0;
+  double connectToPage = 0, farNegotiation = 0;
   int runs = 0;
   for (auto _ : state) {
     const fs::path lineDir = dir.Path() / ("line" + std::to_string(runs));
@@ -171,6 +183,14 @@ void BM_PageAirtime(benchmark::State& state, TAirtimeCase c) {
       state.SkipWithError(("no page in the modem's record: " + status).c_str());
       return;
     }
+    const long long connected = ConnectedUs(status, "com1");
+    const long long farUs = Field(status, "farend negotiation-us");
+    if (connected < 0 || farUs <= 0) {
+      state.SkipWithError(("no negotiation record: " + status).c_str());
+      return;
+    }
+    connectToPage += static_cast<double>(b->startUs - connected) / 1e6;
+    farNegotiation += static_cast<double>(farUs) / 1e6;
     state.SetIterationTime(static_cast<double>(b->airtimeUs) / 1e6);
     airtime += static_cast<double>(b->airtimeUs) / 1e6;
     minimum += static_cast<double>(b->minimumUs) / 1e6;
@@ -191,6 +211,9 @@ void BM_PageAirtime(benchmark::State& state, TAirtimeCase c) {
   state.counters["dial_to_page_s"] = dialToPage / n;
   state.counters["rate"] = rate;
   state.counters["page_bytes"] = bytes;
+  state.counters["connect_to_page_s"] = connectToPage / n;
+  state.counters["far_negotiation_s"] = farNegotiation / n;
+  state.counters["negotiation_ratio"] = connectToPage / farNegotiation;
 }
 
 const bool kRegistered = [] {

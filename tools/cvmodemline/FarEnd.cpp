@@ -67,6 +67,8 @@ void TFarEndFax::LineRing() {
 void TFarEndFax::LineConnected() {
   rings_ = 0;
   phaseEDone_ = false;
+  answeredAt_ = samples_;
+  negotiationUs_ = -1;
   hangupTicks_ = -1;
   fax_ = fax_init(nullptr, sending_ ? 1 : 0);
   fax_set_transmit_on_idle(fax_, 1);
@@ -85,6 +87,7 @@ void TFarEndFax::LineConnected() {
                                          T30_SUPPORT_SUPERFINE_RESOLUTION);
   t30_set_ecm_capability(t30, 0);
   t30_set_phase_e_handler(t30, &TFarEndFax::PhaseE, this);
+  t30_set_real_time_frame_handler(t30, &TFarEndFax::Frame, this);
   if (sending_) {
     t30_set_tx_file(t30, sendFile_.c_str(), -1, -1);
     rxFile_.clear();
@@ -92,6 +95,14 @@ void TFarEndFax::LineConnected() {
     rxFile_ = folder_ + "/fax-" + Stamp() + "-" + std::to_string(++serial_) + ".tif";
     t30_set_rx_file(t30, rxFile_.c_str(), -1);
   }
+}
+
+void TFarEndFax::Frame(t30_state_s*, void* user, int incoming, const uint8_t* msg, int len) {
+  auto* self = static_cast<TFarEndFax*>(user);
+  constexpr uint8_t kCfr = 0x84;
+  // The first CFR of the call ends the negotiation: the page follows it.
+  if (!incoming && len >= 3 && (msg[2] & 0xFE) == kCfr && self->negotiationUs_ < 0)
+    self->negotiationUs_ = (self->samples_ - self->answeredAt_) * 1000000 / 8000;
 }
 
 void TFarEndFax::PhaseE(t30_state_s* t30, void* user, int result) {
@@ -155,6 +166,7 @@ void TFarEndFax::Tick() {
 }
 
 void TFarEndFax::LineTx(int16_t* amp, int n) {
+  samples_ += n;
   if (!fax_) return;
   int made = fax_tx(fax_, amp, n);
   for (int i = made < 0 ? 0 : made; i < n; ++i) amp[i] = 0;

@@ -27,6 +27,10 @@ class TFarEndFax : public TLineEndpoint {
   bool Send(const std::string& digits, const std::string& tiffFile, std::string& why);
   void SetAnswerRings(int rings) { answerRings_ = rings; }
   void Tick();
+  // The last call's negotiation as this machine saw it: from the answer to
+  // the confirmation to receive (CFR) it sent, in microseconds; -1 when it
+  // sent none.
+  int64_t NegotiationUs() const { return negotiationUs_; }
 
   void LineRing() override;
   void LineConnected() override;
@@ -41,6 +45,7 @@ class TFarEndFax : public TLineEndpoint {
 
  private:
   static void PhaseE(t30_state_s* t30, void* user, int result);
+  static void Frame(t30_state_s* t30, void* user, int incoming, const uint8_t* msg, int len);
   void Finish(const std::string& why);
   void Log(const std::string& text);
 
@@ -58,4 +63,7 @@ class TFarEndFax : public TLineEndpoint {
   long hangupTicks_ = -1;  // after phase E: let the last frame out, then hang up
   int serial_ = 0;
   std::string result_;
+  int64_t samples_ = 0;        // audio sent, counted from the process start
+  int64_t answeredAt_ = 0;
+  int64_t negotiationUs_ = -1;
 };

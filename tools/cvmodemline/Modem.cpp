@@ -510,6 +510,7 @@ void TVirtualModem::PrepareT31Call() {
 void TVirtualModem::LineConnected() {
   const bool originate = dialling_;
   dialling_ = false;
+  record_.Connected(clock_);
   StartCall(originate);
 }
 

@@ -254,6 +254,7 @@ class TModemLine {
       case TControlVerb::Status: {
         std::string s = line_.Status();
         for (const auto& m : modems_) s += m->Name() + " transmitted " + m->DataRecord().Text() + "\n";
+        if (farEnd_) s += "farend negotiation-us=" + std::to_string(farEnd_->NegotiationUs()) + "\n";
         for (auto& ch : s)
           if (ch == '\n') ch = ';';
         return "OK " + s;
