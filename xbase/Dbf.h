@@ -65,6 +65,8 @@ std::string XbBuildDbfHeader(const TDbfHeader& h);
 TXbValue XbReadField(const TDbfField& f, const uint8_t* record);
 void XbReadFieldInto(const TDbfField& f, const uint8_t* record, TXbValue& out);
 XbStatus XbWriteField(const TDbfField& f, const TXbValue& v, uint8_t* record);
+// Writes a date's 8 bytes (YYYYMMDD, blanks for the empty date 0 or less).
+void XbWriteDate(int32_t jd, uint8_t* p);
 void XbBlankRecord(const TDbfHeader& h, uint8_t* record);
 
 class TDbfFile {
