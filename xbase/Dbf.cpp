@@ -186,9 +186,7 @@ XbStatus XbWriteField(const TDbfField& f, const TXbValue& v, uint8_t* record) {
   switch (f.type) {
     case 'C': {
       if (v.type != XbType::Character) return XbFail(XbError::BadValue, f.name + " needs text");
-      const size_t n = std::min(w, v.str.size());
-      std::memcpy(p, v.str.data(), n);
-      std::memset(p + n, ' ', w - n);
+      XbStoreText(record + f.offset, w, v.str);
       return {};
     }
     case 'D': {

@@ -857,10 +857,7 @@ XbStatus TXbTable::SetTextChecked(int field, std::string_view text) {
   const TDbfField& f = Fields()[static_cast<size_t>(field)];
   if (f.type != 'C') return XbFail(XbError::BadValue, f.name + " is not a text field");
   SyncOrig();
-  const auto w = static_cast<size_t>(f.width);
-  const size_t n = std::min(w, text.size());
-  std::memcpy(rec_.data() + f.offset, text.data(), n);
-  std::memset(rec_.data() + f.offset + n, ' ', w - n);
+  XbStoreText(rec_.data() + f.offset, static_cast<size_t>(f.width), text);
   modified_ = true;
   return {};
 }
@@ -918,7 +915,9 @@ XbStatus TXbTable::Post() {
     if (auto st = SharedSync(); !st) return st;
     rec_ = pending_;
   }
-  if (auto es = EnsureKeys(); !es) return es;
+  if (!tags_.empty()) {
+    if (auto es = EnsureKeys(); !es) return es;
+  }
   XbStatus st;
   if (appending_) {
     const uint32_t recno = RecCount() + 1;

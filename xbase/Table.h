@@ -178,10 +178,7 @@ class TXbTable {
     if (editable_ && !eof_ && !origStale_ && static_cast<size_t>(field) < slots_.size()) {
       const FieldSlot f = slots_[static_cast<size_t>(field)];
       if (f.type == 'C') {
-        const size_t n = text.size() < f.width ? text.size() : f.width;
-        uint8_t* p = rec_.data() + f.offset;
-        if (n != 0) std::memcpy(p, text.data(), n);
-        std::memset(p + n, ' ', f.width - n);
+        XbStoreText(rec_.data() + f.offset, f.width, text);
         modified_ = true;
         return {};
       }

@@ -3,12 +3,32 @@
 // an append, in and out of a batch.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "xbase/Table.h"
 #include "xbase/tests/TestUtil.h"
 
 namespace {
+
+// Every text length against every width, with guard bytes either side:
+// the short copies overlap, so a wrong bound shows as a stray byte.
+TEST(StoreText, EveryLengthIntoEveryWidth) {
+  std::string src;
+  for (int i = 0; i < 80; ++i) src.push_back(static_cast<char>('A' + i % 26));
+  for (size_t width = 1; width <= 70; ++width) {
+    for (size_t len = 0; len <= 75; ++len) {
+      std::string buf(width + 2, '#');
+      auto* p = reinterpret_cast<uint8_t*>(buf.data()) + 1;
+      std::memset(p, 'z', width);
+      XbStoreText(p, width, std::string_view(src.data(), len));
+      const size_t n = std::min(width, len);
+      const std::string want = "#" + src.substr(0, n) + std::string(width - n, ' ') + "#";
+      ASSERT_EQ(buf, want) << "width " << width << " length " << len;
+    }
+  }
+}
 
 class EditTest : public ::testing::Test {
  protected:
