@@ -30,6 +30,37 @@ TEST(StoreText, EveryLengthIntoEveryWidth) {
   }
 }
 
+// Every day from the first Julian day to 31 Dec 9999 converts to a valid
+// date that converts back, and consecutive days are consecutive dates.
+TEST(CivilDate, EveryDayRoundTrips) {
+  int py = 0, pm = 0, pd = 0;
+  const int32_t last = XbJulian(9999, 12, 31);
+  ASSERT_GT(last, 0);
+  for (int32_t jd = 1; jd <= last + 1000; ++jd) {
+    int y, m, d;
+    XbCivil(jd, y, m, d);
+    ASSERT_TRUE(m >= 1 && m <= 12 && d >= 1 && d <= 31) << jd;
+    if (y >= 1 && y <= 9999) {
+      ASSERT_EQ(XbJulian(y, m, d), jd) << y << "-" << m << "-" << d;
+    }
+    if (jd > 1) {
+      const bool next = (y == py && m == pm && d == pd + 1) || (y == py && m == pm + 1 && d == 1) ||
+                        (y == py + 1 && m == 1 && d == 1 && pm == 12 && pd == 31);
+      ASSERT_TRUE(next) << jd << ": " << y << "-" << m << "-" << d << " after " << py << "-" << pm << "-" << pd;
+    }
+    py = y, pm = m, pd = d;
+  }
+  int y, m, d;
+  XbCivil(XbJulian(2000, 2, 29), y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20000229);
+  XbCivil(XbJulian(1900, 3, 1) - 1, y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 19000228);
+  XbCivil(1721120, y, m, d);  // 1 March of year 0, where the two forms meet
+  EXPECT_EQ(y * 10000 + m * 100 + d, 301);
+  XbCivil(1721119, y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 229);
+}
+
 class EditTest : public ::testing::Test {
  protected:
   void SetUp() override {
