@@ -14,6 +14,9 @@ namespace {
 constexpr uint64_t kTableLockOffset = 0x3FFFFFFFull;
 constexpr uint64_t kRecordLockBase = 0x40000000ull;
 constexpr uint32_t kBuildChunk = 4096;
+// Rows of a batch are written in runs of about this size: large enough that
+// the writes cost what one write of the whole table does, small enough to
+// stay in the cache while the rows are filled.
 constexpr size_t kBatchBytes = 1024 * 1024;
 
 bool ValidTagName(const std::string& n) {
@@ -93,7 +96,7 @@ XbStatus TXbTable::Close() {
   modified_ = appending_ = false;
   blank_.clear();
   batching_ = false;
-  batch_.clear();
+  std::vector<uint8_t>().swap(batch_);
   batchCount_ = 0;
   return result;
 }
@@ -824,7 +827,9 @@ XbStatus TXbTable::EvalLogical(std::string_view expr, bool& out) {
 XbStatus TXbTable::AppendBlank() {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (ReadOnly()) return XbFail(XbError::ReadOnly);
-  if (auto st = PostIfModified(); !st) return st;
+  if (modified_ || appending_) {
+    if (auto st = Post(); !st) return st;
+  }
   if (blank_.size() != rec_.size()) {
     blank_.resize(rec_.size());
     XbBlankRecord(dbf_.Header(), blank_.data());
@@ -1010,7 +1015,9 @@ XbStatus TXbTable::FlushBatch() {
 XbStatus TXbTable::EndBatch() {
   if (auto st = PostIfModified(); !st) return st;
   batching_ = false;
-  return FlushBatch();
+  if (auto st = FlushBatch(); !st) return st;
+  std::vector<uint8_t>().swap(batch_);  // an open table does not keep the buffer
+  return {};
 }
 
 XbStatus TXbTable::Commit() {
