@@ -295,9 +295,15 @@ XbStatus TDbfFile::Open(const std::filesystem::path& path, Access access) {
 void TDbfFile::Close() { file_.Close(); }
 
 int TDbfFile::FieldIndex(std::string_view name) const {
-  const std::string up = XbUpper(name);
-  for (size_t i = 0; i < header_.fields.size(); ++i)
-    if (header_.fields[i].name == up) return static_cast<int>(i);
+  // Stored names are upper case; compared without building a copy.
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (size_t i = 0; i < header_.fields.size(); ++i) {
+    const std::string& f = header_.fields[i].name;
+    if (f.size() != name.size()) continue;
+    size_t k = 0;
+    while (k < f.size() && f[k] == upper(name[k])) ++k;
+    if (k == f.size()) return static_cast<int>(i);
+  }
   return -1;
 }
 

@@ -152,6 +152,18 @@ TEST_F(EditTest, RefusalsLeaveTheRowAlone) {
   EXPECT_EQ(t_.GetTrimString("SUBJECT"), "keep");
 }
 
+TEST_F(EditTest, FieldsAreFoundByNameInAnyCase) {
+  EXPECT_EQ(t_.FieldIndex("subject"), 0);
+  EXPECT_EQ(t_.FieldIndex("DateSent"), 1);
+  EXPECT_EQ(t_.FieldIndex("ARCHIVED"), 5);
+  for (const char* absent : {"ARCHIVE", "ARCHIVEDX", "", "SUBJECT ", "subjecT_"})
+    EXPECT_EQ(t_.FieldIndex(absent), -1) << absent;
+  XB_ASSERT_OK(t_.AppendBlank());
+  XB_ASSERT_OK(t_.SetValue("Subject", TXbValue::Char("by name")));
+  EXPECT_EQ(t_.SetValue("SUBJ", TXbValue::Char("x")).code, XbError::NoSuchField);
+  EXPECT_EQ(t_.GetTrimString("subject"), "by name");
+}
+
 // Right after an appended row is posted the cursor stays on it: editing it,
 // cancelling the edit, deleting it and walking a tag from it must all see
 // the row as it was written.
