@@ -940,7 +940,10 @@ XbStatus TXbTable::Post() {
       st = dbf_.AppendRecords(rec_.data(), 1);
       if (!st) return st;
     }
-    UpdateTags(nullptr, rec_.data(), recno);
+    if (tags_.empty())
+      tagPosValid_ = false;
+    else
+      UpdateTags(nullptr, rec_.data(), recno);
     recno_ = recno;
   } else {
     bool tempLock = false;
