@@ -186,9 +186,7 @@ XbStatus XbWriteField(const TDbfField& f, const TXbValue& v, uint8_t* record) {
   switch (f.type) {
     case 'C': {
       if (v.type != XbType::Character) return XbFail(XbError::BadValue, f.name + " needs text");
-      const size_t n = std::min(w, v.str.size());
-      std::memcpy(p, v.str.data(), n);
-      std::memset(p + n, ' ', w - n);
+      XbStoreText(record + f.offset, w, v.str);
       return {};
     }
     case 'D': {
@@ -198,21 +196,7 @@ XbStatus XbWriteField(const TDbfField& f, const TXbValue& v, uint8_t* record) {
       } else if (v.type != XbType::Character || !XbParseDtos(v.str, jd)) {
         return XbFail(XbError::BadValue, f.name + " needs a date (YYYYMMDD)");
       }
-      if (jd <= 0) {
-        std::memset(p, ' ', 8);
-        return {};
-      }
-      int y, m, d;
-      XbCivil(jd, y, m, d);
-      y %= 10000;
-      // Two digits at a time: rows are written by the hundred thousand.
-      static constexpr char kDigits[] =
-          "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
-          "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
-      std::memcpy(p, kDigits + 2 * (y / 100), 2);
-      std::memcpy(p + 2, kDigits + 2 * (y % 100), 2);
-      std::memcpy(p + 4, kDigits + 2 * m, 2);
-      std::memcpy(p + 6, kDigits + 2 * d, 2);
+      XbWriteDate(jd, reinterpret_cast<uint8_t*>(p));
       return {};
     }
     case 'L':
@@ -227,6 +211,24 @@ XbStatus XbWriteField(const TDbfField& f, const TXbValue& v, uint8_t* record) {
       return {};
     }
   }
+}
+
+void XbWriteDate(int32_t jd, uint8_t* p) {
+  if (jd <= 0) {
+    std::memset(p, ' ', 8);
+    return;
+  }
+  int y, m, d;
+  XbCivil(jd, y, m, d);
+  y %= 10000;
+  // Two digits at a time: rows are written by the hundred thousand.
+  static constexpr char kDigits[] =
+      "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
+      "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+  std::memcpy(p, kDigits + 2 * (y / 100), 2);
+  std::memcpy(p + 2, kDigits + 2 * (y % 100), 2);
+  std::memcpy(p + 4, kDigits + 2 * m, 2);
+  std::memcpy(p + 6, kDigits + 2 * d, 2);
 }
 
 void XbBlankRecord(const TDbfHeader& h, uint8_t* record) {
@@ -293,9 +295,15 @@ XbStatus TDbfFile::Open(const std::filesystem::path& path, Access access) {
 void TDbfFile::Close() { file_.Close(); }
 
 int TDbfFile::FieldIndex(std::string_view name) const {
-  const std::string up = XbUpper(name);
-  for (size_t i = 0; i < header_.fields.size(); ++i)
-    if (header_.fields[i].name == up) return static_cast<int>(i);
+  // Stored names are upper case; compared without building a copy.
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (size_t i = 0; i < header_.fields.size(); ++i) {
+    const std::string& f = header_.fields[i].name;
+    if (f.size() != name.size()) continue;
+    size_t k = 0;
+    while (k < f.size() && f[k] == upper(name[k])) ++k;
+    if (k == f.size()) return static_cast<int>(i);
+  }
   return -1;
 }
 

@@ -14,7 +14,10 @@ namespace {
 constexpr uint64_t kTableLockOffset = 0x3FFFFFFFull;
 constexpr uint64_t kRecordLockBase = 0x40000000ull;
 constexpr uint32_t kBuildChunk = 4096;
-constexpr size_t kBatchBytes = 256 * 1024;
+// Rows of a batch are written in runs of about this size: large enough that
+// the writes cost what one write of the whole table does, small enough to
+// stay in the cache while the rows are filled.
+constexpr size_t kBatchBytes = 1024 * 1024;
 
 bool ValidTagName(const std::string& n) {
   if (n.empty() || n.size() > kCdxTagNameLength) return false;
@@ -55,12 +58,17 @@ XbStatus TXbTable::Open(const std::filesystem::path& dbf, OpenOptions options, c
   }
   rec_.assign(dbf_.RecordLength(), ' ');
   orig_ = rec_;
+  origStale_ = false;
+  slots_.clear();
+  for (const TDbfField& f : dbf_.Fields())
+    slots_.push_back({static_cast<uint32_t>(f.offset), static_cast<uint16_t>(f.width), f.type});
   knownSerial_ = dbf_.Serial();
   knownCount_ = dbf_.RecordCount();
   if (auto st = OpenIndex(); !st) {
     dbf_.Close();
     return st;
   }
+  editable_ = !ReadOnly();
   return GoTop();
 }
 
@@ -76,6 +84,7 @@ XbStatus TXbTable::Close() {
   }
   UnlockAll();
   dbf_.Close();
+  editable_ = false;
   tags_.clear();
   filter_ = TXbExpr();
   order_ = 0;
@@ -87,7 +96,7 @@ XbStatus TXbTable::Close() {
   modified_ = appending_ = false;
   blank_.clear();
   batching_ = false;
-  batch_.clear();
+  std::vector<uint8_t>().swap(batch_);
   batchCount_ = 0;
   return result;
 }
@@ -475,6 +484,7 @@ XbStatus TXbTable::ReadRow(uint32_t recno, std::vector<uint8_t>& out) {
 XbStatus TXbTable::Load(uint32_t recno) {
   if (auto st = ReadRecord(recno, rec_.data()); !st) return st;
   orig_ = rec_;
+  origStale_ = false;
   recno_ = recno;
   bof_ = eof_ = false;
   return {};
@@ -486,6 +496,7 @@ void TXbTable::SetEof() {
   eof_ = true;
   if (dbf_.IsOpen()) XbBlankRecord(dbf_.Header(), rec_.data());
   orig_ = rec_;
+  origStale_ = false;
 }
 
 bool TXbTable::Visible(const uint8_t* rec, uint32_t recno) {
@@ -561,6 +572,7 @@ XbStatus TXbTable::ScanTag(int dir, uint32_t& found) {
 }
 
 XbStatus TXbTable::CurrentTagPos(Tag& t, bool& exact) {
+  SyncOrig();
   const bool in = KeyOf(t, orig_.data(), recno_, key_);
   if (!in) {
     // Not in the tag: its place is where its key would go.
@@ -815,12 +827,15 @@ XbStatus TXbTable::EvalLogical(std::string_view expr, bool& out) {
 XbStatus TXbTable::AppendBlank() {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (ReadOnly()) return XbFail(XbError::ReadOnly);
-  if (auto st = PostIfModified(); !st) return st;
+  if (modified_ || appending_) {
+    if (auto st = Post(); !st) return st;
+  }
   if (blank_.size() != rec_.size()) {
     blank_.resize(rec_.size());
     XbBlankRecord(dbf_.Header(), blank_.data());
   }
   std::memcpy(rec_.data(), blank_.data(), rec_.size());
+  origStale_ = false;  // not read while appending
   appending_ = true;
   modified_ = true;
   eof_ = bof_ = false;
@@ -828,27 +843,26 @@ XbStatus TXbTable::AppendBlank() {
   return {};
 }
 
-XbStatus TXbTable::SetValue(int field, const TXbValue& v) {
+XbStatus TXbTable::SetValueChecked(int field, const TXbValue& v) {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (ReadOnly()) return XbFail(XbError::ReadOnly);
   if (eof_) return XbFail(XbError::NoRecord);
   if (field < 0 || static_cast<size_t>(field) >= Fields().size()) return XbFail(XbError::NoSuchField);
+  SyncOrig();
   if (auto st = XbWriteField(Fields()[static_cast<size_t>(field)], v, rec_.data()); !st) return st;
   modified_ = true;
   return {};
 }
 
-XbStatus TXbTable::SetText(int field, std::string_view text) {
+XbStatus TXbTable::SetTextChecked(int field, std::string_view text) {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (ReadOnly()) return XbFail(XbError::ReadOnly);
   if (eof_) return XbFail(XbError::NoRecord);
   if (field < 0 || static_cast<size_t>(field) >= Fields().size()) return XbFail(XbError::NoSuchField);
   const TDbfField& f = Fields()[static_cast<size_t>(field)];
   if (f.type != 'C') return XbFail(XbError::BadValue, f.name + " is not a text field");
-  const auto w = static_cast<size_t>(f.width);
-  const size_t n = std::min(w, text.size());
-  std::memcpy(rec_.data() + f.offset, text.data(), n);
-  std::memset(rec_.data() + f.offset + n, ' ', w - n);
+  SyncOrig();
+  XbStoreText(rec_.data() + f.offset, static_cast<size_t>(f.width), text);
   modified_ = true;
   return {};
 }
@@ -865,6 +879,7 @@ void TXbTable::Cancel() {
     SetEof();
     return;
   }
+  SyncOrig();
   rec_ = orig_;
   modified_ = false;
 }
@@ -901,28 +916,34 @@ XbStatus TXbTable::Post() {
     }
   } unlocker{this, shared};
   if (shared) {
-    const std::vector<uint8_t> mine = rec_;
+    pending_ = rec_;
     if (auto st = SharedSync(); !st) return st;
-    rec_ = mine;
+    rec_ = pending_;
   }
-  if (auto es = EnsureKeys(); !es) return es;
+  if (!tags_.empty()) {
+    if (auto es = EnsureKeys(); !es) return es;
+  }
   XbStatus st;
   if (appending_) {
     const uint32_t recno = RecCount() + 1;
     rec_[0] = kDbfLiveFlag;
     if (batching_ && !shared) {
       // Written out in runs of a bounded size: one buffer, reused.
-      if (batch_.size() + rec_.size() > kBatchBytes) {
+      const size_t rl = rec_.size();
+      if (batch_.empty()) batch_.resize(std::max(rl, kBatchBytes / rl * rl));
+      if ((batchCount_ + 1) * rl > batch_.size()) {
         if (auto fs = FlushBatch(); !fs) return fs;
       }
-      if (batch_.capacity() < kBatchBytes) batch_.reserve(kBatchBytes);
-      batch_.insert(batch_.end(), rec_.begin(), rec_.end());
+      std::memcpy(batch_.data() + batchCount_ * rl, rec_.data(), rl);
       ++batchCount_;
     } else {
       st = dbf_.AppendRecords(rec_.data(), 1);
       if (!st) return st;
     }
-    UpdateTags(nullptr, rec_.data(), recno);
+    if (tags_.empty())
+      tagPosValid_ = false;
+    else
+      UpdateTags(nullptr, rec_.data(), recno);
     recno_ = recno;
   } else {
     bool tempLock = false;
@@ -931,7 +952,13 @@ XbStatus TXbTable::Post() {
       tempLock = true;
     }
     st = MarkIndexStale();
-    if (st) st = dbf_.WriteRecord(recno_, rec_.data());
+    const uint32_t onDisk = dbf_.RecordCount();
+    if (st && recno_ > onDisk) {
+      // A row of the batch not yet written: changed where it waits.
+      std::memcpy(batch_.data() + static_cast<size_t>(recno_ - onDisk - 1) * rec_.size(), rec_.data(), rec_.size());
+    } else if (st) {
+      st = dbf_.WriteRecord(recno_, rec_.data());
+    }
     if (tempLock) Unlock(recno_);
     if (!st) return st;
     if (CacheSlot* c = CachedBlock(recno_))
@@ -942,7 +969,10 @@ XbStatus TXbTable::Post() {
   // Even a change that moves no key leaves the file's serial or count ahead
   // of the index's: writing it again spares a rebuild at the next open.
   if (!tags_.empty()) indexDirty_ = true;
-  std::memcpy(orig_.data(), rec_.data(), rec_.size());  // both a record long
+  if (appending_)
+    origStale_ = true;
+  else
+    std::memcpy(orig_.data(), rec_.data(), rec_.size());  // both a record long
   modified_ = appending_ = false;
   eof_ = bof_ = false;
   knownCount_ = dbf_.RecordCount();
@@ -959,6 +989,7 @@ XbStatus TXbTable::PostIfModified() {
 XbStatus TXbTable::Delete() {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (eof_) return XbFail(XbError::NoRecord);
+  SyncOrig();
   rec_[0] = kDbfDeletedFlag;
   modified_ = true;
   return Post();
@@ -967,6 +998,7 @@ XbStatus TXbTable::Delete() {
 XbStatus TXbTable::Recall() {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (eof_) return XbFail(XbError::NoRecord);
+  SyncOrig();
   rec_[0] = kDbfLiveFlag;
   modified_ = true;
   return Post();
@@ -978,7 +1010,6 @@ XbStatus TXbTable::FlushBatch() {
   if (batchCount_ == 0) return {};
   const uint32_t n = batchCount_;
   if (auto st = dbf_.AppendRecords(batch_.data(), n); !st) return st;
-  batch_.clear();
   batchCount_ = 0;
   knownCount_ = dbf_.RecordCount();
   return {};
@@ -987,7 +1018,9 @@ XbStatus TXbTable::FlushBatch() {
 XbStatus TXbTable::EndBatch() {
   if (auto st = PostIfModified(); !st) return st;
   batching_ = false;
-  return FlushBatch();
+  if (auto st = FlushBatch(); !st) return st;
+  std::vector<uint8_t>().swap(batch_);  // an open table does not keep the buffer
+  return {};
 }
 
 XbStatus TXbTable::Commit() {
@@ -1162,6 +1195,7 @@ XbStatus TXbTable::SharedSync() {
     serialAhead_ = true;
   }
   if (!eof_ && recno_ <= RecCount()) {
+    SyncOrig();
     if (auto st = ReadRecord(recno_, orig_.data()); !st) return st;
     if (!modified_) rec_ = orig_;
   }

@@ -35,6 +35,7 @@
 // the process: two tables of one process on the same file share them.
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -152,9 +153,38 @@ class TXbTable {
   // appended, an existing one rewritten) and keeps every tag up to date.
   // Moving the cursor posts pending changes first.
   XbStatus AppendBlank();
-  XbStatus SetValue(int field, const TXbValue& v);
+  XbStatus SetValue(int field, const TXbValue& v) {
+    // Dates and logicals of a writable row are written here, inline: rows
+    // are filled by the hundred thousand. Everything else, and every error,
+    // goes the checked way.
+    if (editable_ && !eof_ && !origStale_ && static_cast<size_t>(field) < slots_.size()) {
+      const FieldSlot f = slots_[static_cast<size_t>(field)];
+      if (f.type == 'D' && v.type == XbType::Date) {
+        XbWriteDate(v.date, rec_.data() + f.offset);
+        modified_ = true;
+        return {};
+      }
+      if (f.type == 'L' && v.type == XbType::Logical) {
+        rec_[f.offset] = v.log ? 'T' : 'F';
+        modified_ = true;
+        return {};
+      }
+    }
+    return SetValueChecked(field, v);
+  }
   XbStatus SetValue(std::string_view field, const TXbValue& v);
-  XbStatus SetText(int field, std::string_view text);  // text fields, without building a value
+  // Text fields, without building a value; blank-padded, cut at the width.
+  XbStatus SetText(int field, std::string_view text) {
+    if (editable_ && !eof_ && !origStale_ && static_cast<size_t>(field) < slots_.size()) {
+      const FieldSlot f = slots_[static_cast<size_t>(field)];
+      if (f.type == 'C') {
+        XbStoreText(rec_.data() + f.offset, f.width, text);
+        modified_ = true;
+        return {};
+      }
+    }
+    return SetTextChecked(field, text);
+  }
   XbStatus Post();
   void Cancel();
   bool Modified() const { return modified_; }
@@ -187,6 +217,13 @@ class TXbTable {
   XbStatus VerifyIndexes();
 
  private:
+  // What the edit calls need of a field, packed so that a row's fields
+  // share a cache line or two.
+  struct FieldSlot {
+    uint32_t offset = 0;
+    uint16_t width = 0;
+    char type = 'C';
+  };
   struct CacheSlot {
     uint32_t block = UINT32_MAX;
     uint32_t count = 0;
@@ -241,6 +278,12 @@ class TXbTable {
   XbStatus GoEnd(bool bottom);
   // Puts the cursor on the current row's key (or where it would go).
   XbStatus CurrentTagPos(Tag& t, bool& exact);
+  XbStatus SetValueChecked(int field, const TXbValue& v);
+  XbStatus SetTextChecked(int field, std::string_view text);
+  void SyncOrig() {
+    if (origStale_) std::memcpy(orig_.data(), rec_.data(), rec_.size());
+    origStale_ = false;
+  }
   XbStatus PostIfModified();
   XbStatus FlushBatch();
   XbStatus MakeSearchKey(const Tag& t, const TXbValue& v, std::vector<uint8_t>& key) const;
@@ -265,10 +308,17 @@ class TXbTable {
   uint32_t recno_ = 1;
   bool bof_ = true, eof_ = true;
   std::vector<uint8_t> rec_, orig_, blank_;
+  // After an appended row is posted, orig_ is brought up to date only when
+  // something needs it (an edit of that row, Cancel, a tag walk from it):
+  // until then rec_ holds the row as written.
+  bool origStale_ = false;
+  std::vector<uint8_t> pending_;  // the edit kept across a shared-mode re-read
+  std::vector<FieldSlot> slots_;
+  bool editable_ = false;  // open for writing
   bool modified_ = false, appending_ = false;
 
   bool batching_ = false;
-  std::vector<uint8_t> batch_;
+  std::vector<uint8_t> batch_;  // a fixed buffer; batchCount_ records in use
   uint32_t batchCount_ = 0;
 
   std::set<uint32_t> locks_;
