@@ -30,7 +30,7 @@ enum class TReceiveState : uint8_t {
   rfNone, rfInit, rf1Init1, rf2Init1, rf2Init1A, rf2Init1B, rf2Init2, rf2Init3, rfWaiting, rfAnswer,
   rf1SendCSI, rf1SendDIS, rf1CollFrames, rf1CollRtry1, rf1CollRtry2, rf1StartTrain, rf1CollTrn, rf1Timeout,
   rf1Retrain, rf1FinishTrain, rf1SendCFR, rf1WtPgCnnct, rf2ValCnnct, rf2GtSndID, rf2GtCnnct, rfStartPage,
-  rfGtPgDta, rf1FinPage, rf1WtDCN, rf1SndMCF, rf1Reserved30, rf1Reserved31, rf1WtHngp, rf2GtPgRslt, rf2GetFHNG,
+  rfGtPgDta, rf1FinPage, rf1WaitEOP, rf1WritePage, rf1SendMCF, rf1WaitDCN, rf1WtHngp, rf2GtPgRslt, rf2GetFHNG,
   rfComplete, rfAbort, rfDone
 };
 
@@ -145,6 +145,21 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   void ReceivePageData();
   int CreateReceivedFile();
   void ReceiveHangup();
+  // Class 1 receive states (faxengine/class1/ReceiveMachine1.cpp).
+  void ReceiveStep1(TEvent ev);
+  void ReceiveLine1(const std::string& line);
+  void ReceiveFrame1(const TFxFrame& f);
+  void ReceiveTimer1();
+  void ReceiveRetry1();
+  void ReceiveTraining1();
+  void WritePage1();
+  void TakeDcs(const TFxFrame& f);
+  void TakeTsi(const TFxFrame& f);
+  void RefuseTraining();
+  void StartFrameReception(int32_t ticks);
+  void StopClass1Reception();
+  void SendClass1Command(const std::string& cmd);
+  void SendClass1Frame(TFxFcf fcf, bool final, const std::vector<uint8_t>& fif = {});
 
   TFxAbstractFax& fax_;
   TFxComPort& port_;
@@ -210,6 +225,18 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
 
   // Receive.
   TReceiveState rstate_ = TReceiveState::rfNone;
+  // What the Class 1 receive states keep between passes.
+  struct TClass1Receive {
+    bool frameArrived = false;   // a frame since the last AT+FRH=3
+    int badFrames = 0;           // frames with a bad check sum since then
+    bool haveDcs = false, badDcs = false;
+    bool refuseTraining = false; // the DCS asks for more than this station offered
+    int trainings = 0;
+    int retries = 0;             // CSI and DIS sent again
+    bool morePages = false, eom = false, repeatMcf = false;
+    TFxTrainingCheck training{2400};
+    std::chrono::steady_clock::time_point trainingDeadline;
+  } rx1_;
   int rings_ = 0;
   TFxReceivedFile rxFile_;
   bool newFileDue_ = false;
