@@ -355,13 +355,14 @@ int TFaxSession::Prepare() {
   if (faxClass_ == TFaxClass::fcDetect || faxClass_ == TFaxClass::fcUnknown) {
     if (!DetectClass()) rc = fxcode::ecFaxBadModemResult;
   }
-  // Class 1 sessions arrive with their own machine states; until then a
-  // Class 1 choice cannot run.
-  if (rc == 0 && faxClass_ == TFaxClass::fcClass1) rc = fxcode::ecFaxBadModemResult;
+  // The Class 1 receive machine is not there yet.
+  if (rc == 0 && faxClass_ == TFaxClass::fcClass1 && !send_) rc = fxcode::ecFaxBadModemResult;
   cmds_ = FxClass2Commands(IsClass20());
   if (rc == 0 && !fax_.ModemInit().empty() && !PrepCommand(fax_.ModemInit())) rc = fxcode::ecFaxBadModemResult;
   if (rc == 0 && !PrepCommand(kDefaultInit)) rc = fxcode::ecFaxBadModemResult;
-  if (rc == 0 && !send_) {
+  if (rc == 0 && faxClass_ == TFaxClass::fcClass1) {
+    rc = PrepareClass1();
+  } else if (rc == 0 && !send_) {
     auto* rx = dynamic_cast<TFxReceiveFax*>(&fax_);
     const std::vector<std::string> chain = {cmds_.classCmd, "AT+FCR=1", cmds_.localId + "=\"" + stationId_ + "\"",
                                             std::string("AT+FAA=") + (rx && rx->FaxAndData ? "1" : "0")};

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "faxengine/class1/Frames.h"
 #include "faxengine/class2/Class2Parse.h"
 #include "faxengine/session/AbstractFax.h"
 #include "faximage/Apf.h"
@@ -244,4 +245,9 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   int postPage_ = 0;
   bool rxDle_ = false;
   std::vector<uint8_t> rxBuf_;
+
+  // --- Class 1 (both machines) -------------------------------------------------------
+  // AT+FCLASS=1 and the speed query; the local speeds end up in c1_.
+  int PrepareClass1();
+  TFxClass1Session c1_;
 };
