@@ -290,10 +290,12 @@ std::vector<uint8_t> FxEncodeId(std::string_view id) {
 }
 
 std::string FxDecodeId(const std::vector<uint8_t>& fif) {
+  // The ID is the first 20 bytes; modems pass the two check-sum bytes on
+  // after them.
   const size_t n = std::min<size_t>(fif.size(), 20);
   std::string id;
   for (size_t i = 0; i < n; ++i) {
-    const uint8_t c = fif[fif.size() - 1 - i];
+    const uint8_t c = fif[n - 1 - i];
     if (c >= 0x20 && c < 0x7F) id += static_cast<char>(c);
   }
   const size_t first = id.find_first_not_of(' ');

@@ -205,8 +205,9 @@ int FxScanCodeFromBits(uint8_t bits);
 // CSI/TSI: 20 bytes, the ID's characters last first, padded at the front
 // with spaces. IDs longer than 20 characters are cut to their first 20.
 std::vector<uint8_t> FxEncodeId(std::string_view id);
-// The remote ID from a CSI/TSI FIF of any length: at most the last 20 bytes
-// taken last to first, characters outside printable ASCII dropped, trimmed.
+// The remote ID from a CSI/TSI FIF of any length: at most the first 20 bytes
+// (what follows is the check sum the modem passes on) taken last to first,
+// characters outside printable ASCII dropped, trimmed.
 std::string FxDecodeId(const std::vector<uint8_t>& fif);
 
 // --- training check ----------------------------------------------------------------

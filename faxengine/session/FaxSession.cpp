@@ -355,8 +355,6 @@ int TFaxSession::Prepare() {
   if (faxClass_ == TFaxClass::fcDetect || faxClass_ == TFaxClass::fcUnknown) {
     if (!DetectClass()) rc = fxcode::ecFaxBadModemResult;
   }
-  // The Class 1 receive machine is not there yet.
-  if (rc == 0 && faxClass_ == TFaxClass::fcClass1 && !send_) rc = fxcode::ecFaxBadModemResult;
   cmds_ = FxClass2Commands(IsClass20());
   if (rc == 0 && !fax_.ModemInit().empty() && !PrepCommand(fax_.ModemInit())) rc = fxcode::ecFaxBadModemResult;
   if (rc == 0 && !PrepCommand(kDefaultInit)) rc = fxcode::ecFaxBadModemResult;

@@ -229,10 +229,14 @@ TEST(Class1Frames, StationIds) {
   EXPECT_EQ(FxEncodeId("+49 30 1234567890123456").size(), 20u);
   EXPECT_EQ(FxDecodeId(FxEncodeId("+1 555 0100")), "+1 555 0100");
   EXPECT_EQ(FxDecodeId({}), "");
-  // Over-long: only the 20 last bytes count; control bytes are dropped.
-  Bytes longId(300, 'X');
-  longId.insert(longId.end(), {'3', 0x07, '2', '1'});
-  EXPECT_EQ(FxDecodeId(longId), "123" + std::string(16, 'X'));
+  // Over-long: only the first 20 bytes count; control bytes are dropped.
+  Bytes longId{'3', 0x07, '2', '1'};
+  longId.insert(longId.end(), 300, 'X');
+  EXPECT_EQ(FxDecodeId(longId), std::string(16, 'X') + "123");
+  // As the modem delivers it: the two check-sum bytes follow the ID.
+  Bytes withFcs = FxEncodeId("+1 555 0200");
+  withFcs.insert(withFcs.end(), {':', 'Q'});
+  EXPECT_EQ(FxDecodeId(withFcs), "+1 555 0200");
 }
 
 TEST(Class1Frames, TrainingCheck) {
