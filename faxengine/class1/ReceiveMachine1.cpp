@@ -49,8 +49,7 @@ void TFaxSession::StopClass1Reception() {
 void TFaxSession::StartFrameReception(int32_t ticks) {
   SendClass1Command("AT+FRH=3");
   ArmReply(ticks);
-  rx1_.frameArrived = false;
-  rx1_.badFrames = 0;
+  rx1_.StartBurst();
 }
 
 // The training check failed or was not heard: FTT follows, and the caller
@@ -60,34 +59,55 @@ void TFaxSession::RefuseTraining() {
   rstate_ = TReceiveState::rf1Retrain;
 }
 
-void TFaxSession::TakeDcs(const TFxFrame& f) {
-  TFxDcsInfo dcs;
-  if (!FxDecodeDcs(f.fif, dcs)) {
-    rx1_.badDcs = true;
-    return;
-  }
-  c1_.dcs = dcs;
-  c1_.SetSpeed(dcs.speedIndex);
-  c1_.fine = dcs.fine;
-  c1_.wide = dcs.wide;
-  c1_.scanTimeCode = dcs.scanTimeCode;
-  rx1_.haveDcs = true;
-  rx1_.badDcs = false;
-  connectBps = c1_.bps;
-  connectFine = dcs.fine;
-  connectWide = dcs.wide;
-  connectEcm = false;
-  SetProgress(fxprogress::fpSessionParams);
+// --- reading the caller's frames ---------------------------------------------------------
+
+void TFxClass1Receive::StartBurst() {
+  frameArrived = false;
+  lastFinal = false;
+  lastFcf = 0;
+  badFrames = 0;
+  haveDcs = badDcs = false;
+  haveTsi = false;
+  dcn = false;
 }
 
-void TFaxSession::TakeTsi(const TFxFrame& f) {
-  {
-    std::lock_guard lock(remoteMutex_);
-    remoteId_ = FxDecodeId(f.fif);
+void TFxClass1Receive::Take(const TFxFrame& f, bool wantDcs) {
+  frameArrived = true;
+  lastFinal = f.Final();
+  lastFcf = f.fcf;
+  switch (f.Kind()) {
+    case TFxFrameKind::fkDCN: dcn = true; return;
+    case TFxFrameKind::fkCSI:
+      if (!wantDcs) return;
+      haveTsi = true;
+      remoteId = FxDecodeId(f.fif);
+      return;
+    case TFxFrameKind::fkDCS: {
+      if (!wantDcs) return;
+      TFxDcsInfo d;
+      if (FxDecodeDcs(f.fif, d)) {
+        dcs = d;
+        haveDcs = true;
+        badDcs = false;
+      } else if (!haveDcs) {
+        badDcs = true;
+      }
+      return;
+    }
+    default: return;  // other frames carry nothing this machine uses
   }
-  SetProgress(fxprogress::fpGotRemoteID);
-  Status(0);
 }
+
+TFxPostPage TFxClass1Receive::PostPage() const {
+  if (!frameArrived || !lastFinal) return TFxPostPage::ppNone;
+  switch (FxFrameKind(lastFcf)) {
+    case TFxFrameKind::fkMPS: return TFxPostPage::ppMPS;
+    case TFxFrameKind::fkEOM: return TFxPostPage::ppEOM;
+    default: return TFxPostPage::ppEOP;
+  }
+}
+
+// --- the machine ----------------------------------------------------------------------------
 
 // Completes the page whose post-page message has arrived.
 void TFaxSession::WritePage1() {
@@ -130,24 +150,32 @@ void TFaxSession::ReceiveFrame1(const TFxFrame& f) {
   if (Trace()) std::fprintf(stderr, "[%s] frame %s%s (%zu bytes)\n", ReceiveStateName(rstate_),
                             FxFrameKindName(f.Kind()), f.Final() ? " final" : "", f.fif.size());
   if (rstate_ != R::rf1CollFrames && rstate_ != R::rf1WaitEOP && rstate_ != R::rf1WaitDCN) return;
-  c1_.lastFinal = f.Final();
-  c1_.lastFcf = f.fcf;
-  c1_.haveFrame = true;
-  rx1_.frameArrived = true;
-  switch (f.Kind()) {
-    case TFxFrameKind::fkDCN:
-      if (rstate_ == R::rf1WaitDCN) {
-        lastError_ = 0;
-        return;
-      }
-      return Fail(fxcode::ecCancelRequested);
-    case TFxFrameKind::fkCSI:
-      if (rstate_ == R::rf1CollFrames) TakeTsi(f);
-      return;
-    case TFxFrameKind::fkDCS:
-      if (rstate_ == R::rf1CollFrames) TakeDcs(f);
-      return;
-    default: return;  // other frames carry nothing this machine uses
+  const bool hadTsi = rx1_.haveTsi, hadDcs = rx1_.haveDcs;
+  rx1_.Take(f, rstate_ == R::rf1CollFrames);
+  if (rx1_.dcn) {
+    if (rstate_ != R::rf1WaitDCN) return Fail(fxcode::ecCancelRequested);
+    lastError_ = 0;
+    return;
+  }
+  if (rx1_.haveTsi && !hadTsi) {
+    {
+      std::lock_guard lock(remoteMutex_);
+      remoteId_ = rx1_.remoteId;
+    }
+    SetProgress(fxprogress::fpGotRemoteID);
+    Status(0);
+  }
+  if (rx1_.haveDcs && !hadDcs) {
+    c1_.dcs = rx1_.dcs;
+    c1_.SetSpeed(rx1_.dcs.speedIndex);
+    c1_.fine = rx1_.dcs.fine;
+    c1_.wide = rx1_.dcs.wide;
+    c1_.scanTimeCode = rx1_.dcs.scanTimeCode;
+    connectBps = c1_.bps;
+    connectFine = c1_.fine;
+    connectWide = c1_.wide;
+    connectEcm = false;
+    SetProgress(fxprogress::fpSessionParams);
   }
 }
 
@@ -173,8 +201,12 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
     // A frame with a bad check sum: the caller repeats what went unanswered.
     if (++rx1_.badFrames > kMaxBadFrames) return Fail(fxcode::ecFaxBadModemResult);
     const int bad = rx1_.badFrames;
+    const bool tsi = rx1_.haveTsi, dcs = rx1_.haveDcs;
     StartFrameReception(rstate_ == R::rf1CollFrames ? kFrameWait : kReplyWait);
+    // What arrived intact in this burst still counts.
     rx1_.badFrames = bad;
+    rx1_.haveTsi = tsi;
+    rx1_.haveDcs = dcs;
     return;
   }
   if (error) return Fail(fxcode::ecFaxBadModemResult);
@@ -202,9 +234,6 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       } else if (ok) {
         DelayMs(200);
         DelayMs(200);
-        rx1_.haveDcs = false;
-        rx1_.badDcs = false;
-        c1_.lastFinal = false;
         StartFrameReception(kFrameWait);
         rstate_ = R::rf1CollFrames;
       }
@@ -216,8 +245,11 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
         return;
       }
       if (!ok) return;
-      if (!c1_.lastFinal || !rx1_.frameArrived) {
+      if (!rx1_.lastFinal || !rx1_.frameArrived) {
+        const bool tsi = rx1_.haveTsi, dcs = rx1_.haveDcs;
         StartFrameReception(kFrameWait);
+        rx1_.haveTsi = tsi;
+        rx1_.haveDcs = dcs;
         return;
       }
       if (!rx1_.haveDcs) {
@@ -251,9 +283,6 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
         SendClass1Frame(TFxFcf::FTT, true);
       } else if (ok) {
         if (c1_.speedIndex <= kFxMinSpeedIndex && !rx1_.refuseTraining) return Fail(fxcode::ecFaxTrainError);
-        rx1_.haveDcs = false;
-        rx1_.badDcs = false;
-        c1_.lastFinal = false;
         StartFrameReception(kFrameWait);
         rstate_ = R::rf1CollFrames;
       }
@@ -294,7 +323,6 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       return;
     case R::rf1FinPage:
       if (!noCarrier) return;
-      c1_.lastFinal = false;
       StartFrameReception(kReplyWait);
       rstate_ = R::rf1WaitEOP;
       return;
@@ -305,13 +333,13 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
         return;
       }
       if (!ok) return;
-      if (!c1_.lastFinal || !rx1_.frameArrived) {
+      const TFxPostPage post = rx1_.PostPage();
+      if (post == TFxPostPage::ppNone) {
         StartFrameReception(kReplyWait);
         return;
       }
-      const uint8_t fcf = static_cast<uint8_t>(c1_.lastFcf & 0xFE);
-      rx1_.eom = fcf == 0x8E;
-      rx1_.morePages = fcf == 0x4E || fcf == 0x8E;
+      rx1_.eom = post == TFxPostPage::ppEOM;
+      rx1_.morePages = post != TFxPostPage::ppEOP;
       SetProgress(fxprogress::fpGetPageResult);
       Status(0);
       rstate_ = R::rf1WritePage;
@@ -356,11 +384,11 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
         return;
       }
       if (!ok) return;
-      if (!c1_.lastFinal || !rx1_.frameArrived) {
+      if (rx1_.PostPage() == TFxPostPage::ppNone) {
         StartFrameReception(kReplyWait);
         return;
       }
-      if (FxFrameKind(c1_.lastFcf) == TFxFrameKind::fkEOP && !rx1_.repeatMcf) {
+      if (FxFrameKind(rx1_.lastFcf) == TFxFrameKind::fkEOP && !rx1_.repeatMcf) {
         // The caller did not hear the MCF and asks again.
         rx1_.repeatMcf = true;
         SendClass1Command("AT+FTH=3");

@@ -151,7 +151,7 @@ void TFaxSession::ReceiveStep(TEvent ev) {
       ArmReply(kAnswerWait);
       SetProgress(fxprogress::fpAnswer);
       if (faxClass_ == TFaxClass::fcClass1) {
-        rx1_ = TClass1Receive();
+        rx1_ = TFxClass1Receive();
         c1_.collector.Reset();
         rstate_ = R::rf1SendCSI;
         return;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "faxengine/class1/Frames.h"
+#include "faxengine/class1/Receive1.h"
 #include "faxengine/class2/Class2Parse.h"
 #include "faxengine/session/AbstractFax.h"
 #include "faximage/Apf.h"
@@ -154,8 +155,6 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   void ReceiveRetry1();
   void ReceiveTraining1();
   void WritePage1();
-  void TakeDcs(const TFxFrame& f);
-  void TakeTsi(const TFxFrame& f);
   void RefuseTraining();
   void StartFrameReception(int32_t ticks);
   void StopClass1Reception();
@@ -226,18 +225,7 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
 
   // Receive.
   TReceiveState rstate_ = TReceiveState::rfNone;
-  // What the Class 1 receive states keep between passes.
-  struct TClass1Receive {
-    bool frameArrived = false;   // a frame since the last AT+FRH=3
-    int badFrames = 0;           // frames with a bad check sum since then
-    bool haveDcs = false, badDcs = false;
-    bool refuseTraining = false; // the DCS asks for more than this station offered
-    int trainings = 0;
-    int retries = 0;             // CSI and DIS sent again
-    bool morePages = false, eom = false, repeatMcf = false;
-    TFxTrainingCheck training{2400};
-    std::chrono::steady_clock::time_point trainingDeadline;
-  } rx1_;
+  TFxClass1Receive rx1_;
   int rings_ = 0;
   TFxReceivedFile rxFile_;
   bool newFileDue_ = false;
