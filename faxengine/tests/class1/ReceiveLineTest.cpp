@@ -1,0 +1,165 @@
+// Class 1 receive sessions through the virtual modem line: the far-end T.30
+// machine (spandsp) and efax call Corvane's receiver and send; the APF file
+// must hold exactly the pages sent, at the speed DesiredBPS allows.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "faxengine/port/ComPort.h"
+#include "faxengine/session/AbstractFax.h"
+#include "faxengine/session/FaxCodes.h"
+#include "faximage/Apf.h"
+#include "faximage/FaxUnpacker.h"
+#include "testsupport/TempFolder.h"
+#include "tools/cvmodemline/tests/LineHarness.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The pages of an APF file as the harness' bitmaps (1 = black).
+std::vector<linetest::TBitmap> ApfPages(const fs::path& file, std::vector<bool>* fine = nullptr) {
+  std::vector<linetest::TBitmap> pages;
+  TFxFaxUnpacker u;
+  u.SetInFileName(file.string());
+  const unsigned count = u.PageCount();
+  for (unsigned p = 1; p <= count; ++p) {
+    linetest::TBitmap got;
+    got.width = 1728;
+    u.OnOutputLine = [&](TFxFaxUnpacker&, bool starting, bool ending, const uint8_t* data, unsigned len, unsigned) {
+      if (starting || ending || !data) return;
+      got.bits.insert(got.bits.end(), data, data + std::min<size_t>(len, got.Stride()));
+      if (len < got.Stride()) got.bits.resize(got.bits.size() + got.Stride() - len, 0);
+      ++got.height;
+    };
+    u.UnpackPage(p);
+    pages.push_back(std::move(got));
+  }
+  if (fine) {
+    fine->clear();
+    TFxApfReader r;
+    if (r.Open(file) == 0)
+      for (unsigned p = 1; p <= r.PageCount(); ++p) {
+        ApfPageHeader ph;
+        uint64_t at = 0;
+        if (r.FindPage(p, ph, at) != 0) break;
+        fine->push_back((ph.flags & apfHighRes) != 0);
+      }
+  }
+  return pages;
+}
+
+class Class1Receive : public ::testing::Test {
+ protected:
+  void StartLine(std::vector<std::string> extra = {}) {
+    line_ = std::make_unique<linetest::TLineProcess>(dir_.Path() / "line", std::move(extra));
+    ASSERT_TRUE(line_->Ready()) << line_->Log();
+  }
+  void TearDown() override {
+    port_.reset();
+    if (line_) line_->Stop();
+  }
+
+  // Starts the receiver on com1 (number 101).
+  void StartReceiver(int desiredBps) {
+    port_ = std::make_unique<TFxComPort>();
+    port_->SetHostExecutor(&exec_);
+    port_->SetDeviceName(line_->Link(1).string());
+    port_->SetComNumber(1);
+    port_->SetPromptForPort(false);
+    port_->SetAutoOpen(false);
+    fax_.SetComPort(port_.get());
+    fax_.FaxClass = TFaxClass::fcClass1;
+    fax_.DesiredBPS = static_cast<uint16_t>(desiredBps);
+    fax_.SetStationID("+1 555 0101");
+    fax_.OneFax = true;
+    fax_.DestinationDir = (dir_.Path() / "rx").string();
+    fs::create_directories(fax_.DestinationDir);
+    fax_.OnFaxError = [this](TFxAbstractFax&, int code) { errors_.push_back(code); };
+    fax_.OnFaxLog = [this](TFxAbstractFax&, int code) { logs_.push_back(code); };
+    fax_.OnFaxFinish = [this](TFxAbstractFax&, int code) {
+      finishCode_ = code;
+      finished_ = true;
+    };
+    port_->SetOpen(true);
+    fax_.StartReceive();
+    ASSERT_TRUE(exec_.RunUntil([&] { return fax_.ProgressCode() == fxprogress::fpWaiting || finished_; }, 20s));
+    ASSERT_FALSE(finished_) << "receiver ended before a call: " << finishCode_;
+  }
+
+  int WaitForFinish(std::chrono::seconds limit = 120s) {
+    EXPECT_TRUE(exec_.RunUntil([&] { return finished_; }, limit)) << "receive session did not finish";
+    return finishCode_;
+  }
+
+  // The far end's log line for its call, waited for.
+  std::string FarEndLine() {
+    for (int i = 0; i < 50; ++i) {
+      std::istringstream in(linetest::ReadText(line_->Received() / "faxes.log"));
+      std::string l, last;
+      while (std::getline(in, l))
+        if (l.find(" sent ") != std::string::npos) last = l;
+      if (!last.empty()) return last;
+      std::this_thread::sleep_for(200ms);
+    }
+    return {};
+  }
+
+  // The far end calls and sends pages (per page fine or normal); Corvane
+  // receives them with DesiredBPS at `bps` and must hold them exactly, at
+  // exactly that speed.
+  void ReceiveFromFarEnd(int bps, const std::vector<bool>& fine, int rows) {
+    StartLine();
+    std::vector<linetest::TBitmap> pages;
+    for (size_t p = 0; p < fine.size(); ++p) pages.push_back(linetest::MakePage(static_cast<int>(p) + 3, rows));
+    const fs::path tif = dir_.Path() / "in.tif";
+    ASSERT_TRUE(linetest::WriteTiff(tif, pages, fine));
+    StartReceiver(bps);
+    ASSERT_EQ(line_->Control("send 101 " + tif.string()).rfind("OK", 0), 0u);
+    ASSERT_EQ(WaitForFinish(), 0) << line_->Log();
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(fax_.ConnectBPS(), bps);
+    EXPECT_EQ(fax_.RemoteID(), "+1 555 0200");
+    const std::string far = FarEndLine();
+    EXPECT_NE(far.find(" rate=" + std::to_string(bps) + " "), std::string::npos) << far;
+    EXPECT_NE(far.find("result=0 "), std::string::npos) << far;
+    // One file for the whole call, also across EOM.
+    EXPECT_EQ(std::count(logs_.begin(), logs_.end(), 4), 1);
+    EXPECT_EQ(std::count(logs_.begin(), logs_.end(), 5), 1);
+    const fs::path got = fs::path(fax_.DestinationDir) / "FAX0001.APF";
+    std::vector<bool> gotFine;
+    const auto gotPages = ApfPages(got, &gotFine);
+    ASSERT_EQ(gotPages.size(), pages.size());
+    EXPECT_EQ(gotFine, fine);
+    for (size_t p = 0; p < pages.size(); ++p) {
+      std::string why;
+      EXPECT_TRUE(linetest::SamePage(gotPages[p], pages[p], why)) << "page " << p + 1 << ": " << why;
+    }
+  }
+
+  TTempFolder dir_;
+  std::unique_ptr<linetest::TLineProcess> line_;
+  TPlainExecutor exec_;
+  std::unique_ptr<TFxComPort> port_;
+  TFxReceiveFax fax_;
+  std::vector<int> errors_, logs_;
+  bool finished_ = false;
+  int finishCode_ = 1;
+};
+
+}  // namespace
+
+// Same resolution throughout: the caller goes on with MPS; a change of
+// resolution makes it end the document with EOM and negotiate again.
+TEST_F(Class1Receive, At2400OnePageNormal) { ReceiveFromFarEnd(2400, {false}, 100); }
+TEST_F(Class1Receive, At4800NormalThenFine) { ReceiveFromFarEnd(4800, {false, true}, 120); }
+TEST_F(Class1Receive, At7200TwoPagesNormal) { ReceiveFromFarEnd(7200, {false, false}, 200); }
+TEST_F(Class1Receive, At9600TwoPagesFine) { ReceiveFromFarEnd(9600, {true, true}, 200); }
+TEST_F(Class1Receive, At12000FineThenNormal) { ReceiveFromFarEnd(12000, {true, false}, 200); }
+TEST_F(Class1Receive, At14400ThreePagesFine) { ReceiveFromFarEnd(14400, {true, true, true}, 200); }
+TEST_F(Class1Receive, At14400NormalThenFine) { ReceiveFromFarEnd(14400, {false, true}, 200); }
