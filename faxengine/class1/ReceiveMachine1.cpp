@@ -50,6 +50,7 @@ void TFaxSession::StartFrameReception(int32_t ticks) {
   SendClass1Command("AT+FRH=3");
   ArmReply(ticks);
   rx1_.StartBurst();
+  rx1FramePending_ = false;
 }
 
 // The training check failed or was not heard: FTT follows, and the caller
@@ -145,10 +146,16 @@ void TFaxSession::ReceiveStep1(TEvent ev) {
   }
 }
 
+// A frame counts once the modem's OK has confirmed its check sum.
 void TFaxSession::ReceiveFrame1(const TFxFrame& f) {
-  using R = TReceiveState;
   if (Trace()) std::fprintf(stderr, "[%s] frame %s%s (%zu bytes)\n", ReceiveStateName(rstate_),
                             FxFrameKindName(f.Kind()), f.Final() ? " final" : "", f.fif.size());
+  rx1Frame_ = f;
+  rx1FramePending_ = true;
+}
+
+void TFaxSession::AcceptFrame1(const TFxFrame& f) {
+  using R = TReceiveState;
   if (rstate_ != R::rf1CollFrames && rstate_ != R::rf1WaitEOP && rstate_ != R::rf1WaitDCN) return;
   const bool hadTsi = rx1_.haveTsi, hadDcs = rx1_.haveDcs;
   rx1_.Take(f, rstate_ == R::rf1CollFrames);
@@ -197,8 +204,11 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
   }
   const bool error = FxHas(line, "ERROR");
   const bool framing = rstate_ == R::rf1CollFrames || rstate_ == R::rf1WaitEOP || rstate_ == R::rf1WaitDCN;
+  const bool pending = rx1FramePending_;
+  rx1FramePending_ = false;
   if (error && framing) {
-    // A frame with a bad check sum: the caller repeats what went unanswered.
+    // A frame with a bad check sum is dropped: the caller repeats what goes
+    // unanswered.
     if (++rx1_.badFrames > kMaxBadFrames) return Fail(fxcode::ecFaxBadModemResult);
     const int bad = rx1_.badFrames;
     const bool tsi = rx1_.haveTsi, dcs = rx1_.haveDcs;
@@ -208,6 +218,10 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
     rx1_.haveTsi = tsi;
     rx1_.haveDcs = dcs;
     return;
+  }
+  if (ok && pending && framing) {
+    AcceptFrame1(rx1Frame_);
+    if (finished_ || rstate_ == R::rfAbort) return;
   }
   if (error) return Fail(fxcode::ecFaxBadModemResult);
 

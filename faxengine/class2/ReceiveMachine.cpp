@@ -62,6 +62,10 @@ void TFaxSession::ReceivePageData() {
   bool ended = false;
   while (taken < kMaxReadPerCall && disp_->ReadChar(b)) {
     ++taken;
+    // The line feed that ends the modem's CONNECT line is not page data.
+    const bool first = rxFirst_;
+    rxFirst_ = false;
+    if (first && b == '\n' && faxClass_ == TFaxClass::fcClass1) continue;
     if (rxDle_) {
       rxDle_ = false;
       if (b == kEtx) {
@@ -175,6 +179,7 @@ void TFaxSession::ReceiveStep(TEvent ev) {
       const int rc = rxFile_.StartPage(flags);
       if (rc < 0) return Fail(rc);
       rxDle_ = false;
+      rxFirst_ = true;
       rxBuf_.clear();
       ArmReply(kReplyWait);
       if (!class1) {

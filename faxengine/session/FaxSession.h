@@ -151,6 +151,7 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   void ReceiveStep1(TEvent ev);
   void ReceiveLine1(const std::string& line);
   void ReceiveFrame1(const TFxFrame& f);
+  void AcceptFrame1(const TFxFrame& f);
   void ReceiveTimer1();
   void ReceiveRetry1();
   void ReceiveTraining1();
@@ -226,12 +227,15 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   // Receive.
   TReceiveState rstate_ = TReceiveState::rfNone;
   TFxClass1Receive rx1_;
+  TFxFrame rx1Frame_;             // the frame waiting for the modem's OK
+  bool rx1FramePending_ = false;
   int rings_ = 0;
   TFxReceivedFile rxFile_;
   bool newFileDue_ = false;
   bool pageHeaderDue_ = true;
   int postPage_ = 0;
   bool rxDle_ = false;
+  bool rxFirst_ = false;  // the next page byte is the first after CONNECT
   std::vector<uint8_t> rxBuf_;
 
   // --- Class 1 (both machines) -------------------------------------------------------
