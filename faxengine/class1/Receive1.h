@@ -29,7 +29,10 @@ struct TFxClass1Receive {
   bool refuseTraining = false;  // the DCS asks for more than this station offered
   int trainings = 0;
   int retries = 0;              // CSI and DIS sent again
+  int noCarriers = 0;           // NO CARRIER while waiting for a post-page message
   bool morePages = false, eom = false, repeatMcf = false;
+  bool pageLost = false;        // the page's carrier never came: its post-page message gets RTN
+  bool sendRtn = false;
   TFxTrainingCheck training{2400};
   std::chrono::steady_clock::time_point trainingDeadline;
 

@@ -23,12 +23,12 @@ bool Trace() { return std::getenv("CVFAX_TRACE") != nullptr; }
 
 // Commands that switch the modulation go out after 40 ms: the far machine
 // starts its next signal within about 75 ms of the last.
-void TFaxSession::SendClass1Command(const std::string& cmd) {
+void TFaxSession::SendClass1Command(const std::string& cmd, bool armReply) {
   DelayMs(40);
   const std::string line = cmd + "\r";
   WriteRaw(line.data(), line.size());
   c1_.collector.Reset();
-  ArmReply(kReplyWait);
+  if (armReply) ArmReply(kReplyWait);
 }
 
 void TFaxSession::SendClass1Frame(TFxFcf fcf, bool final, const std::vector<uint8_t>& fif) {
@@ -46,9 +46,10 @@ void TFaxSession::StopClass1Reception() {
   c1_.collector.Reset();
 }
 
+// ticks 0 keeps the running reply timer.
 void TFaxSession::StartFrameReception(int32_t ticks) {
-  SendClass1Command("AT+FRH=3");
-  ArmReply(ticks);
+  SendClass1Command("AT+FRH=3", ticks > 0);
+  if (ticks > 0) ArmReply(ticks);
   rx1_.StartBurst();
   rx1FramePending_ = false;
 }
@@ -196,6 +197,9 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
   // caller is sending frames (a repeated DCS), which are collected again.
   if (FxHas(line, "+FCERROR")) {
     if (rstate_ == R::rf1StartTrain || rstate_ == R::rf1WtPgCnnct) {
+      // In place of a page: it was lost, and its post-page message is
+      // answered with RTN.
+      rx1_.pageLost = rstate_ == R::rf1WtPgCnnct;
       StartFrameReception(kFrameWait);
       rstate_ = R::rf1CollFrames;
       return;
@@ -266,6 +270,17 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
         rx1_.haveDcs = dcs;
         return;
       }
+      if (!rx1_.haveDcs && rx1_.pageLost && rx1_.PostPage() != TFxPostPage::ppNone &&
+          FxFrameKind(rx1_.lastFcf) != TFxFrameKind::fkDCN) {
+        // The page this post-page message ends never trained: RTN makes the
+        // caller train again (normally lower) before it goes on.
+        if (++rx1_.trainings > kMaxTrainings) return Fail(fxcode::ecFaxTrainError);
+        rx1_.pageLost = false;
+        rx1_.sendRtn = true;
+        SendClass1Command("AT+FTH=3");
+        rstate_ = R::rf1Retrain;
+        return;
+      }
       if (!rx1_.haveDcs) {
         // A burst without a usable DCS (a DCS for a modulation this station
         // did not offer, or something else entirely): DIS again.
@@ -294,9 +309,12 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       return;
     case R::rf1Retrain:
       if (connect) {
-        SendClass1Frame(TFxFcf::FTT, true);
+        SendClass1Frame(rx1_.sendRtn ? TFxFcf::RTN : TFxFcf::FTT, true);
       } else if (ok) {
-        if (c1_.speedIndex <= kFxMinSpeedIndex && !rx1_.refuseTraining) return Fail(fxcode::ecFaxTrainError);
+        const bool rtn = rx1_.sendRtn;
+        rx1_.sendRtn = false;
+        if (!rtn && c1_.speedIndex <= kFxMinSpeedIndex && !rx1_.refuseTraining)
+          return Fail(fxcode::ecFaxTrainError);
         StartFrameReception(kFrameWait);
         rstate_ = R::rf1CollFrames;
       }
@@ -343,7 +361,9 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
     case R::rf1WaitEOP: {
       if (connect) return;
       if (noCarrier) {
-        StartFrameReception(kReplyWait);
+        // Listening again, within the same wait, a few times: a caller that
+        // has gone leaves nothing but the time-out.
+        if (++rx1_.noCarriers <= kMaxBadFrames) StartFrameReception(0);
         return;
       }
       if (!ok) return;

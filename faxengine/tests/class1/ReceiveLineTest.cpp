@@ -163,3 +163,86 @@ TEST_F(Class1Receive, At9600TwoPagesFine) { ReceiveFromFarEnd(9600, {true, true}
 TEST_F(Class1Receive, At12000FineThenNormal) { ReceiveFromFarEnd(12000, {true, false}, 200); }
 TEST_F(Class1Receive, At14400ThreePagesFine) { ReceiveFromFarEnd(14400, {true, true, true}, 200); }
 TEST_F(Class1Receive, At14400NormalThenFine) { ReceiveFromFarEnd(14400, {false, true}, 200); }
+
+// efax (Class 1) calls from com2 and sends two pages it converted itself.
+TEST_F(Class1Receive, FromEfax) {
+  if (!linetest::HaveProgram("efax") || !linetest::HaveProgram("efix")) GTEST_SKIP() << "efax and efix are needed";
+  StartLine();
+  std::vector<linetest::TBitmap> pages;
+  std::vector<std::string> argv{"efax", "-d", line_->Link(2).string(), "-o1", "-l", "+1 555 0102", "-v", "ewinchr",
+                                "-t", "101"};
+  for (int p = 0; p < 2; ++p) {
+    pages.push_back(linetest::MakePage(p + 5, 200));
+    const fs::path pbm = dir_.Path() / ("page" + std::to_string(p + 1) + ".pbm");
+    const fs::path tif = dir_.Path() / ("page" + std::to_string(p + 1) + ".tif");
+    ASSERT_TRUE(linetest::WritePbm(pbm, pages.back()));
+    ASSERT_EQ(linetest::Run({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif.string(), pbm.string()},
+                            dir_.Path() / "efix.log", 30s), 0);
+    argv.push_back(tif.string());
+  }
+  StartReceiver(14400);
+  linetest::TProcess efax(argv, dir_.Path() / "efax.log");
+  ASSERT_EQ(WaitForFinish(), 0) << linetest::ReadText(dir_.Path() / "efax.log");
+  EXPECT_EQ(efax.Wait(30s), 0) << linetest::ReadText(dir_.Path() / "efax.log");
+  EXPECT_EQ(fax_.RemoteID(), "+1 555 0102");
+  const auto got = ApfPages(fs::path(fax_.DestinationDir) / "FAX0001.APF");
+  ASSERT_EQ(got.size(), 2u);
+  for (size_t p = 0; p < 2; ++p) {
+    std::string why;
+    EXPECT_TRUE(linetest::SamePageBelowEfaxHeader(got[p], pages[p], why)) << "page " << p + 1 << ": " << why;
+  }
+}
+
+// Noise that defeats the faster trainings: the caller steps down on FTT and
+// the fax comes through at a lower speed (a noisy line without error
+// correction may damage a few rows).
+TEST_F(Class1Receive, NoisyLineStepsDown) {
+  StartLine({"--snr", "21"});
+  const std::vector<linetest::TBitmap> pages{linetest::MakePage(9, 200)};
+  const fs::path tif = dir_.Path() / "in.tif";
+  ASSERT_TRUE(linetest::WriteTiff(tif, pages));
+  StartReceiver(14400);
+  ASSERT_EQ(line_->Control("send 101 " + tif.string()).rfind("OK", 0), 0u);
+  ASSERT_EQ(WaitForFinish(), 0) << line_->Log();
+  EXPECT_LT(fax_.ConnectBPS(), 14400);
+  const auto got = ApfPages(fs::path(fax_.DestinationDir) / "FAX0001.APF");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].height, pages[0].height);
+}
+
+// So much noise that no high-speed training passes, while the frames still
+// get through: every training is refused down to 2400, then both ends give up.
+TEST_F(Class1Receive, NoSpeedTrains) {
+  StartLine({"--snr", "4"});
+  const fs::path tif = dir_.Path() / "in.tif";
+  ASSERT_TRUE(linetest::WriteTiff(tif, {linetest::MakePage(2, 100)}));
+  StartReceiver(14400);
+  ASSERT_EQ(line_->Control("send 101 " + tif.string()).rfind("OK", 0), 0u);
+  EXPECT_EQ(WaitForFinish(), fxcode::ecFaxTrainError) << line_->Log();
+  EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFaxTrainError});
+  const std::string far = FarEndLine();
+  EXPECT_EQ(far.find("result=0 "), std::string::npos) << far;
+}
+
+// The caller hangs up in the middle of a page: the session ends with an
+// error, not with a fax, and the page so far stays in the file.
+TEST_F(Class1Receive, CallerHangsUpMidPage) {
+  StartLine();
+  const fs::path tif = dir_.Path() / "in.tif";
+  ASSERT_TRUE(linetest::WriteTiff(tif, {linetest::MakePage(4, 1500)}));
+  StartReceiver(2400);
+  ASSERT_EQ(line_->Control("send 101 " + tif.string()).rfind("OK", 0), 0u);
+  ASSERT_TRUE(exec_.RunUntil([&] { return fax_.ProgressCode() == fxprogress::fpGetPage || finished_; }, 60s));
+  exec_.RunFor(3s);
+  line_->Control("hangup 200");
+  const auto start = std::chrono::steady_clock::now();
+  const int code = WaitForFinish(40s);
+  EXPECT_NE(code, 0);
+  EXPECT_EQ(errors_.size(), 1u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+  EXPECT_NE(std::find(logs_.begin(), logs_.end(), 7), logs_.end()) << "file not closed as aborted";
+  EXPECT_EQ(std::count(logs_.begin(), logs_.end(), 5), 0);
+  TFxApfReader r;
+  ASSERT_EQ(r.Open(fs::path(fax_.DestinationDir) / "FAX0001.APF"), 0);
+  EXPECT_EQ(r.PageCount(), 1);
+}
