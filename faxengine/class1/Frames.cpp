@@ -1,6 +1,7 @@
 #include "faxengine/class1/Frames.h"
 
 #include <algorithm>
+#include <cstddef>
 
 // --- frame control field -------------------------------------------------------------
 
@@ -53,6 +54,15 @@ std::vector<uint8_t> FxBuildFrame(TFxFcf fcf, bool final, const std::vector<uint
   return FxBuildFrame(static_cast<uint8_t>(fcf), final, fif);
 }
 
+uint16_t FxFcs(const uint8_t* data, size_t n) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < n; ++i) {
+    crc = static_cast<uint16_t>(crc ^ data[i]);
+    for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>((crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1);
+  }
+  return static_cast<uint16_t>(~crc & 0xFFFF);
+}
+
 const char* FxFrameErrorText(TFxFrameError e) {
   switch (e) {
     case TFxFrameError::feNone: return "no error";
@@ -83,9 +93,19 @@ TFxCollect TFxFrameCollector::EndFrame() {
     raw_.clear();
     return TFxCollect::ccBadFrame;
   }
+  size_t end = raw_.size();
+  frame_.hadFcs = false;
+  if (end >= 3 + kFxFcsBytes) {
+    // Over data and its own FCS the CRC leaves this fixed remainder.
+    const uint16_t residue = static_cast<uint16_t>(~FxFcs(raw_.data(), end) & 0xFFFF);
+    if (residue == 0xF0B8) {
+      end -= kFxFcsBytes;
+      frame_.hadFcs = true;
+    }
+  }
   frame_.control = raw_[1];
   frame_.fcf = raw_[2];
-  frame_.fif.assign(raw_.begin() + 3, raw_.end());
+  frame_.fif.assign(raw_.begin() + 3, raw_.begin() + static_cast<std::ptrdiff_t>(end));
   raw_.clear();
   error_ = TFxFrameError::feNone;
   return TFxCollect::ccFrame;
@@ -284,8 +304,10 @@ std::vector<uint8_t> FxEncodeDcs(int speedIndex, bool fine, bool wide, int scanT
 
 std::vector<uint8_t> FxEncodeId(std::string_view id) {
   if (id.size() > 20) id = id.substr(0, 20);
-  std::vector<uint8_t> out(20 - id.size(), ' ');
+  std::vector<uint8_t> out;
+  out.reserve(20);
   for (auto it = id.rbegin(); it != id.rend(); ++it) out.push_back(static_cast<uint8_t>(*it));
+  out.resize(20, ' ');
   return out;
 }
 
@@ -294,8 +316,8 @@ std::string FxDecodeId(const std::vector<uint8_t>& fif) {
   // after them.
   const size_t n = std::min<size_t>(fif.size(), 20);
   std::string id;
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t c = fif[n - 1 - i];
+  for (size_t i = n; i-- > 0;) {
+    const uint8_t c = fif[i];
     if (c >= 0x20 && c < 0x7F) id += static_cast<char>(c);
   }
   const size_t first = id.find_first_not_of(' ');

@@ -67,11 +67,13 @@ constexpr uint8_t kFxControlFinal = 0x13;
 // Address, control and FCF plus the largest information field a T.30 frame
 // carries; anything longer is not a control frame.
 constexpr size_t kFxMaxFrame = 3 + 253;
+constexpr size_t kFxFcsBytes = 2;
 
 struct TFxFrame {
   uint8_t control = kFxControlFinal;
   uint8_t fcf = 0;
   std::vector<uint8_t> fif;
+  bool hadFcs = false;  // the modem passed the frame check sequence on (removed from fif)
   bool Final() const { return (control & 0x10) != 0; }
   TFxFrameKind Kind() const { return FxFrameKind(fcf); }
 };
@@ -81,6 +83,10 @@ struct TFxFrame {
 // A FIF longer than the frame allows is cut to fit.
 std::vector<uint8_t> FxBuildFrame(TFxFcf fcf, bool final, const std::vector<uint8_t>& fif = {});
 std::vector<uint8_t> FxBuildFrame(uint8_t fcf, bool final, const std::vector<uint8_t>& fif);
+
+// The HDLC frame check sequence (CRC-16 of X.25: reflected, initial and final
+// value 0xFFFF) of n bytes.
+uint16_t FxFcs(const uint8_t* data, size_t n);
 
 // What the collector made of the bytes fed so far.
 enum class TFxCollect : uint8_t {
@@ -104,6 +110,10 @@ const char* FxFrameErrorText(TFxFrameError e);
 // starts a frame; inside a frame DLE DLE (and DLE SUB, two DLEs) are data,
 // DLE ETX ends the frame, other DLE pairs are dropped. A frame that runs past
 // kFxMaxFrame is reported once and the rest of it skipped up to its DLE ETX.
+// Many modems (spandsp's among them) pass the two FCS bytes on before DLE
+// ETX; when the last two bytes are the frame's valid FCS they are removed,
+// so that the information field is the same whichever kind of modem
+// delivered it.
 class TFxFrameCollector {
  public:
   TFxCollect Feed(uint8_t b);
@@ -202,12 +212,14 @@ uint8_t FxDcsScanBits(int scanTimeCode, bool fine);
 // Scan-time code (0..7) for the DIS/DCS bits 21-23 (byte 3 & 0x70).
 int FxScanCodeFromBits(uint8_t bits);
 
-// CSI/TSI: 20 bytes, the ID's characters last first, padded at the front
-// with spaces. IDs longer than 20 characters are cut to their first 20.
+// CSI/TSI: 20 bytes, the ID's characters last first, then spaces: the
+// unused positions are the number's most significant ones, sent last (as
+// fax machines send and read them). IDs longer than 20 characters are cut
+// to their first 20.
 std::vector<uint8_t> FxEncodeId(std::string_view id);
-// The remote ID from a CSI/TSI FIF of any length: at most the first 20 bytes
-// (what follows is the check sum the modem passes on) taken last to first,
-// characters outside printable ASCII dropped, trimmed.
+// The remote ID from a CSI/TSI FIF of any length: at most the first 20
+// bytes taken last to first, characters outside printable ASCII dropped,
+// trimmed (padding on either side is accepted).
 std::string FxDecodeId(const std::vector<uint8_t>& fif);
 
 // --- training check ----------------------------------------------------------------
@@ -260,9 +272,14 @@ struct TFxClass1Session {
   bool lastFinal = false;       // control field final bit of the last frame
   uint8_t lastFcf = 0;          // FCF of the last frame
   bool haveFrame = false;       // a frame arrived since the last command
+  TFxFrame frame;               // that frame, acted on once the modem says OK
+  bool frameEnded = false;      // the last thing collected was a frame's end
+  int frameErrors = 0;          // frames the modem rejected in a row
   bool cfrReceived = false;
   bool responseStarted = false;
   int postPageTries = 0;
+  int dcsTries = 0;             // DCS and training sent without any answer
+  bool afterEom = false;        // waiting for the DIS that follows MCF to EOM
   TFxFrameCollector collector;
 
   const char* LongTrain() const { return FxSpeed(speedIndex).longTrain; }

@@ -249,6 +249,28 @@ void TFaxSession::AdvancePage() {
   resolutionChanges_ = page_.HighRes() != curFine_;
 }
 
+void TFaxSession::RewindToSentPage() {
+  pageNo_ = sentPageNo_;
+  if (sentCover_) {
+    sendingCover_ = false;
+    coverPending_ = true;
+    if (coverIsApf_) src_ = &coverApf_;
+    if (!coverIsApf_ && coverLines_.empty()) {
+      std::ifstream in(coverFileName, std::ios::binary);
+      std::string l;
+      while (coverLines_.size() < 200 && std::getline(in, l)) {
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        coverLines_.push_back(l);
+      }
+    }
+    if (coverIsApf_ && coverApf_.Open(coverFileName) == 0) ReadPageHeader(1);
+  } else {
+    src_ = &file_;
+    ReadPageHeader(static_cast<unsigned>(pageNo_));
+  }
+  currentPage = sentCover_ ? 0 : pageNo_;
+}
+
 void TFaxSession::BusyHandling() {
   ++dialAttempts_;
   dialAttempt = dialAttempts_;
@@ -315,6 +337,17 @@ void TFaxSession::SendStep(TEvent ev) {
       default: return false;
     }
   };
+  if (IsClass1() && sstate_ != S::tfNone && sstate_ != S::tfDone) {
+    switch (sstate_) {
+      case S::tf1Init1: case S::tf1Connect: case S::tf1SendTSI: case S::tf1TSIResponse: case S::tf1DCSResponse:
+      case S::tf1TrainStart: case S::tf1TrainFinish: case S::tf1WaitCFR: case S::tf1WaitPgCn: case S::tf1PageEnd:
+      case S::tf1PrepEOP: case S::tf1SendEOP: case S::tf1WaitMPS: case S::tf1WaitEOP: case S::tf1WaitMCF: case S::tf1SendDCN:
+      case S::tf1Hangup: case S::tf1WaitHngp:
+        SendStep1(ev);
+        return;
+      default: break;
+    }
+  }
   if (lineState()) {
     if (timer) {
       Fail(sstate_ == S::tf2Connect ? fxcode::ecFaxNoAnswer : fxcode::ecTimeout);
@@ -422,6 +455,12 @@ void TFaxSession::SendStep(TEvent ev) {
       }
       local_.fine = page_.HighRes();
       SetProgress(fxprogress::fpInitModem);
+      if (IsClass1()) {
+        SendCommand("AT+FCLASS=1");
+        c1_.collector.Reset();
+        sstate_ = S::tf1Init1;
+        return;
+      }
       SendCommand(cmds_.classCmd);
       sstate_ = S::tf2Init1;
       return;
@@ -432,6 +471,12 @@ void TFaxSession::SendStep(TEvent ev) {
       ArmReply(sf ? sf->DialWaitTicks() : 1092);
       dialAttempt = dialAttempts_ + 1;
       SetProgress(fxprogress::fpDialing);
+      if (IsClass1()) {
+        c1_.collector.Reset();
+        c1_.haveFrame = c1_.haveDis = false;
+        sstate_ = S::tf1Connect;
+        return;
+      }
       sstate_ = S::tf2Connect;
       return;
     }
@@ -541,6 +586,15 @@ void TFaxSession::SendStep(TEvent ev) {
       resolutionChanges_ = false;
       if (morePages_) AdvancePage();
       if (sstate_ != S::tfDrainPage) return;
+      if (IsClass1()) {
+        const uint8_t end[2] = {kDle, kEtx};
+        WriteRaw(end, 2);
+        SetProgress(fxprogress::fpSendPage);
+        ArmReply(kPageWait);
+        c1_.collector.Reset();
+        sstate_ = S::tf1PageEnd;
+        return;
+      }
       if (!IsClass20()) {
         const uint8_t end[2] = {kDle, kEtx};
         WriteRaw(end, 2);
@@ -721,26 +775,7 @@ void TFaxSession::SendLine(const std::string& line) {
         // The hang-up that follows drops queued output: let the command out first.
         return Fail(fxcode::ecFaxSessionError);
       }
-      // Back to the page that was rejected.
-      pageNo_ = sentPageNo_;
-      if (sentCover_) {
-        sendingCover_ = false;
-        coverPending_ = true;
-        if (coverIsApf_) src_ = &coverApf_;
-        if (!coverIsApf_ && coverLines_.empty()) {
-          std::ifstream in(coverFileName, std::ios::binary);
-          std::string l;
-          while (coverLines_.size() < 200 && std::getline(in, l)) {
-            if (!l.empty() && l.back() == '\r') l.pop_back();
-            coverLines_.push_back(l);
-          }
-        }
-        if (coverIsApf_ && coverApf_.Open(coverFileName) == 0) ReadPageHeader(1);
-      } else {
-        src_ = &file_;
-        ReadPageHeader(static_cast<unsigned>(pageNo_));
-      }
-      currentPage = sentCover_ ? 0 : pageNo_;
+      RewindToSentPage();
       SendCommand("AT+FDT");
       ArmReply(kFdtWait);
       sstate_ = S::tf2GetParams;

@@ -20,8 +20,8 @@ const char* const kSendNames[] = {
     "tfDial", "tfRetryWait", "tf1Connect", "tf1SendTSI", "tf1TSIResponse", "tf1DCSResponse", "tf1TrainStart",
     "tf1TrainFinish", "tf1WaitCFR", "tf1WaitPgCn", "tf2Connect", "tf2GetParams", "tfWaitXon", "tfWaitFrHead",
     "tfSndPgeHdr", "tfOpenCover", "tfSendCover", "tfPrepPage", "tfSendPage", "tfDrainPage", "tf1PageEnd",
-    "tf1PrepEOP", "tf1SendEOP", "tf1WaitEOP", "tf1WaitMCF", "tf1SendDCN", "tf1Hangup", "tf1WaitHngp",
-    "tf1Reserved37", "tf2SendEOP", "tf2WaitFPTS", "tf2WaitFET", "tf2WaitPgOK", "tf2SndNwPrm", "tf2NextPage",
+    "tf1PrepEOP", "tf1SendEOP", "tf1WaitMPS", "tf1WaitEOP", "tf1WaitMCF", "tf1SendDCN", "tf1Hangup",
+    "tf1WaitHngp", "tf2SendEOP", "tf2WaitFPTS", "tf2WaitFET", "tf2WaitPgOK", "tf2SndNwPrm", "tf2NextPage",
     "tf20ChckPg", "tfClose", "tfCompleteOK", "tfAbort", "tfDone"};
 const char* const kReceiveNames[] = {
     "rfNone", "rfInit", "rf1Init1", "rf2Init1", "rf2Init1A", "rf2Init1B", "rf2Init2", "rf2Init3", "rfWaiting",

@@ -23,8 +23,8 @@ enum class TSendState : uint8_t {
   tfNone, tfGetEntry, tfInit, tf1Init1, tf2Init1, tf2Init1A, tf2Init1B, tf2Init2, tf2Init3, tfDial, tfRetryWait,
   tf1Connect, tf1SendTSI, tf1TSIResponse, tf1DCSResponse, tf1TrainStart, tf1TrainFinish, tf1WaitCFR, tf1WaitPgCn,
   tf2Connect, tf2GetParams, tfWaitXon, tfWaitFrHead, tfSndPgeHdr, tfOpenCover, tfSendCover, tfPrepPage, tfSendPage,
-  tfDrainPage, tf1PageEnd, tf1PrepEOP, tf1SendEOP, tf1WaitEOP, tf1WaitMCF, tf1SendDCN, tf1Hangup, tf1WaitHngp,
-  tf1Reserved37, tf2SendEOP, tf2WaitFPTS, tf2WaitFET, tf2WaitPgOK, tf2SndNwPrm, tf2NextPage, tf20ChckPg, tfClose,
+  tfDrainPage, tf1PageEnd, tf1PrepEOP, tf1SendEOP, tf1WaitMPS, tf1WaitEOP, tf1WaitMCF, tf1SendDCN, tf1Hangup,
+  tf1WaitHngp, tf2SendEOP, tf2WaitFPTS, tf2WaitFET, tf2WaitPgOK, tf2SndNwPrm, tf2NextPage, tf20ChckPg, tfClose,
   tfCompleteOK, tfAbort, tfDone
 };
 
@@ -140,6 +140,8 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   void QueueData(const uint8_t* data, size_t n, bool escape);
   void FlushData();
   void CloseEntryFiles();
+  // Positions on the page last sent again, for a resend.
+  void RewindToSentPage();
 
   // --- receive ------------------------------------------------------------------
   void ReceiveStep(TEvent ev);
@@ -241,5 +243,18 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   // --- Class 1 (both machines) -------------------------------------------------------
   // AT+FCLASS=1 and the speed query; the local speeds end up in c1_.
   int PrepareClass1();
+  bool IsClass1() const { return faxClass_ == TFaxClass::fcClass1; }
+  // A command with the short pause of the frame and modulation commands.
+  void SendCommand1(const std::string& cmd);
+  // Writes a frame (after CONNECT to AT+FTH=3) and restarts the reply timer.
+  void SendFrame1(TFxFcf fcf, bool final, const std::vector<uint8_t>& fif = {});
+  // Reads modem bytes through the frame collector; true when a line is complete.
+  bool ReadLine1();
+  // Class 1 send states.
+  void SendStep1(TEvent ev);
+  void SendLine1(const std::string& line);
+  void SendTimeout1();
+  bool TakeDis1(const TFxFrame& frame);
+  void StepDown1();
   TFxClass1Session c1_;
 };

@@ -19,7 +19,7 @@ namespace {
 const char* const kUsage =
     "Usage:\n"
     "  cvfax send --port PATH --class 2|2.0|1|auto --number N [--cover F] [--header TEXT]\n"
-    "             [--station ID] [--bps N] FILE...\n"
+    "             [--station ID] [--bps N] [--keep-parameters] FILE...\n"
     "  cvfax receive --port PATH --class 2|2.0|1|auto --dir DIR [--rings N] [--once]\n";
 
 TPlainExecutor* gExecutor = nullptr;
@@ -33,6 +33,7 @@ struct TArgs {
   int bps = 9600;
   int rings = 1;
   bool once = false;
+  bool keep = false;
   std::vector<std::string> files;
 };
 
@@ -78,6 +79,8 @@ bool Parse(int argc, char** argv, TArgs& a, std::string& error) {
       (o == "--bps" ? a.bps : a.rings) = static_cast<int>(n);
     } else if (o == "--once") {
       a.once = true;
+    } else if (o == "--keep-parameters") {
+      a.keep = true;
     } else if (!o.empty() && o[0] == '-') {
       error = "unknown option " + o;
       return false;
@@ -118,6 +121,8 @@ int main(int argc, char** argv) {
     faxClass = TFaxClass::fcClass2;
   } else if (args.faxClass == "2.0") {
     faxClass = TFaxClass::fcClass2_0;
+  } else if (args.faxClass == "1" && args.mode == "send") {
+    faxClass = TFaxClass::fcClass1;
   } else if (args.faxClass == "1") {
     faxClass = TFaxClass::fcClass1;
   } else if (args.faxClass != "auto") {
@@ -170,6 +175,7 @@ int main(int argc, char** argv) {
       sender.SetFaxFileList(args.files);
       sender.SetCoverFile(args.cover);
       sender.HeaderLine = args.header;
+      sender.KeepPageParameters = args.keep;
       sender.ExitOnError = true;
       sender.StartTransmit();
     } else {

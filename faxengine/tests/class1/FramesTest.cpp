@@ -222,21 +222,54 @@ TEST(Class1Frames, DisEncoding) {
 }
 
 TEST(Class1Frames, StationIds) {
+  // Last character first, the unused (most significant) positions after it,
+  // as fax machines lay out "123-456-7890": 30 39 38 ... 31 20 20 ...
   const Bytes abc = FxEncodeId("ABC");
   ASSERT_EQ(abc.size(), 20u);
-  EXPECT_EQ(std::string(abc.begin(), abc.end()), std::string(17, ' ') + "CBA");
+  EXPECT_EQ(std::string(abc.begin(), abc.end()), "CBA" + std::string(17, ' '));
   EXPECT_EQ(FxDecodeId(abc), "ABC");
+  // Padding in front is read as well.
+  const std::string front = std::string(17, ' ') + "CBA";
+  EXPECT_EQ(FxDecodeId(Bytes(front.begin(), front.end())), "ABC");
   EXPECT_EQ(FxEncodeId("+49 30 1234567890123456").size(), 20u);
   EXPECT_EQ(FxDecodeId(FxEncodeId("+1 555 0100")), "+1 555 0100");
   EXPECT_EQ(FxDecodeId({}), "");
   // Over-long: only the first 20 bytes count; control bytes are dropped.
-  Bytes longId{'3', 0x07, '2', '1'};
-  longId.insert(longId.end(), 300, 'X');
-  EXPECT_EQ(FxDecodeId(longId), std::string(16, 'X') + "123");
-  // As the modem delivers it: the two check-sum bytes follow the ID.
-  Bytes withFcs = FxEncodeId("+1 555 0200");
-  withFcs.insert(withFcs.end(), {':', 'Q'});
-  EXPECT_EQ(FxDecodeId(withFcs), "+1 555 0200");
+  Bytes longId = {'1', '2', 0x07, '3'};
+  longId.resize(300, 'X');
+  EXPECT_EQ(FxDecodeId(longId), std::string(16, 'X') + "321");
+}
+
+TEST(Class1Frames, FrameCheckSequencePassedOnByTheModemIsRemoved) {
+  const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(FxFcs(check, sizeof check), 0x906E);
+  // A CSI as a modem delivers it: FIF, then the FCS low byte first.
+  Bytes raw = {0xFF, 0x03, 0x40};
+  const Bytes id = FxEncodeId("+1 555 0200");
+  raw.insert(raw.end(), id.begin(), id.end());
+  const uint16_t fcs = FxFcs(raw.data(), raw.size());
+  Bytes withFcs = raw;
+  withFcs.push_back(static_cast<uint8_t>(fcs & 0xFF));
+  withFcs.push_back(static_cast<uint8_t>(fcs >> 8));
+  Bytes wire;
+  for (uint8_t b : withFcs) {
+    if (b == 0x10) wire.push_back(0x10);
+    wire.push_back(b);
+  }
+  wire.push_back(0x10);
+  wire.push_back(0x03);
+  TFxFrameCollector c;
+  Collected got = Collect(c, wire);
+  ASSERT_EQ(got.frames.size(), 1u);
+  EXPECT_TRUE(got.frames[0].hadFcs);
+  EXPECT_EQ(got.frames[0].fif, id);
+  EXPECT_EQ(FxDecodeId(got.frames[0].fif), "+1 555 0200");
+  // Two trailing bytes that are not the FCS stay in the field.
+  wire[wire.size() - 3] ^= 0x01;
+  got = Collect(c, wire);
+  ASSERT_EQ(got.frames.size(), 1u);
+  EXPECT_FALSE(got.frames[0].hadFcs);
+  EXPECT_EQ(got.frames[0].fif.size(), 22u);
 }
 
 TEST(Class1Frames, TrainingCheck) {

@@ -29,8 +29,9 @@ namespace {
 std::string ModemFrame(uint8_t fcf, bool final, const Bytes& fif) {
   Bytes raw{0xFF, static_cast<uint8_t>(final ? 0x13 : 0x03), fcf};
   raw.insert(raw.end(), fif.begin(), fif.end());
-  raw.push_back(0x5A);
-  raw.push_back(0x10);
+  const uint16_t fcs = FxFcs(raw.data(), raw.size());
+  raw.push_back(static_cast<uint8_t>(fcs & 0xFF));
+  raw.push_back(static_cast<uint8_t>(fcs >> 8));
   std::string out;
   for (uint8_t b : raw) {
     if (b == 0x10) out += '\x10';
@@ -273,12 +274,12 @@ TEST_F(Class1Scripted, HostileFramesAndATooFastDcsStillEndInTheFax) {
 
   const auto frames = modem.Frames();
   ASSERT_EQ(frames.size(), 5u);
-  // CSI: the ID last character first behind 17 spaces; DIS: fine, up to
+  // CSI: the ID last character first, then 17 spaces; DIS: fine, up to
   // 9600 on V.27ter and V.29, both widths, A4 and B4, no scan time.
   EXPECT_EQ(frames[0].fcf, kCsi);
   EXPECT_FALSE(frames[0].final);
-  Bytes csi(17, ' ');
-  csi.insert(csi.end(), {'C', 'B', 'A'});
+  Bytes csi{'C', 'B', 'A'};
+  csi.resize(20, ' ');
   EXPECT_EQ(frames[0].fif, csi);
   EXPECT_EQ(frames[1].fcf, kDis);
   EXPECT_TRUE(frames[1].final);

@@ -1,0 +1,540 @@
+// The Class 1 send machine against a scripted Class 1 modem on a
+// pseudo-terminal: the script plays the modem (T.31 command answers, frames
+// between CONNECT and OK) and the remote machine behind it, so that the
+// negotiation, the fall-back and the failures the real line cannot produce
+// on demand are checked frame by frame.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "faxengine/class1/Frames.h"
+#include "faxengine/port/ComDevice.h"
+#include "faxengine/port/ComPort.h"
+#include "faxengine/session/AbstractFax.h"
+#include "faxengine/session/FaxCodes.h"
+#include "faximage/Apf.h"
+#include "faximage/FaxConverter.h"
+#include "faxengine/tests/port/PtyFixture.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// What the engine sent: commands and frames in order.
+struct TSent {
+  std::string command;  // empty for a frame
+  TFxFrame frame;
+  std::string Kind() const { return command.empty() ? FxFrameKindName(frame.Kind()) : command; }
+};
+
+// The remote machine's answers: called for each AT+FRH=3 with the frames the
+// engine sent so far; returns the frames to deliver (each with its final bit)
+// or nothing, which leaves the modem listening until the engine gives up.
+using TRemote = std::function<std::vector<Bytes>(const std::vector<TSent>& sent, int frh)>;
+
+Bytes Frame(TFxFcf fcf, bool final, const Bytes& fif = {}) {
+  Bytes f;
+  f.reserve(3 + fif.size());
+  f.push_back(0xFF);
+  f.push_back(final ? 0x13 : 0x03);
+  f.push_back(static_cast<uint8_t>(fcf));
+  for (uint8_t b : fif) f.push_back(b);
+  return f;
+}
+Bytes Frame(uint8_t fcf, bool final, const Bytes& fif = {}) { return Frame(static_cast<TFxFcf>(fcf), final, fif); }
+
+// A T.31 modem: commands, frames after AT+FTH=3, data after AT+FTM=.
+class TClass1Modem {
+ public:
+  TClass1Modem(TPty& pty, TRemote remote, std::string speeds = "24,48,72,73,74,96,97,98,121,122,145,146")
+      : pty_(pty), remote_(std::move(remote)), speeds_(std::move(speeds)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~TClass1Modem() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::vector<TSent> Sent() {
+    std::lock_guard lock(mutex_);
+    return sent_;
+  }
+  // DCS frames sent, and the AT+FTM= codes, in order.
+  std::vector<TFxDcsInfo> Dcs() {
+    std::vector<TFxDcsInfo> out;
+    for (const auto& s : Sent())
+      if (s.command.empty() && s.frame.Kind() == TFxFrameKind::fkDCS) {
+        TFxDcsInfo d;
+        EXPECT_TRUE(FxDecodeDcs(s.frame.fif, d));
+        out.push_back(d);
+      }
+    return out;
+  }
+  std::vector<std::string> TrainCodes() {
+    std::vector<std::string> out;
+    for (const auto& s : Sent())
+      if (s.command.rfind("AT+FTM=", 0) == 0 && s.command != "AT+FTM=?") out.push_back(s.command.substr(7));
+    return out;
+  }
+  int Count(const std::string& kind) {
+    int n = 0;
+    for (const auto& s : Sent()) n += s.Kind() == kind;
+    return n;
+  }
+  std::atomic<size_t> lastDataBytes{0};
+
+ private:
+  enum class TMode { mCommand, mFrames, mData, mListening };
+  void Reply(const std::string& s) { pty_.Write(s); }
+  void Deliver(const std::vector<Bytes>& frames) {
+    // The frames of a burst, each confirmed; after a non-final frame the
+    // engine asks for the next one with AT+FRH=3.
+    if (frames.empty()) {
+      mode_ = TMode::mListening;
+      return;
+    }
+    pending_ = frames;
+    DeliverNext();
+  }
+  void DeliverNext() {
+    // A one-byte entry asks for a check failure on the frame after it.
+    if (!pending_.empty() && pending_.front().size() == 1) {
+      errorNext_ = true;
+      pending_.erase(pending_.begin());
+    }
+    if (pending_.empty()) return;
+    Bytes f = pending_.front();
+    pending_.erase(pending_.begin());
+    std::string out = "\r\nCONNECT\r\n";
+    for (uint8_t b : f) {
+      if (b == 0x10) out += '\x10';
+      out += static_cast<char>(b);
+    }
+    out += "\x10\x03";
+    out += errorNext_ ? "\r\nERROR\r\n" : "\r\nOK\r\n";
+    errorNext_ = false;
+    Reply(out);
+  }
+  void Command(const std::string& c) {
+    {
+      std::lock_guard lock(mutex_);
+      sent_.push_back({c, {}});
+    }
+    if (c == "AT+FTM=?") return Reply("\r\n" + speeds_ + "\r\nOK\r\n");
+    if (c.rfind("ATD", 0) == 0) {
+      ++frh_;
+      return Deliver(remote_(Sent(), 0));
+    }
+    if (c == "AT+FTH=3") {
+      mode_ = TMode::mFrames;
+      return Reply("\r\nCONNECT\r\n");
+    }
+    if (c.rfind("AT+FTM=", 0) == 0) {
+      mode_ = TMode::mData;
+      data_ = 0;
+      return Reply("\r\nCONNECT\r\n");
+    }
+    if (c == "AT+FRH=3") {
+      if (!pending_.empty()) return DeliverNext();
+      const int n = frh_++;
+      return Deliver(remote_(Sent(), n));
+    }
+    Reply("\r\nOK\r\n");
+  }
+  void Run() {
+    std::string line;
+    Bytes frame;
+    bool dle = false;
+    while (!stop_) {
+      char buf[4096];
+      const ssize_t n = ::read(pty_.Master(), buf, sizeof buf);
+      if (n <= 0) {
+        std::this_thread::sleep_for(2ms);
+        continue;
+      }
+      for (ssize_t i = 0; i < n; ++i) {
+        const auto c = static_cast<uint8_t>(buf[i]);
+        switch (mode_) {
+          case TMode::mListening:
+            // Any byte ends the reception.
+            mode_ = TMode::mCommand;
+            Reply("\r\nOK\r\n");
+            continue;
+          case TMode::mFrames:
+          case TMode::mData:
+            if (dle) {
+              dle = false;
+              if (c == 0x03) {
+                if (mode_ == TMode::mFrames) {
+                  TSent s;
+                  s.frame.control = frame.size() > 1 ? frame[1] : 0;
+                  s.frame.fcf = frame.size() > 2 ? frame[2] : 0;
+                  if (frame.size() > 3) s.frame.fif.assign(frame.begin() + 3, frame.end());
+                  {
+                    std::lock_guard lock(mutex_);
+                    sent_.push_back(s);
+                  }
+                  frame.clear();
+                  if (s.frame.Final()) {
+                    mode_ = TMode::mCommand;
+                    Reply("\r\nOK\r\n");
+                  } else {
+                    Reply("\r\nCONNECT\r\n");
+                  }
+                } else {
+                  lastDataBytes = data_;
+                  mode_ = TMode::mCommand;
+                  Reply("\r\nOK\r\n");
+                }
+                continue;
+              }
+              if (mode_ == TMode::mFrames) frame.push_back(c);
+              ++data_;
+              continue;
+            }
+            if (c == 0x10) {
+              dle = true;
+              continue;
+            }
+            if (mode_ == TMode::mFrames) frame.push_back(c);
+            ++data_;
+            continue;
+          case TMode::mCommand:
+            if (c == '\r') {
+              if (!line.empty()) Command(line);
+              line.clear();
+            } else if (c != '\n') {
+              line += static_cast<char>(c);
+            }
+            continue;
+        }
+      }
+    }
+  }
+  TPty& pty_;
+  TRemote remote_;
+  std::string speeds_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<TSent> sent_;
+  std::vector<Bytes> pending_;
+  TMode mode_ = TMode::mCommand;
+  size_t data_ = 0;
+  int frh_ = 0;
+  bool errorNext_ = false;
+};
+
+// The frames last sent by the engine, newest first.
+const TSent* LastFrame(const std::vector<TSent>& sent) {
+  for (auto it = sent.rbegin(); it != sent.rend(); ++it)
+    if (it->command.empty()) return &*it;
+  return nullptr;
+}
+
+const Bytes kDis14400 = {0x00, 0x6E, 0x79, 0x00};
+
+// A well-behaved remote: CSI and DIS on the call and again after answering
+// EOM, CFR after every training, MCF after every page, and what `change`
+// returns in place of any of these answers.
+TRemote Remote(std::function<std::vector<Bytes>(TFxFrameKind last, int nth)> change = nullptr,
+               Bytes dis = kDis14400, bool disAfterEom = true) {
+  struct TState {
+    std::map<TFxFrameKind, int> counts;
+    size_t answered = 0;  // sent frames already answered
+    bool eomAnswered = false;
+  };
+  auto st = std::make_shared<TState>();
+  return [change, dis, disAfterEom, st](const std::vector<TSent>& sent, int frh) -> std::vector<Bytes> {
+    const std::vector<Bytes> identify = {Frame(TFxFcf::CSI, false, FxEncodeId("REMOTE 1")),
+                                         Frame(TFxFcf::DIS, true, dis)};
+    if (frh == 0) return identify;
+    size_t frames = 0;
+    for (const auto& s : sent) frames += s.command.empty();
+    const TSent* last = LastFrame(sent);
+    if (frames == st->answered) {
+      // Nothing new from the engine: the remote's own turn after EOM.
+      if (st->eomAnswered && disAfterEom) {
+        st->eomAnswered = false;
+        return identify;
+      }
+      return {};
+    }
+    st->answered = frames;
+    const TFxFrameKind kind = last ? last->frame.Kind() : TFxFrameKind::fkOther;
+    const int nth = ++st->counts[kind];
+    if (change) {
+      auto answer = change(kind, nth);
+      if (!answer.empty() && answer.front().empty()) return {};  // silence
+      if (!answer.empty()) return answer;
+    }
+    switch (kind) {
+      case TFxFrameKind::fkDCS: return {Frame(TFxFcf::CFR, true)};
+      case TFxFrameKind::fkEOM: st->eomAnswered = true; return {Frame(TFxFcf::MCF, true)};
+      case TFxFrameKind::fkMPS: case TFxFrameKind::fkEOP: return {Frame(TFxFcf::MCF, true)};
+      default: return {};
+    }
+  };
+}
+const std::vector<Bytes> kSilence = {Bytes{}};
+
+class Class1Send : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLockFolder(locks_.Path());
+    ASSERT_FALSE(pty_.SlavePath().empty());
+    port_.SetHostExecutor(&exec_);
+    port_.SetDeviceName(pty_.SlavePath());
+    port_.SetComNumber(1);
+    port_.SetPromptForPort(false);
+    fax_.SetComPort(&port_);
+    port_.SetHWFlowOptions(0);
+    fax_.FaxClass = TFaxClass::fcClass1;
+    fax_.SetPhoneNumber("200");
+    fax_.SetStationID("ABC");
+    fax_.DesiredBPS = 14400;
+    fax_.OnFaxError = [this](TFxAbstractFax&, int code) { errors_.push_back(code); };
+  }
+  void TearDown() override { SetLockFolder({}); }
+
+  void Document(int pages, bool fine = false, bool mixed = false) {
+    std::vector<std::filesystem::path> parts;
+    for (int p = 0; p < pages; ++p) {
+      TFxFaxConverter c;
+      c.SetOptions(0);
+      c.Resolution = fine || (mixed && p == 1) ? TFaxResolution::frHigh : TFaxResolution::frNormal;
+      c.OutFileName = (locks_.Path() / ("P" + std::to_string(p) + ".APF")).string();
+      TFxBitmap page = TFxBitmap::MakeMono(1728, 60);
+      for (unsigned y = 20; y < 40; ++y) page.Row(y)[10 + p] = 0x10;  // DLE bytes in the data
+      EXPECT_EQ(c.TryConvertBitmap(page), 0);
+      parts.push_back(c.OutFileName);
+    }
+    const auto doc = locks_.Path() / "DOC.APF";
+    ASSERT_EQ(ApfConcatenate(parts, doc), 0);
+    fax_.SetFaxFile(doc.string());
+  }
+
+  int Run(std::chrono::seconds limit = 60s) {
+    bool done = false;
+    int code = 1;
+    fax_.OnFaxFinish = [&](TFxAbstractFax&, int c) {
+      code = c;
+      done = true;
+    };
+    port_.SetOpen(true);
+    fax_.StartTransmit();
+    EXPECT_TRUE(exec_.RunUntil([&] { return done; }, limit));
+    return code;
+  }
+
+  std::vector<std::string> Kinds(TClass1Modem& m) {
+    std::vector<std::string> out;
+    for (const auto& s : m.Sent())
+      if (s.command.empty() || (s.command.rfind("AT+FTM=", 0) == 0 && s.command != "AT+FTM=?")) out.push_back(s.Kind());
+    return out;
+  }
+
+  TTempFolder locks_;
+  TPty pty_;
+  TPlainExecutor exec_;
+  TFxComPort port_;
+  TFxSendFax fax_;
+  std::vector<int> errors_;
+};
+
+}  // namespace
+
+TEST_F(Class1Send, NegotiatesBelowTheDesiredSpeedAndSendsTwoPagesWithMps) {
+  Document(2);
+  fax_.DesiredBPS = 9600;
+  fax_.KeepPageParameters = true;
+  TClass1Modem modem(pty_, Remote());
+  ASSERT_EQ(Run(), 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(fax_.RemoteID(), "REMOTE 1");
+  EXPECT_EQ(fax_.ConnectBPS(), 9600);
+  // TSI "ABC": the characters last first, then 17 spaces; one DCS at 9600
+  // (V.29, bits 0x04); training and first page at "96", MPS, the next page
+  // without a new training, EOP, DCN.
+  const auto sent = modem.Sent();
+  const auto tsi = std::find_if(sent.begin(), sent.end(), [](const TSent& s) {
+    return s.command.empty() && s.frame.fcf == 0x43;
+  });
+  ASSERT_NE(tsi, sent.end());
+  EXPECT_EQ(std::string(tsi->frame.fif.begin(), tsi->frame.fif.end()), "CBA" + std::string(17, ' '));
+  EXPECT_FALSE(tsi->frame.Final());
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=96", "AT+FTM=96", "MPS", "AT+FTM=96", "EOP",
+                                                    "DCN"}));
+  const auto dcs = modem.Dcs();
+  ASSERT_EQ(dcs.size(), 1u);
+  EXPECT_EQ(dcs[0].speedIndex, 4);
+  EXPECT_EQ(LastFrame(sent)->frame.fcf, 0xFB);
+  EXPECT_EQ(modem.Count("ATH"), 1);
+}
+
+TEST_F(Class1Send, EachPageAfterEomGetsANewDcsAndTraining) {
+  Document(3);
+  fax_.KeepPageParameters = false;
+  TClass1Modem modem(pty_, Remote());
+  ASSERT_EQ(Run(), 0);
+  // After each EOM the remote's CSI and DIS come again, then TSI and DCS.
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS",
+                                                    "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS", "AT+FTM=145",
+                                                    "AT+FTM=146", "EOP", "DCN"}));
+}
+
+TEST_F(Class1Send, ARemoteSilentAfterEomGetsTheNextDcsAnyway) {
+  Document(2);
+  TClass1Modem modem(pty_, Remote(nullptr, kDis14400, false));
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS",
+                                                    "AT+FTM=145", "AT+FTM=146", "EOP", "DCN"}));
+}
+
+TEST_F(Class1Send, AResolutionChangeIsNeverCoveredByMps) {
+  Document(3, false, true);
+  fax_.KeepPageParameters = true;
+  TClass1Modem modem(pty_, Remote());
+  ASSERT_EQ(Run(), 0);
+  std::vector<std::string> ppm;
+  for (const auto& k : Kinds(modem))
+    if (k == "MPS" || k == "EOM" || k == "EOP") ppm.push_back(k);
+  EXPECT_EQ(ppm, (std::vector<std::string>{"EOM", "EOM", "EOP"}));
+  EXPECT_EQ(modem.Count("CSI"), 3);
+  const auto dcs = modem.Dcs();
+  ASSERT_EQ(dcs.size(), 3u);
+  EXPECT_FALSE(dcs[0].fine);
+  EXPECT_TRUE(dcs[1].fine);
+  EXPECT_FALSE(dcs[2].fine);
+}
+
+TEST_F(Class1Send, FttStepsTheSpeedDownUntilTheTrainingPasses) {
+  Document(1);
+  fax_.DesiredBPS = 9600;
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int nth) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkDCS && nth == 1) return {Frame(TFxFcf::FTT, true)};
+    return {};
+  }));
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(modem.TrainCodes(), (std::vector<std::string>{"96", "72", "72"}));
+  const auto dcs = modem.Dcs();
+  ASSERT_EQ(dcs.size(), 2u);
+  EXPECT_EQ(dcs[1].speedIndex, 3);
+  EXPECT_EQ(fax_.ConnectBPS(), 7200);
+}
+
+TEST_F(Class1Send, NoSpeedTrainsEndsWithTrainError) {
+  Document(1);
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkDCS) return {Frame(0x45, true)};  // FTT as a caller would mark it
+    return {};
+  }));
+  EXPECT_EQ(Run(), fxcode::ecFaxTrainError);
+  EXPECT_EQ(modem.TrainCodes(), (std::vector<std::string>{"145", "121", "96", "72", "48", "24"}));
+  EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFaxTrainError});
+}
+
+TEST_F(Class1Send, ARemoteWithoutV17IsNotOfferedIt) {
+  Document(1);
+  TClass1Modem modem(pty_, Remote(nullptr, {0x00, 0x4E, 0x00}));
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(modem.TrainCodes(), (std::vector<std::string>{"96", "96"}));
+}
+
+TEST_F(Class1Send, AFineFaxToANormalOnlyRemoteIsRefusedBeforeTraining) {
+  Document(1, true);
+  TClass1Modem modem(pty_, Remote(nullptr, {0x00, 0x2E, 0x00}));
+  EXPECT_EQ(Run(), fxcode::ecFaxBadMachine);
+  EXPECT_TRUE(modem.TrainCodes().empty());
+}
+
+TEST_F(Class1Send, DcnFromTheRemoteEndsTheSend) {
+  Document(2);
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkEOM) return {Frame(0xFA, true)};
+    return {};
+  }));
+  EXPECT_EQ(Run(), fxcode::ecCancelRequested);
+  EXPECT_EQ(errors_, std::vector<int>{fxcode::ecCancelRequested});
+}
+
+TEST_F(Class1Send, APostPageMessageWithoutAnswerIsTriedThreeTimes) {
+  Document(1);
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkEOP) return kSilence;
+    return {};
+  }));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run(), fxcode::ecTimeout);
+  EXPECT_EQ(modem.Count("EOP"), 3);
+  // Three waits of 3 s each.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 9s);
+}
+
+TEST_F(Class1Send, ALostMcfIsRecoveredByRepeatingThePostPageMessage) {
+  Document(1);
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int nth) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkEOP && nth == 1) return kSilence;
+    return {};
+  }));
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(modem.Count("EOP"), 2);
+}
+
+TEST_F(Class1Send, RtnResendsThePageAfterANewTrainingAtALowerSpeed) {
+  Document(2);
+  fax_.KeepPageParameters = true;
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int nth) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkMPS && nth == 1) return {Frame(TFxFcf::RTN, true)};
+    return {};
+  }));
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "MPS", "DCS",
+                                                    "AT+FTM=121", "AT+FTM=122", "MPS", "AT+FTM=122", "EOP",
+                                                    "DCN"}));
+}
+
+TEST_F(Class1Send, RepeatedRtnGivesUp) {
+  Document(1);
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkEOP) return {Frame(TFxFcf::RTN, true)};
+    return {};
+  }));
+  EXPECT_EQ(Run(), fxcode::ecFaxSessionError);
+  EXPECT_EQ(modem.Count("EOP"), 3);
+}
+
+TEST_F(Class1Send, HostileFramesAreSurvived) {
+  Document(1);
+  // Before the real CSI and DIS: a frame failing its check, an unknown FCF,
+  // an over-long CSI and a DIS with every bit set.
+  TRemote remote = [](const std::vector<TSent>& sent, int frh) -> std::vector<Bytes> {
+    if (frh == 0) {
+      const std::string id = "987" + std::string(250, 'Z');
+      const Bytes longCsi(id.begin(), id.end());
+      return {Frame(0x20, false, Bytes(40, 0x10)), Frame(0x40, false, longCsi), Frame(0x80, false, Bytes(30, 0xFF)),
+              Frame(0x99, false), Bytes{0}, Frame(TFxFcf::DIS, true, kDis14400),
+              Frame(TFxFcf::DIS, true, kDis14400)};
+    }
+    const TSent* last = LastFrame(sent);
+    if (last && last->frame.Kind() == TFxFrameKind::fkDCS) return {Frame(TFxFcf::CFR, true)};
+    return {Frame(TFxFcf::MCF, true)};
+  };
+  TClass1Modem modem(pty_, remote);
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(fax_.RemoteID(), std::string(17, 'Z') + "789");
+  EXPECT_EQ(fax_.ConnectBPS(), 14400);
+}
+
+TEST_F(Class1Send, ADisWithoutReceiveCapabilityIsRefused) {
+  Document(1);
+  TClass1Modem modem(pty_, Remote(nullptr, {0x00, 0x6C, 0x00}));
+  EXPECT_EQ(Run(), fxcode::ecFaxBadMachine);
+}
