@@ -21,22 +21,6 @@ constexpr int kMaxBadFrames = 6;             // frames with a bad check sum in o
 bool Trace() { return std::getenv("CVFAX_TRACE") != nullptr; }
 }  // namespace
 
-// Commands that switch the modulation go out after 40 ms: the far machine
-// starts its next signal within about 75 ms of the last.
-void TFaxSession::SendClass1Command(const std::string& cmd, bool armReply) {
-  DelayMs(40);
-  const std::string line = cmd + "\r";
-  WriteRaw(line.data(), line.size());
-  c1_.collector.Reset();
-  if (armReply) ArmReply(kReplyWait);
-}
-
-void TFaxSession::SendClass1Frame(TFxFcf fcf, bool final, const std::vector<uint8_t>& fif) {
-  DelayMs(20);
-  const auto bytes = FxBuildFrame(fcf, final, fif);
-  WriteRaw(bytes.data(), bytes.size());
-}
-
 // Ends a pending AT+FRM=/AT+FRH=3 (any character does) and drops the modem's
 // answer to that, so that it is not taken for the answer to what follows.
 void TFaxSession::StopClass1Reception() {
@@ -48,8 +32,14 @@ void TFaxSession::StopClass1Reception() {
 
 // ticks 0 keeps the running reply timer.
 void TFaxSession::StartFrameReception(int32_t ticks) {
-  SendClass1Command("AT+FRH=3", ticks > 0);
-  if (ticks > 0) ArmReply(ticks);
+  if (ticks > 0) {
+    SendCommand1("AT+FRH=3");
+    ArmReply(ticks);
+  } else {
+    DelayMs(40);
+    WriteRaw("AT+FRH=3\r", 9);
+    c1_.collector.Reset();
+  }
   rx1_.StartBurst();
   rx1FramePending_ = false;
 }
@@ -57,7 +47,7 @@ void TFaxSession::StartFrameReception(int32_t ticks) {
 // The training check failed or was not heard: FTT follows, and the caller
 // sends a new DCS, normally at a lower speed.
 void TFaxSession::RefuseTraining() {
-  SendClass1Command("AT+FTH=3");
+  SendCommand1("AT+FTH=3");
   rstate_ = TReceiveState::rf1Retrain;
 }
 
@@ -115,7 +105,7 @@ TFxPostPage TFxClass1Receive::PostPage() const {
 void TFaxSession::WritePage1() {
   const int rc = rxFile_.CompletePage(RemoteId());
   if (rc < 0) return Fail(rc);
-  SendClass1Command("AT+FTH=3");
+  SendCommand1("AT+FTH=3");
   SetProgress(fxprogress::fpCheckMorePages);
   Status(0);
   rstate_ = TReceiveState::rf1SendMCF;
@@ -239,7 +229,7 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       return;
     case R::rf1SendCSI:
       if (connect) {
-        SendClass1Frame(TFxFcf::CSI, false, FxEncodeId(stationId_));
+        SendFrame1(TFxFcf::CSI, false, FxEncodeId(stationId_));
         rstate_ = R::rf1SendDIS;
       } else if (noCarrier) {
         // The answer or the frame burst found no fax machine on the line.
@@ -248,7 +238,7 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       return;
     case R::rf1SendDIS:
       if (connect) {
-        SendClass1Frame(TFxFcf::DIS, true, FxEncodeDis(c1_.localMax));
+        SendFrame1(TFxFcf::DIS, true, FxEncodeDis(c1_.localMax));
       } else if (ok) {
         DelayMs(200);
         DelayMs(200);
@@ -277,7 +267,7 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
         if (++rx1_.trainings > kMaxTrainings) return Fail(fxcode::ecFaxTrainError);
         rx1_.pageLost = false;
         rx1_.sendRtn = true;
-        SendClass1Command("AT+FTH=3");
+        SendCommand1("AT+FTH=3");
         rstate_ = R::rf1Retrain;
         return;
       }
@@ -293,7 +283,7 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       // Faster than this station receives or offered: the check is heard
       // out and refused, so that the caller steps down.
       rx1_.refuseTraining = !c1_.local.Has(c1_.speedIndex) || c1_.speedIndex > c1_.localMax;
-      SendClass1Command("AT+FRM=" + c1_.dcs.longTrain);
+      SendCommand1("AT+FRM=" + c1_.dcs.longTrain);
       ArmReply(kTrainingStartWait);
       rstate_ = R::rf1StartTrain;
       return;
@@ -309,7 +299,7 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       return;
     case R::rf1Retrain:
       if (connect) {
-        SendClass1Frame(rx1_.sendRtn ? TFxFcf::RTN : TFxFcf::FTT, true);
+        SendFrame1(rx1_.sendRtn ? TFxFcf::RTN : TFxFcf::FTT, true);
       } else if (ok) {
         const bool rtn = rx1_.sendRtn;
         rx1_.sendRtn = false;
@@ -323,18 +313,18 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       if (!noCarrier) return;
       if (softwareFlow_) port_.SetSWFlowOptions(TSWFlowOptions::swfNone);
       DelayMs(20);
-      SendClass1Command("AT+FTH=3");
+      SendCommand1("AT+FTH=3");
       rstate_ = R::rf1SendCFR;
       return;
     case R::rf1SendCFR:
       if (connect) {
         if (softwareFlow_) port_.SetSWFlowOptions(TSWFlowOptions::swfReceive);
-        SendClass1Frame(TFxFcf::CFR, true);
+        SendFrame1(TFxFcf::CFR, true);
         return;
       }
       if (!ok) return;
       // Pages after a confirmed training come with the short training.
-      SendClass1Command("AT+FRM=" + c1_.dcs.shortTrain);
+      SendCommand1("AT+FRM=" + c1_.dcs.shortTrain);
       rstate_ = R::rf1WtPgCnnct;
       if (rxFile_.IsOpen()) return;
       if (Notify(TFaxMessage::fmAccept, 0) != 0) {
@@ -383,7 +373,7 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       if (connect) {
         // A response ends its burst: MCF is always final, also before the
         // CSI and DIS that follow an EOM.
-        SendClass1Frame(TFxFcf::MCF, true);
+        SendFrame1(TFxFcf::MCF, true);
         return;
       }
       if (!ok) return;
@@ -394,10 +384,10 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       } else if (rx1_.morePages && rx1_.eom) {
         DelayMs(200);
         rx1_.retries = 0;
-        SendClass1Command("AT+FTH=3");
+        SendCommand1("AT+FTH=3");
         rstate_ = R::rf1SendCSI;
       } else if (rx1_.morePages) {
-        SendClass1Command("AT+FRM=" + c1_.dcs.shortTrain);
+        SendCommand1("AT+FRM=" + c1_.dcs.shortTrain);
         rstate_ = R::rf1WtPgCnnct;
       } else {
         DelayMs(200);
@@ -413,7 +403,7 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       if (connect) return;
       if (noCarrier) {
         // The caller hung up without DCN: the fax is complete all the same.
-        SendClass1Command("ATH");
+        SendCommand1("ATH");
         rstate_ = R::rf1WtHngp;
         return;
       }
@@ -425,11 +415,11 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       if (FxFrameKind(rx1_.lastFcf) == TFxFrameKind::fkEOP && !rx1_.repeatMcf) {
         // The caller did not hear the MCF and asks again.
         rx1_.repeatMcf = true;
-        SendClass1Command("AT+FTH=3");
+        SendCommand1("AT+FTH=3");
         rstate_ = R::rf1SendMCF;
         return;
       }
-      SendClass1Command("ATH");
+      SendCommand1("ATH");
       rstate_ = R::rf1WtHngp;
       return;
     case R::rf1WtHngp:
@@ -483,7 +473,7 @@ void TFaxSession::ReceiveRetry1() {
   }
   DelayMs(100);
   disp_->PurgeInput();
-  SendClass1Command("AT+FTH=3");
+  SendCommand1("AT+FTH=3");
   rstate_ = R::rf1SendCSI;
 }
 

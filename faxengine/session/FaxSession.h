@@ -161,8 +161,6 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   void RefuseTraining();
   void StartFrameReception(int32_t ticks);
   void StopClass1Reception();
-  void SendClass1Command(const std::string& cmd, bool armReply = true);
-  void SendClass1Frame(TFxFcf fcf, bool final, const std::vector<uint8_t>& fif = {});
 
   TFxAbstractFax& fax_;
   TFxComPort& port_;

@@ -13,6 +13,7 @@
 #include "faxengine/session/AbstractFax.h"
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
+#include "faximage/FaxConverter.h"
 #include "faximage/FaxUnpacker.h"
 #include "testsupport/TempFolder.h"
 #include "tools/cvmodemline/tests/LineHarness.h"
@@ -52,6 +53,27 @@ std::vector<linetest::TBitmap> ApfPages(const fs::path& file, std::vector<bool>*
       }
   }
   return pages;
+}
+
+// Writes pages (harness bitmaps, 1 = black) into one APF file.
+void WriteApf(const fs::path& file, const std::vector<linetest::TBitmap>& pages, bool fine) {
+  std::vector<fs::path> parts;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const auto& b = pages[i];
+    TFxBitmap bmp = TFxBitmap::MakeMono(static_cast<unsigned>(b.width), static_cast<unsigned>(b.height));
+    for (int y = 0; y < b.height; ++y)
+      for (size_t x = 0; x < b.Stride(); ++x) bmp.Row(static_cast<unsigned>(y))[x] = static_cast<uint8_t>(~b.Row(y)[x]);
+    TFxFaxConverter c;
+    c.SetOptions(0);
+    c.LeftMargin = 0;
+    c.TopMargin = 0;
+    c.Resolution = fine ? TFaxResolution::frHigh : TFaxResolution::frNormal;
+    c.OutFileName = (file.parent_path() / ("part" + std::to_string(i) + ".APF")).string();
+    ASSERT_EQ(c.TryConvertBitmap(bmp), 0);
+    parts.push_back(c.OutFileName);
+  }
+  ASSERT_EQ(ApfConcatenate(parts, file), 0);
+  for (const auto& p : parts) fs::remove(p);
 }
 
 class Class1Receive : public ::testing::Test {
@@ -246,3 +268,81 @@ TEST_F(Class1Receive, CallerHangsUpMidPage) {
   ASSERT_EQ(r.Open(fs::path(fax_.DestinationDir) / "FAX0001.APF"), 0);
   EXPECT_EQ(r.PageCount(), 1);
 }
+
+// Corvane's Class 1 sender on com1 calls Corvane's receiver on com2 (102).
+// With KeepPageParameters the pages follow each other with MPS, without it
+// each one is ended with EOM and gets a new DCS and training.
+class Class1CorvaneToCorvane : public Class1Receive, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Class1CorvaneToCorvane, ThreePages) {
+  const bool keep = GetParam();
+  StartLine();
+  std::vector<linetest::TBitmap> pages;
+  for (int p = 0; p < 3; ++p) pages.push_back(linetest::MakePage(p + 11, 150));
+  const fs::path doc = dir_.Path() / "DOC.APF";
+  WriteApf(doc, pages, true);
+  // The receiver listens on com2.
+  port_ = std::make_unique<TFxComPort>();
+  port_->SetHostExecutor(&exec_);
+  port_->SetDeviceName(line_->Link(2).string());
+  port_->SetComNumber(2);
+  port_->SetPromptForPort(false);
+  port_->SetAutoOpen(false);
+  fax_.SetComPort(port_.get());
+  fax_.FaxClass = TFaxClass::fcClass1;
+  fax_.DesiredBPS = 14400;
+  fax_.SetStationID("+1 555 0102");
+  fax_.OneFax = true;
+  fax_.DestinationDir = (dir_.Path() / "rx").string();
+  fs::create_directories(fax_.DestinationDir);
+  fax_.OnFaxError = [this](TFxAbstractFax&, int code) { errors_.push_back(code); };
+  fax_.OnFaxFinish = [this](TFxAbstractFax&, int code) {
+    finishCode_ = code;
+    finished_ = true;
+  };
+  port_->SetOpen(true);
+  fax_.StartReceive();
+  ASSERT_TRUE(exec_.RunUntil([&] { return fax_.ProgressCode() == fxprogress::fpWaiting || finished_; }, 20s));
+
+  TFxComPort txPort;
+  txPort.SetHostExecutor(&exec_);
+  txPort.SetDeviceName(line_->Link(1).string());
+  txPort.SetComNumber(1);
+  txPort.SetPromptForPort(false);
+  txPort.SetAutoOpen(false);
+  TFxSendFax tx;
+  tx.SetComPort(&txPort);
+  tx.FaxClass = TFaxClass::fcClass1;
+  tx.DesiredBPS = 14400;
+  tx.KeepPageParameters = keep;
+  tx.SetStationID("+1 555 0101");
+  tx.SetPhoneNumber("102");
+  tx.SetFaxFile(doc.string());
+  bool txDone = false;
+  int txCode = 1;
+  tx.OnFaxFinish = [&](TFxAbstractFax&, int c) {
+    txCode = c;
+    txDone = true;
+  };
+  txPort.SetOpen(true);
+  tx.StartTransmit();
+  ASSERT_TRUE(exec_.RunUntil([&] { return txDone && finished_; }, 120s)) << line_->Log();
+  EXPECT_EQ(txCode, 0);
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(fax_.RemoteID(), "+1 555 0101");
+  EXPECT_EQ(fax_.ConnectBPS(), 14400);
+  const auto got = ApfPages(fs::path(fax_.DestinationDir) / "FAX0001.APF");
+  ASSERT_EQ(got.size(), pages.size());
+  // The sender's header line puts 8 blank rows above each page.
+  for (size_t p = 0; p < pages.size(); ++p) {
+    ASSERT_GE(got[p].height, pages[p].height + 8) << "page " << p + 1;
+    for (int y = 0; y < pages[p].height; ++y)
+      ASSERT_TRUE(std::equal(pages[p].Row(y), pages[p].Row(y) + pages[p].Stride(), got[p].Row(y + 8)))
+          << "page " << p + 1 << " row " << y;
+  }
+  txPort.SetOpen(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(KeepPageParameters, Class1CorvaneToCorvane, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Mps" : "Eom"; });
