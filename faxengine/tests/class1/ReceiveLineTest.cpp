@@ -178,10 +178,10 @@ class Class1Receive : public ::testing::Test {
 
 // Same resolution throughout: the caller goes on with MPS; a change of
 // resolution makes it end the document with EOM and negotiate again.
-TEST_F(Class1Receive, At2400OnePageNormal) { ReceiveFromFarEnd(2400, {false}, 100); }
+TEST_F(Class1Receive, At2400FineThenNormal) { ReceiveFromFarEnd(2400, {true, false}, 80); }
 TEST_F(Class1Receive, At4800NormalThenFine) { ReceiveFromFarEnd(4800, {false, true}, 120); }
-TEST_F(Class1Receive, At7200TwoPagesNormal) { ReceiveFromFarEnd(7200, {false, false}, 200); }
-TEST_F(Class1Receive, At9600TwoPagesFine) { ReceiveFromFarEnd(9600, {true, true}, 200); }
+TEST_F(Class1Receive, At7200TwoNormalThenFine) { ReceiveFromFarEnd(7200, {false, false, true}, 150); }
+TEST_F(Class1Receive, At9600NormalThenFine) { ReceiveFromFarEnd(9600, {false, true}, 200); }
 TEST_F(Class1Receive, At12000FineThenNormal) { ReceiveFromFarEnd(12000, {true, false}, 200); }
 TEST_F(Class1Receive, At14400ThreePagesFine) { ReceiveFromFarEnd(14400, {true, true, true}, 200); }
 TEST_F(Class1Receive, At14400NormalThenFine) { ReceiveFromFarEnd(14400, {false, true}, 200); }
