@@ -273,15 +273,22 @@ struct TFxClass1Session {
   uint8_t lastFcf = 0;          // FCF of the last frame
   bool haveFrame = false;       // a frame arrived since the last command
   TFxFrame frame;               // that frame, acted on once the modem says OK
-  bool frameEnded = false;      // the last thing collected was a frame's end
   int frameErrors = 0;          // frames the modem rejected in a row
   bool cfrReceived = false;
   bool responseStarted = false;
   int postPageTries = 0;
   int dcsTries = 0;             // DCS and training sent without any answer
   bool afterEom = false;        // waiting for the DIS that follows MCF to EOM
+  int pendingError = 0;         // reported once DCN is out and the modem has hung up
   TFxFrameCollector collector;
 
+  // Forgets everything of the last call but the modem's own speeds.
+  void NewCall() {
+    TFxClass1Session fresh;
+    fresh.local = local;
+    fresh.localMax = localMax;
+    *this = fresh;
+  }
   const char* LongTrain() const { return FxSpeed(speedIndex).longTrain; }
   const char* ShortTrain() const { return FxSpeed(speedIndex).shortTrain; }
   void SetSpeed(int index) {

@@ -27,7 +27,6 @@ void TFaxSession::SendCommand1(const std::string& cmd) {
   WriteRaw(line.data(), line.size());
   c1_.collector.Reset();
   c1_.haveFrame = false;
-  c1_.frameEnded = false;
   ArmReply(kReplyWait);
 }
 
@@ -55,7 +54,6 @@ bool TFaxSession::ReadLine1() {
         }
         c1_.frame = f;
         c1_.haveFrame = true;
-        c1_.frameEnded = true;
         break;
       }
       case TFxCollect::ccBadFrame:
@@ -63,7 +61,6 @@ bool TFaxSession::ReadLine1() {
           std::fprintf(stderr, "[%s] bad frame: %s\n", send_ ? SendStateName(sstate_) : ReceiveStateName(rstate_),
                        FxFrameErrorText(c1_.collector.Error()));
         c1_.haveFrame = false;
-        c1_.frameEnded = true;
         break;
       case TFxCollect::ccNothing: break;
     }
@@ -76,22 +73,26 @@ bool TFaxSession::TakeDis1(const TFxFrame& frame) {
   TFxDisInfo dis;
   // A DIS too short to read offers nothing; the remote repeats it.
   if (!FxDecodeDis(frame.fif, dis)) return true;
-  c1_.afterEom = false;
   const bool fine = page_.HighRes();
   const bool wide = page_.Wide();
   // A station that cannot receive, or cannot take the page as it is, is
   // no partner for this fax.
   if (!dis.receives || (fine && !dis.fine) || (wide && !dis.wide)) {
-    Fail(fxcode::ecFaxBadMachine);
+    Disconnect1(fxcode::ecFaxBadMachine);
     return false;
   }
+  // After EOM the next document starts at the speed the line took last
+  // time, not again at the top where it failed.
+  const int chosen = FxChooseSpeed(c1_.local, dis.speeds, desiredBps_);
+  const int index = c1_.afterEom && c1_.speedIndex < chosen ? c1_.speedIndex : chosen;
   c1_.remote = dis;
   c1_.haveDis = true;
-  c1_.SetSpeed(FxChooseSpeed(c1_.local, dis.speeds, desiredBps_));
+  c1_.SetSpeed(index);
   c1_.scanTimeCode = dis.scanTimeCode;
   c1_.fine = fine;
   c1_.wide = wide;
   c1_.dcsTries = 0;
+  c1_.afterEom = false;
   session_.bps = c1_.bps;
   session_.scanTimeCode = dis.scanTimeCode;
   session_.fine = fine;
@@ -105,10 +106,21 @@ bool TFaxSession::TakeDis1(const TFxFrame& frame) {
   return true;
 }
 
+void TFaxSession::Disconnect1(int code) {
+  // The remote is told with DCN before the line is dropped; the error is
+  // reported once the modem has hung up.
+  c1_.pendingError = code;
+  DelayMs(200);
+  SendCommand1("AT+FTH=3");
+  sstate_ = TSendState::tf1SendDCN;
+}
+
+void TFaxSession::Fail1(int code) { Fail(c1_.pendingError != 0 ? c1_.pendingError : code); }
+
 void TFaxSession::StepDown1() {
   const int next = FxStepDown(c1_.local, c1_.remote.speeds, c1_.speedIndex);
   if (next == 0) {
-    Fail(fxcode::ecFaxTrainError);
+    Disconnect1(fxcode::ecFaxTrainError);
     return;
   }
   c1_.SetSpeed(next);
@@ -118,7 +130,7 @@ void TFaxSession::StepDown1() {
   minLineBytes_ = FxMinLineBytes(c1_.scanTimeCode, page_.HighRes(), c1_.bps);
   DelayMs(200);
   SendCommand1("AT+FTH=3");
-  sstate_ = TSendState::tf1TSIResponse;
+  sstate_ = TSendState::tf1SendTSI;
 }
 
 void TFaxSession::SendTimeout1() {
@@ -148,7 +160,7 @@ void TFaxSession::SendTimeout1() {
       WriteRaw(" ", 1);
       DelayMs(200);
       SendCommand1("AT+FTH=3");
-      sstate_ = S::tf1TSIResponse;
+      sstate_ = S::tf1SendTSI;
       return;
     case S::tf1WaitMCF:
       // A byte ends the modem's frame reception; the post-page message goes again.
@@ -156,11 +168,12 @@ void TFaxSession::SendTimeout1() {
       sstate_ = S::tf1PrepEOP;
       return;
     case S::tf1WaitHngp:
+      if (c1_.pendingError != 0) return Fail1(fxcode::ecTimeout);
       SendHangup();
       sstate_ = S::tfClose;
       return;
     default:
-      Fail(fxcode::ecTimeout);
+      Fail1(fxcode::ecTimeout);
       return;
   }
 }
@@ -183,22 +196,22 @@ void TFaxSession::SendStep1(TEvent ev) {
   }
   if (ev != TEvent::evData || !ReadLine1()) return;
   const std::string line = c1_.collector.Line();
-  const bool frameEnded = c1_.frameEnded;
-  c1_.frameEnded = false;
   if (Trace()) std::fprintf(stderr, "[%s] %s\n", SendStateName(sstate_), line.c_str());
   if (FxHas(line, "ERROR")) {
     switch (sstate_) {
       case S::tf1SendEOP: case S::tf1WaitEOP: case S::tf1WaitMCF: break;
       case S::tf1Connect: case S::tf1WaitCFR:
-        // A frame that failed its check: the remote repeats what it sent.
-        if (frameEnded && ++c1_.frameErrors <= kFrameErrors) {
+        // A frame that failed its check (or noise the modem could not make
+        // a frame of): listen again, the remote repeats what it sent. A
+        // modem that keeps refusing is given up on.
+        if (++c1_.frameErrors <= kFrameErrors) {
           SendCommand1("AT+FRH=3");
           return;
         }
-        Fail(fxcode::ecFaxBadModemResult);
+        Fail1(fxcode::ecFaxBadModemResult);
         return;
       default:
-        Fail(fxcode::ecFaxBadModemResult);
+        Fail1(fxcode::ecFaxBadModemResult);
         return;
     }
   }
@@ -271,6 +284,8 @@ void TFaxSession::SendLine1(const std::string& line) {
       return;
 
     case S::tf1SendTSI:
+      // TSI goes before every DCS, also after FTT, RTN and RTP: receivers
+      // (spandsp's among them) miss a lone DCS that follows their FTT.
       if (!connect) return;
       SendFrame1(TFxFcf::TSI, false, FxEncodeId(stationId_));
       sstate_ = S::tf1TSIResponse;
@@ -327,6 +342,8 @@ void TFaxSession::SendLine1(const std::string& line) {
       }
       DelayMs(200);
       if (c1_.cfrReceived) {
+        // The training check has set the receiver up: page data follows
+        // with the short train, which is what the receiver now expects.
         c1_.dcsTries = 0;
         minLineBytes_ = FxMinLineBytes(c1_.scanTimeCode, page_.HighRes(), c1_.bps);
         SendCommand1(std::string("AT+FTM=") + c1_.ShortTrain());
@@ -334,9 +351,9 @@ void TFaxSession::SendLine1(const std::string& line) {
       } else {
         // Something else than an answer to the training (the remote's DIS
         // again): DCS and training once more.
-        if (++c1_.dcsTries >= kDcsTries) return Fail(fxcode::ecFaxTrainError);
+        if (++c1_.dcsTries >= kDcsTries) return Disconnect1(fxcode::ecFaxTrainError);
         SendCommand1("AT+FTH=3");
-        sstate_ = S::tf1TSIResponse;
+        sstate_ = S::tf1SendTSI;
       }
       return;
 
@@ -396,7 +413,9 @@ void TFaxSession::SendLine1(const std::string& line) {
             SendCommand1("AT+FTH=3");
             sstate_ = S::tf1SendDCN;
           } else if (keep) {
-            // Same parameters, no new training: the short train suffices.
+            // Same parameters, no new training: the receiver expects the
+            // short train again.
+            DelayMs(200);
             SendCommand1(std::string("AT+FTM=") + c1_.ShortTrain());
             sstate_ = S::tf1WaitPgCn;
           } else {
@@ -414,13 +433,13 @@ void TFaxSession::SendLine1(const std::string& line) {
           resendCount_ = 0;
           DelayMs(200);
           SendCommand1("AT+FTH=3");
-          sstate_ = morePages_ ? S::tf1TSIResponse : S::tf1SendDCN;
+          sstate_ = morePages_ ? S::tf1SendTSI : S::tf1SendDCN;
           return;
         case TFxFrameKind::fkRTN:
           // The page arrived damaged: send it again after a new training at
           // a lower speed, as often as a Class 2 modem would.
           SetProgress(fxprogress::fpPageError);
-          if (++resendCount_ > 2) return Fail(fxcode::ecFaxSessionError);
+          if (++resendCount_ > 2) return Disconnect1(fxcode::ecFaxSessionError);
           RewindToSentPage();
           return StepDown1();
         default:
@@ -445,6 +464,7 @@ void TFaxSession::SendLine1(const std::string& line) {
     case S::tf1WaitHngp:
       if (!ok) return;
       DisarmReply();
+      if (c1_.pendingError != 0) return Fail1(c1_.pendingError);
       sstate_ = S::tfClose;
       return;
 

@@ -472,8 +472,7 @@ void TFaxSession::SendStep(TEvent ev) {
       dialAttempt = dialAttempts_ + 1;
       SetProgress(fxprogress::fpDialing);
       if (IsClass1()) {
-        c1_.collector.Reset();
-        c1_.haveFrame = c1_.haveDis = false;
+        c1_.NewCall();
         sstate_ = S::tf1Connect;
         return;
       }

@@ -254,5 +254,9 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   void SendTimeout1();
   bool TakeDis1(const TFxFrame& frame);
   void StepDown1();
+  // Sends DCN and hangs up, then ends the session with code.
+  void Disconnect1(int code);
+  // Fails with the error a disconnect is already reporting, else with code.
+  void Fail1(int code);
   TFxClass1Session c1_;
 };

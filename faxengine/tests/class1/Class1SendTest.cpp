@@ -390,6 +390,16 @@ TEST_F(Class1Send, EachPageAfterEomGetsANewDcsAndTraining) {
                                                     "AT+FTM=146", "EOP", "DCN"}));
 }
 
+TEST_F(Class1Send, AfterEomTheNextDocumentKeepsTheSpeedTheLineTook) {
+  Document(2);
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int nth) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkDCS && nth == 1) return {Frame(TFxFcf::FTT, true)};
+    return {};
+  }));
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(modem.TrainCodes(), (std::vector<std::string>{"145", "121", "122", "121", "122"}));
+}
+
 TEST_F(Class1Send, ARemoteSilentAfterEomGetsTheNextDcsAnyway) {
   Document(2);
   TClass1Modem modem(pty_, Remote(nullptr, kDis14400, false));
@@ -439,6 +449,8 @@ TEST_F(Class1Send, NoSpeedTrainsEndsWithTrainError) {
   EXPECT_EQ(Run(), fxcode::ecFaxTrainError);
   EXPECT_EQ(modem.TrainCodes(), (std::vector<std::string>{"145", "121", "96", "72", "48", "24"}));
   EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFaxTrainError});
+  // The remote is told before the line drops.
+  EXPECT_EQ(LastFrame(modem.Sent())->frame.Kind(), TFxFrameKind::fkDCN);
 }
 
 TEST_F(Class1Send, ARemoteWithoutV17IsNotOfferedIt) {
@@ -453,6 +465,8 @@ TEST_F(Class1Send, AFineFaxToANormalOnlyRemoteIsRefusedBeforeTraining) {
   TClass1Modem modem(pty_, Remote(nullptr, {0x00, 0x2E, 0x00}));
   EXPECT_EQ(Run(), fxcode::ecFaxBadMachine);
   EXPECT_TRUE(modem.TrainCodes().empty());
+  EXPECT_EQ(Kinds(modem), std::vector<std::string>{"DCN"});
+  EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFaxBadMachine});
 }
 
 TEST_F(Class1Send, DcnFromTheRemoteEndsTheSend) {
@@ -496,7 +510,7 @@ TEST_F(Class1Send, RtnResendsThePageAfterANewTrainingAtALowerSpeed) {
     return {};
   }));
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "MPS", "DCS",
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "MPS", "CSI", "DCS",
                                                     "AT+FTM=121", "AT+FTM=122", "MPS", "AT+FTM=122", "EOP",
                                                     "DCN"}));
 }
@@ -509,6 +523,7 @@ TEST_F(Class1Send, RepeatedRtnGivesUp) {
   }));
   EXPECT_EQ(Run(), fxcode::ecFaxSessionError);
   EXPECT_EQ(modem.Count("EOP"), 3);
+  EXPECT_EQ(LastFrame(modem.Sent())->frame.Kind(), TFxFrameKind::fkDCN);
 }
 
 TEST_F(Class1Send, HostileFramesAreSurvived) {
