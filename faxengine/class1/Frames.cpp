@@ -312,8 +312,8 @@ std::vector<uint8_t> FxEncodeId(std::string_view id) {
 }
 
 std::string FxDecodeId(const std::vector<uint8_t>& fif) {
-  // The ID is the first 20 bytes; modems pass the two check-sum bytes on
-  // after them.
+  // The ID is the first 20 bytes; what follows (check-sum bytes the
+  // collector could not verify, say) is not part of it.
   const size_t n = std::min<size_t>(fif.size(), 20);
   std::string id;
   for (size_t i = n; i-- > 0;) {
