@@ -346,3 +346,26 @@ TEST_P(Class1CorvaneToCorvane, ThreePages) {
 
 INSTANTIATE_TEST_SUITE_P(KeepPageParameters, Class1CorvaneToCorvane, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Mps" : "Eom"; });
+
+// The command line receiver: "cvfax receive --class 1" takes one fax and
+// exits with 0.
+TEST_F(Class1Receive, CvfaxReceivesOneFax) {
+  StartLine();
+  const std::vector<linetest::TBitmap> pages{linetest::MakePage(6, 150)};
+  const fs::path tif = dir_.Path() / "in.tif";
+  ASSERT_TRUE(linetest::WriteTiff(tif, pages));
+  const fs::path rx = dir_.Path() / "rx";
+  fs::create_directories(rx);
+  linetest::TProcess cvfax({CVFAX_BIN, "receive", "--port", line_->Link(1).string(), "--class", "1", "--dir",
+                            rx.string(), "--once", "--bps", "9600"},
+                           dir_.Path() / "cvfax.log");
+  std::this_thread::sleep_for(3s);  // let it set the modem up
+  ASSERT_EQ(line_->Control("send 101 " + tif.string()).rfind("OK", 0), 0u);
+  ASSERT_EQ(cvfax.Wait(90s), 0) << linetest::ReadText(dir_.Path() / "cvfax.log");
+  const std::string out = linetest::ReadText(dir_.Path() / "cvfax.log");
+  EXPECT_NE(out.find("9600 bit/s"), std::string::npos) << out;
+  const auto got = ApfPages(rx / "FAX0001.APF");
+  ASSERT_EQ(got.size(), 1u);
+  std::string why;
+  EXPECT_TRUE(linetest::SamePage(got[0], pages[0], why)) << why;
+}
