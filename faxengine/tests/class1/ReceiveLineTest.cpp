@@ -88,7 +88,7 @@ class Class1Receive : public ::testing::Test {
   }
 
   // Starts the receiver on com1 (number 101).
-  void StartReceiver(int desiredBps) {
+  void StartReceiver(int desiredBps, bool oneFax = true) {
     port_ = std::make_unique<TFxComPort>();
     port_->SetHostExecutor(&exec_);
     port_->SetDeviceName(line_->Link(1).string());
@@ -99,7 +99,7 @@ class Class1Receive : public ::testing::Test {
     fax_.FaxClass = TFaxClass::fcClass1;
     fax_.DesiredBPS = static_cast<uint16_t>(desiredBps);
     fax_.SetStationID("+1 555 0101");
-    fax_.OneFax = true;
+    fax_.OneFax = oneFax;
     fax_.DestinationDir = (dir_.Path() / "rx").string();
     fs::create_directories(fax_.DestinationDir);
     fax_.OnFaxError = [this](TFxAbstractFax&, int code) { errors_.push_back(code); };
@@ -368,4 +368,33 @@ TEST_F(Class1Receive, CvfaxReceivesOneFax) {
   ASSERT_EQ(got.size(), 1u);
   std::string why;
   EXPECT_TRUE(linetest::SamePage(got[0], pages[0], why)) << why;
+}
+
+// Receive mode goes on after a fax: the second call is answered as well and
+// goes into a file of its own.
+TEST_F(Class1Receive, TwoCallsInARow) {
+  StartLine();
+  const std::vector<linetest::TBitmap> first{linetest::MakePage(7, 120)}, second{linetest::MakePage(8, 140)};
+  const fs::path tif1 = dir_.Path() / "one.tif", tif2 = dir_.Path() / "two.tif";
+  ASSERT_TRUE(linetest::WriteTiff(tif1, first));
+  ASSERT_TRUE(linetest::WriteTiff(tif2, second));
+  StartReceiver(14400, false);
+  auto stored = [&] { return std::count(logs_.begin(), logs_.end(), 5); };
+  ASSERT_EQ(line_->Control("send 101 " + tif1.string()).rfind("OK", 0), 0u);
+  ASSERT_TRUE(exec_.RunUntil([&] { return stored() == 1 || finished_; }, 60s));
+  ASSERT_TRUE(exec_.RunUntil([&] { return fax_.ProgressCode() == fxprogress::fpWaiting || finished_; }, 30s));
+  ASSERT_FALSE(finished_) << finishCode_;
+  std::this_thread::sleep_for(1s);
+  ASSERT_EQ(line_->Control("send 101 " + tif2.string()).rfind("OK", 0), 0u);
+  ASSERT_TRUE(exec_.RunUntil([&] { return stored() == 2 || finished_; }, 60s)) << line_->Log();
+  EXPECT_TRUE(errors_.empty());
+  fax_.AbortFax();
+  EXPECT_EQ(WaitForFinish(30s), fxcode::ecCancelRequested);
+  std::string why;
+  const auto got1 = ApfPages(fs::path(fax_.DestinationDir) / "FAX0001.APF");
+  const auto got2 = ApfPages(fs::path(fax_.DestinationDir) / "FAX0002.APF");
+  ASSERT_EQ(got1.size(), 1u);
+  ASSERT_EQ(got2.size(), 1u);
+  EXPECT_TRUE(linetest::SamePage(got1[0], first[0], why)) << why;
+  EXPECT_TRUE(linetest::SamePage(got2[0], second[0], why)) << why;
 }
