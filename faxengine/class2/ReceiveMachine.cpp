@@ -65,7 +65,7 @@ void TFaxSession::ReceivePageData() {
     // The line feed that ends the modem's CONNECT line is not page data.
     const bool first = rxFirst_;
     rxFirst_ = false;
-    if (first && b == '\n' && faxClass_ == TFaxClass::fcClass1) continue;
+    if (first && b == '\n') continue;
     if (rxDle_) {
       rxDle_ = false;
       if (b == kEtx) {
