@@ -589,7 +589,11 @@ void TFaxSession::SendStep(TEvent ev) {
         const uint8_t end[2] = {kDle, kEtx};
         WriteRaw(end, 2);
         SetProgress(fxprogress::fpSendPage);
-        ArmReply(kPageWait);
+        // The modem and the link to it may still hold much of the page: its
+        // OK can take as long as the page's airtime.
+        const uint64_t airtimeSecs =
+            static_cast<uint64_t>(std::max<long>(pageLength.load(), 0)) * 8 / static_cast<uint64_t>(std::max(c1_.bps, 2400));
+        ArmReply(kPageWait + SecsToTicks(static_cast<int32_t>(std::min<uint64_t>(airtimeSecs, 3600))));
         c1_.collector.Reset();
         sstate_ = S::tf1PageEnd;
         return;
