@@ -312,6 +312,8 @@ std::vector<uint8_t> FxEncodeId(std::string_view id) {
 }
 
 std::string FxDecodeId(const std::vector<uint8_t>& fif) {
+  // The ID is the first 20 bytes; what follows (check-sum bytes the
+  // collector could not verify, say) is not part of it.
   const size_t n = std::min<size_t>(fif.size(), 20);
   std::string id;
   for (size_t i = n; i-- > 0;) {
@@ -355,9 +357,11 @@ bool TFxTrainingCheck::Feed(uint8_t b) {
     if (b == kFxDle) {
       ++total_;
       ++nonZero_;
+      zeroRun_ = 0;
     } else if (b == kFxSub) {
       total_ += 2;
       nonZero_ += 2;
+      zeroRun_ = 0;
     }
     return false;
   }
@@ -366,13 +370,23 @@ bool TFxTrainingCheck::Feed(uint8_t b) {
     return false;
   }
   ++total_;
-  if (b != 0) ++nonZero_;
+  if (b != 0) {
+    ++nonZero_;
+    zeroRun_ = 0;
+  } else {
+    longestZeroRun_ = std::max(longestZeroRun_, ++zeroRun_);
+  }
   return false;
 }
 
-bool TFxTrainingCheck::Good() const { return FxTrainingGood(total_, nonZero_, bps_); }
+// Errors scattered all over the check mean a line that damages page data
+// as well, however few they are: the zeros must also form one run over two
+// thirds of the check (a modem's settling bytes at its start are normal).
+bool TFxTrainingCheck::Good() const {
+  return FxTrainingGood(total_, nonZero_, bps_) && longestZeroRun_ * 3 >= total_ * 2;
+}
 
 void TFxTrainingCheck::Reset() {
-  total_ = nonZero_ = 0;
+  total_ = nonZero_ = zeroRun_ = longestZeroRun_ = 0;
   dle_ = done_ = false;
 }

@@ -232,8 +232,9 @@ std::vector<uint8_t> FxBuildTrainingCheck(int bps);
 
 // Judges a received training check: the bytes of AT+FRM= data up to DLE ETX,
 // DLE DLE counted as one 0x10 byte. Good when fewer than 10% of the bytes
-// are non-zero and at least half a second of data arrived (a check cut short
-// by the line says nothing about it).
+// are non-zero, at least half a second of data arrived (a check cut short
+// by the line says nothing about it) and the zeros form one run over two
+// thirds of the check.
 class TFxTrainingCheck {
  public:
   explicit TFxTrainingCheck(int bps) : bps_(bps) {}
@@ -248,6 +249,7 @@ class TFxTrainingCheck {
  private:
   int bps_;
   size_t total_ = 0, nonZero_ = 0;
+  size_t zeroRun_ = 0, longestZeroRun_ = 0;
   bool dle_ = false, done_ = false;
 };
 // The judgement itself: counts of all bytes and non-zero bytes.

@@ -13,6 +13,7 @@ constexpr int32_t kAnswerWait = 1092;
 constexpr uint8_t kDle = 0x10;
 constexpr uint8_t kEtx = 0x03;
 constexpr uint8_t kDc2 = 0x12;
+constexpr uint8_t kSub = 0x1A;
 constexpr size_t kMaxReadPerCall = 10000;
 constexpr size_t kFileBuffer = 4096;
 
@@ -52,17 +53,27 @@ void TFaxSession::ReceivePageData() {
   bool ended = false;
   while (taken < kMaxReadPerCall && disp_->ReadChar(b)) {
     ++taken;
+    // The line feed that ends the modem's CONNECT line is not page data.
+    const bool first = rxFirst_;
+    rxFirst_ = false;
+    if (first && b == '\n') continue;
     if (rxDle_) {
       rxDle_ = false;
       if (b == kEtx) {
         ended = true;
         break;
       }
+      // Class 1 modems may send DLE SUB for two data DLEs.
+      if (b == kSub && faxClass_ == TFaxClass::fcClass1) {
+        rxBuf_.push_back(kDle);
+        b = kDle;
+      }
     } else if (b == kDle) {
       rxDle_ = true;
       continue;
     }
-    rxBuf_.push_back(IsClass20() ? b : Reverse(b));
+    // Only Class 2 modems deliver the bits most significant first.
+    rxBuf_.push_back(faxClass_ == TFaxClass::fcClass2 ? Reverse(b) : b);
     if (rxBuf_.size() >= kFileBuffer) {
       const int rc = rxFile_.Write(rxBuf_.data(), rxBuf_.size());
       rxBuf_.clear();
@@ -77,7 +88,12 @@ void TFaxSession::ReceivePageData() {
   ArmReply(kReplyWait);
   if (ended) {
     reply_.Clear();
-    rstate_ = TReceiveState::rf2GtPgRslt;
+    if (faxClass_ == TFaxClass::fcClass1) {
+      c1_.collector.Reset();
+      rstate_ = TReceiveState::rf1FinPage;
+    } else {
+      rstate_ = TReceiveState::rf2GtPgRslt;
+    }
   }
 }
 
@@ -116,6 +132,12 @@ void TFaxSession::ReceiveStep(TEvent ev) {
       port_.SetRTS(true);
       newFileDue_ = false;
       rejected_ = false;
+      if (faxClass_ == TFaxClass::fcClass1) {
+        SendCommand("AT+FCLASS=1");
+        c1_.collector.Reset();
+        rstate_ = R::rf1Init1;
+        return;
+      }
       SendCommand(cmds_.classCmd);
       rstate_ = R::rf2Init1;
       return;
@@ -123,6 +145,12 @@ void TFaxSession::ReceiveStep(TEvent ev) {
       SendCommand("ATA");
       ArmReply(kAnswerWait);
       SetProgress(fxprogress::fpAnswer);
+      if (faxClass_ == TFaxClass::fcClass1) {
+        rx1_ = TFxClass1Receive();
+        c1_.collector.Reset();
+        rstate_ = R::rf1SendCSI;
+        return;
+      }
       rstate_ = R::rf2ValCnnct;
       return;
     case R::rfStartPage: {
@@ -135,16 +163,20 @@ void TFaxSession::ReceiveStep(TEvent ev) {
         if (CreateReceivedFile() < 0) return;
       }
       currentPage = currentPage + 1;
+      const bool class1 = faxClass_ == TFaxClass::fcClass1;
       uint16_t flags = 0;
-      if (session_.fine) flags |= apfHighRes;
-      if (session_.wide) flags |= apfWide;
+      if (class1 ? c1_.fine : session_.fine) flags |= apfHighRes;
+      if (class1 ? c1_.wide : session_.wide) flags |= apfWide;
       const int rc = rxFile_.StartPage(flags);
       if (rc < 0) return Fail(rc);
       rxDle_ = false;
+      rxFirst_ = true;
       rxBuf_.clear();
       ArmReply(kReplyWait);
-      const uint8_t dc2 = kDc2;
-      WriteRaw(&dc2, 1);
+      if (!class1) {
+        const uint8_t dc2 = kDc2;
+        WriteRaw(&dc2, 1);
+      }
       SetProgress(fxprogress::fpGetPage);
       rstate_ = R::rfGtPgDta;
       return;
@@ -185,7 +217,9 @@ void TFaxSession::ReceiveStep(TEvent ev) {
         rstate_ = R::rfInit;
       }
       return;
-    default: return;
+    default:
+      if (faxClass_ == TFaxClass::fcClass1) ReceiveStep1(ev);
+      return;
   }
 }
 

@@ -27,8 +27,8 @@ const char* const kReceiveNames[] = {
     "rfNone", "rfInit", "rf1Init1", "rf2Init1", "rf2Init1A", "rf2Init1B", "rf2Init2", "rf2Init3", "rfWaiting",
     "rfAnswer", "rf1SendCSI", "rf1SendDIS", "rf1CollFrames", "rf1CollRtry1", "rf1CollRtry2", "rf1StartTrain",
     "rf1CollTrn", "rf1Timeout", "rf1Retrain", "rf1FinishTrain", "rf1SendCFR", "rf1WtPgCnnct", "rf2ValCnnct",
-    "rf2GtSndID", "rf2GtCnnct", "rfStartPage", "rfGtPgDta", "rf1FinPage", "rf1WtDCN", "rf1SndMCF",
-    "rf1Reserved30", "rf1Reserved31", "rf1WtHngp", "rf2GtPgRslt", "rf2GetFHNG", "rfComplete", "rfAbort", "rfDone"};
+    "rf2GtSndID", "rf2GtCnnct", "rfStartPage", "rfGtPgDta", "rf1FinPage", "rf1WaitEOP", "rf1WritePage",
+    "rf1SendMCF", "rf1WaitDCN", "rf1WtHngp", "rf2GtPgRslt", "rf2GetFHNG", "rfComplete", "rfAbort", "rfDone"};
 
 // Installs the dispatch log's texts for the fax state subtypes once.
 void InstallStateTexts() {
@@ -355,8 +355,6 @@ int TFaxSession::Prepare() {
   if (faxClass_ == TFaxClass::fcDetect || faxClass_ == TFaxClass::fcUnknown) {
     if (!DetectClass()) rc = fxcode::ecFaxBadModemResult;
   }
-  // The Class 1 receive machine is not there yet.
-  if (rc == 0 && faxClass_ == TFaxClass::fcClass1 && !send_) rc = fxcode::ecFaxBadModemResult;
   cmds_ = FxClass2Commands(IsClass20());
   if (rc == 0 && !fax_.ModemInit().empty() && !PrepCommand(fax_.ModemInit())) rc = fxcode::ecFaxBadModemResult;
   if (rc == 0 && !PrepCommand(kDefaultInit)) rc = fxcode::ecFaxBadModemResult;
@@ -491,7 +489,7 @@ bool TFaxSession::RunsAtOnce() const {
   }
   switch (rstate_) {
     case TReceiveState::rfInit: case TReceiveState::rfAnswer: case TReceiveState::rfStartPage:
-    case TReceiveState::rfComplete: case TReceiveState::rfAbort:
+    case TReceiveState::rf1WritePage: case TReceiveState::rfComplete: case TReceiveState::rfAbort:
       return true;
     default: return false;
   }
@@ -507,7 +505,12 @@ bool TFaxSession::WaitsForTrigger() const {
       default: return false;
     }
   }
-  return rstate_ == TReceiveState::rfDone;
+  switch (rstate_) {
+    case TReceiveState::rf1CollRtry1: case TReceiveState::rf1CollRtry2: case TReceiveState::rf1CollTrn:
+    case TReceiveState::rfDone:
+      return true;
+    default: return false;
+  }
 }
 
 void TFaxSession::RunMachine(TEvent ev) {

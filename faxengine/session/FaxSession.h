@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "faxengine/class1/Frames.h"
+#include "faxengine/class1/Receive1.h"
 #include "faxengine/class2/Class2Parse.h"
 #include "faxengine/session/AbstractFax.h"
 #include "faximage/Apf.h"
@@ -31,7 +32,7 @@ enum class TReceiveState : uint8_t {
   rfNone, rfInit, rf1Init1, rf2Init1, rf2Init1A, rf2Init1B, rf2Init2, rf2Init3, rfWaiting, rfAnswer,
   rf1SendCSI, rf1SendDIS, rf1CollFrames, rf1CollRtry1, rf1CollRtry2, rf1StartTrain, rf1CollTrn, rf1Timeout,
   rf1Retrain, rf1FinishTrain, rf1SendCFR, rf1WtPgCnnct, rf2ValCnnct, rf2GtSndID, rf2GtCnnct, rfStartPage,
-  rfGtPgDta, rf1FinPage, rf1WtDCN, rf1SndMCF, rf1Reserved30, rf1Reserved31, rf1WtHngp, rf2GtPgRslt, rf2GetFHNG,
+  rfGtPgDta, rf1FinPage, rf1WaitEOP, rf1WritePage, rf1SendMCF, rf1WaitDCN, rf1WtHngp, rf2GtPgRslt, rf2GetFHNG,
   rfComplete, rfAbort, rfDone
 };
 
@@ -154,6 +155,18 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   void ReceivePageData();
   int CreateReceivedFile();
   void ReceiveHangup();
+  // Class 1 receive states (faxengine/class1/ReceiveMachine1.cpp).
+  void ReceiveStep1(TEvent ev);
+  void ReceiveLine1(const std::string& line);
+  void ReceiveFrame1(const TFxFrame& f);
+  void AcceptFrame1(const TFxFrame& f);
+  void ReceiveTimer1();
+  void ReceiveRetry1();
+  void ReceiveTraining1();
+  void WritePage1();
+  void RefuseTraining();
+  void StartFrameReception(int32_t ticks);
+  void StopClass1Reception();
 
   TFxAbstractFax& fax_;
   TFxComPort& port_;
@@ -219,12 +232,16 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
 
   // Receive.
   TReceiveState rstate_ = TReceiveState::rfNone;
+  TFxClass1Receive rx1_;
+  TFxFrame rx1Frame_;             // the frame waiting for the modem's OK
+  bool rx1FramePending_ = false;
   int rings_ = 0;
   TFxReceivedFile rxFile_;
   bool newFileDue_ = false;
   bool pageHeaderDue_ = true;
   int postPage_ = 0;
   bool rxDle_ = false;
+  bool rxFirst_ = false;  // the next page byte is the first after CONNECT
   std::vector<uint8_t> rxBuf_;
 
   // --- Class 1 (both machines) -------------------------------------------------------

@@ -124,8 +124,7 @@ int main(int argc, char** argv) {
   } else if (args.faxClass == "1" && args.mode == "send") {
     faxClass = TFaxClass::fcClass1;
   } else if (args.faxClass == "1") {
-    std::cerr << "cvfax: Class 1 is not available yet; use --class 2, 2.0 or auto\n";
-    return 2;
+    faxClass = TFaxClass::fcClass1;
   } else if (args.faxClass != "auto") {
     std::cerr << "cvfax: unknown class " << args.faxClass << "\n" << kUsage;
     return 2;

@@ -290,6 +290,12 @@ TEST(Class1Frames, TrainingCheck) {
   EXPECT_TRUE(judge(1000, 50));
   EXPECT_FALSE(judge(1000, 100));
   EXPECT_TRUE(judge(1000, 99));
+  // The same 5% scattered over the whole check: a line that damages data.
+  TFxTrainingCheck scattered(9600);
+  for (size_t i = 0; i < 1000; ++i) scattered.Feed(i % 20 == 10 ? 0x55 : 0x00);
+  scattered.Feed(0x10);
+  scattered.Feed(0x03);
+  EXPECT_FALSE(scattered.Good());
   // Nothing, or a fragment, is no training.
   EXPECT_FALSE(judge(0, 0));
   EXPECT_FALSE(judge(100, 0));

@@ -283,7 +283,7 @@ std::vector<TBitmap> ReadTiffPages(const fs::path& path) {
   return pages;
 }
 
-bool WriteTiff(const fs::path& path, const std::vector<TBitmap>& pages) {
+bool WriteTiff(const fs::path& path, const std::vector<TBitmap>& pages, const std::vector<bool>& finePages) {
   std::unique_ptr<TIFF, TiffCloser> t(TIFFOpen(path.c_str(), "w"));
   if (!t) return false;
   for (size_t p = 0; p < pages.size(); ++p) {
@@ -298,7 +298,8 @@ bool WriteTiff(const fs::path& path, const std::vector<TBitmap>& pages) {
     TIFFSetField(t.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
     TIFFSetField(t.get(), TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
     TIFFSetField(t.get(), TIFFTAG_XRESOLUTION, 204.0f);
-    TIFFSetField(t.get(), TIFFTAG_YRESOLUTION, 196.0f);
+    const bool fine = p >= finePages.size() || finePages[p];
+    TIFFSetField(t.get(), TIFFTAG_YRESOLUTION, fine ? 196.0f : 98.0f);
     TIFFSetField(t.get(), TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     TIFFSetField(t.get(), TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(b.height));
     TIFFSetField(t.get(), TIFFTAG_PAGENUMBER, static_cast<uint16_t>(p), static_cast<uint16_t>(pages.size()));

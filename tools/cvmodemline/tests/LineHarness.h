@@ -102,8 +102,9 @@ TBitmap MakePage(int seed, int height);
 bool WritePbm(const fs::path& path, const TBitmap& b);
 std::optional<TBitmap> ReadPbm(const fs::path& path);
 std::vector<TBitmap> ReadTiffPages(const fs::path& path);
-// Writes pages as one Group 3 TIFF (fine resolution) with libtiff.
-bool WriteTiff(const fs::path& path, const std::vector<TBitmap>& pages);
+// Writes pages as one Group 3 TIFF with libtiff, each page in fine
+// resolution unless finePages says false for it.
+bool WriteTiff(const fs::path& path, const std::vector<TBitmap>& pages, const std::vector<bool>& finePages = {});
 
 // True when `got` is `sent` exactly.
 bool SamePage(const TBitmap& got, const TBitmap& sent, std::string& why);

@@ -1,0 +1,369 @@
+// The Class 1 receive machine against a scripted modem on a pseudo-terminal:
+// frames and training checks no line test produces on demand (hostile
+// frames, a check sum error, a DCS for a modulation never offered, a frame
+// without its end, a training that fails at 2400) and what the machine sends
+// back.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "faxengine/class1/Frames.h"
+#include "faxengine/port/ComDevice.h"
+#include "faxengine/port/ComPort.h"
+#include "faxengine/session/AbstractFax.h"
+#include "faxengine/session/FaxCodes.h"
+#include "faximage/Apf.h"
+#include "faxengine/tests/port/PtyFixture.h"
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+// A frame as a Class 1 modem delivers it: address, control, FCF, FIF and two
+// check-sum bytes, data DLEs doubled, then DLE ETX.
+std::string ModemFrame(uint8_t fcf, bool final, const Bytes& fif) {
+  Bytes raw{0xFF, static_cast<uint8_t>(final ? 0x13 : 0x03), fcf};
+  raw.insert(raw.end(), fif.begin(), fif.end());
+  const uint16_t fcs = FxFcs(raw.data(), raw.size());
+  raw.push_back(static_cast<uint8_t>(fcs & 0xFF));
+  raw.push_back(static_cast<uint8_t>(fcs >> 8));
+  std::string out;
+  for (uint8_t b : raw) {
+    if (b == 0x10) out += '\x10';
+    out += static_cast<char>(b);
+  }
+  return out + "\x10\x03";
+}
+
+// The modem's answers to AT+FRH=3 for a burst of frames: one frame per
+// command, each followed by OK (ERROR for a bad check sum).
+using TReplies = std::vector<std::string>;
+TReplies Burst(const std::vector<std::string>& frames, const char* result = "OK") {
+  TReplies out;
+  for (const auto& f : frames) out.push_back("\r\nCONNECT\r\n" + f + "\r\n" + result + "\r\n");
+  return out;
+}
+TReplies Join(std::initializer_list<TReplies> parts) {
+  TReplies out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+Bytes DcsFif(uint8_t speedBits, bool fine = false) {
+  return {0x00, static_cast<uint8_t>((fine ? 0x42 : 0x02) | speedBits), 0x70 | 0x80, 0x00};
+}
+
+// A training check of n bytes: `lead` settling bytes at its start, then
+// zeros with every `every`-th byte spoiled.
+std::string Tcf(size_t n, size_t lead, size_t every = 0) {
+  std::string out(n, '\0');
+  for (size_t i = 0; i < n; ++i)
+    if (i < lead || (every > 0 && i % every == every / 2)) out[i] = '\x55';
+  return "\r\nCONNECT\r\n" + out + "\x10\x03\r\nNO CARRIER\r\n";
+}
+
+// A frame the machine wrote, as the modem took it.
+struct TSentFrame {
+  uint8_t fcf = 0;
+  bool final = false;
+  Bytes fif;
+};
+
+// Plays a Class 1 modem on the master side of a pty. Commands get the
+// script's reply for the n-th AT+FRH=3 or AT+FRM= (counted separately);
+// frames written after CONNECT are recorded.
+class TClass1Modem {
+ public:
+  struct TScript {
+    std::vector<std::string> frh;  // replies to AT+FRH=3, in order; then silence
+    std::vector<std::string> frm;  // replies to AT+FRM=, in order; then silence
+  };
+  TClass1Modem(TPty& pty, TScript script) : pty_(pty), script_(std::move(script)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~TClass1Modem() {
+    stop_ = true;
+    thread_.join();
+  }
+  void Ring() { pty_.Write("\r\nRING\r\n"); }
+  std::vector<TSentFrame> Frames() {
+    std::lock_guard lock(mutex_);
+    return frames_;
+  }
+  std::vector<std::string> Commands() {
+    std::lock_guard lock(mutex_);
+    return commands_;
+  }
+  bool Sent(uint8_t fcf) {
+    for (const auto& f : Frames())
+      if (f.fcf == fcf) return true;
+    return false;
+  }
+
+ private:
+  std::string Reply(const std::string& cmd) {
+    {
+      std::lock_guard lock(mutex_);
+      commands_.push_back(cmd);
+    }
+    if (cmd == "AT+FRM=?") return "\r\n24,48,72,73,74,96,97,98,121,122,145,146\r\nOK\r\n";
+    if (cmd == "ATA" || cmd == "AT+FTH=3") {
+      frameMode_ = true;
+      return "\r\nCONNECT\r\n";
+    }
+    if (cmd == "AT+FRH=3") return frh_ < script_.frh.size() ? script_.frh[frh_++] : std::string();
+    if (cmd.rfind("AT+FRM=", 0) == 0) return frm_ < script_.frm.size() ? script_.frm[frm_++] : std::string();
+    return "\r\nOK\r\n";
+  }
+
+  void Run() {
+    std::string line;
+    Bytes frame;
+    bool dle = false;
+    while (!stop_) {
+      char buf[4096];
+      const ssize_t n = ::read(pty_.Master(), buf, sizeof buf);
+      if (n <= 0) {
+        std::this_thread::sleep_for(5ms);
+        continue;
+      }
+      for (ssize_t i = 0; i < n; ++i) {
+        const auto c = static_cast<uint8_t>(buf[i]);
+        if (frameMode_) {
+          if (dle) {
+            dle = false;
+            if (c == 0x03) {
+              TSentFrame f;
+              if (frame.size() >= 3) {
+                f.final = frame[1] == 0x13;
+                f.fcf = frame[2];
+                f.fif.assign(frame.begin() + 3, frame.end());
+              }
+              frame.clear();
+              {
+                std::lock_guard lock(mutex_);
+                frames_.push_back(f);
+              }
+              frameMode_ = !f.final;
+              pty_.Write(f.final ? "\r\nOK\r\n" : "\r\nCONNECT\r\n");
+              continue;
+            }
+            frame.push_back(c);
+          } else if (c == 0x10) {
+            dle = true;
+          } else {
+            frame.push_back(c);
+          }
+          continue;
+        }
+        if (c != '\r') {
+          if (c != '\n') line += static_cast<char>(c);
+          continue;
+        }
+        const std::string reply = Reply(line);
+        line.clear();
+        if (!reply.empty()) pty_.Write(reply);
+      }
+    }
+  }
+
+  TPty& pty_;
+  TScript script_;
+  size_t frh_ = 0, frm_ = 0;
+  std::atomic<bool> frameMode_{false};
+  std::mutex mutex_;
+  std::vector<TSentFrame> frames_;
+  std::vector<std::string> commands_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+constexpr uint8_t kTsi = 0x43, kDcs = 0x83, kEop = 0x2F, kMps = 0x4F, kDcn = 0xFB;
+constexpr uint8_t kCsi = 0x40, kDis = 0x80, kCfr = 0x84, kFtt = 0x44, kMcf = 0x8C;
+
+Bytes Id(const std::string& id) { return FxEncodeId(id); }
+
+// Page data as the modem delivers it: a DLE doubled, then DLE ETX.
+const std::string kPage = std::string("\x00\x80\x01\x10\x10\x42\x00\x80", 8) + "\x10\x03\r\nNO CARRIER\r\n";
+const Bytes kPageStored{0x00, 0x80, 0x01, 0x10, 0x42, 0x00, 0x80};
+
+class Class1Scripted : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLockFolder(locks_.Path());
+    ASSERT_FALSE(pty_.SlavePath().empty());
+    port_.SetHostExecutor(&exec_);
+    port_.SetDeviceName(pty_.SlavePath());
+    port_.SetComNumber(1);
+    port_.SetPromptForPort(false);
+    fax_.SetComPort(&port_);
+    port_.SetHWFlowOptions(0);
+    fax_.FaxClass = TFaxClass::fcClass1;
+    fax_.DesiredBPS = 9600;
+    fax_.SetStationID("ABC");
+    fax_.OneFax = true;
+    fax_.DestinationDir = locks_.Path().string();
+    fax_.OnFaxError = [this](TFxAbstractFax&, int code) { errors_.push_back(code); };
+  }
+  void TearDown() override { SetLockFolder({}); }
+
+  int Run(TClass1Modem& modem, std::chrono::seconds limit = 60s) {
+    bool done = false;
+    int code = 1;
+    fax_.OnFaxFinish = [&](TFxAbstractFax&, int c) {
+      code = c;
+      done = true;
+    };
+    port_.SetOpen(true);
+    fax_.StartReceive();
+    EXPECT_TRUE(exec_.RunUntil([&] { return fax_.ProgressCode() == fxprogress::fpWaiting || done; }, 20s));
+    modem.Ring();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(exec_.RunUntil([&] { return done; }, limit)) << "session did not end";
+    elapsed_ = std::chrono::steady_clock::now() - start;
+    return code;
+  }
+
+  Bytes StoredPage(unsigned n) {
+    TFxApfReader r;
+    Bytes data;
+    if (r.Open(locks_.Path() / "FAX0001.APF") != 0) return data;
+    ApfPageHeader ph;
+    r.ReadPageData(n, ph, [&](const uint8_t* d, size_t size, uint64_t, uint64_t) {
+      data.insert(data.end(), d, d + size);
+      return true;
+    });
+    return data;
+  }
+
+  TTempFolder locks_;
+  TPty pty_;
+  TPlainExecutor exec_;
+  TFxComPort port_;
+  TFxReceiveFax fax_;
+  std::vector<int> errors_;
+  std::chrono::steady_clock::duration elapsed_{};
+};
+
+}  // namespace
+
+// A caller that starts with junk (an unknown FCF, an over-long TSI, a frame
+// with a bad control byte, one too short, one with a bad check sum), then asks
+// for 14400 although the DIS offered 9600, and finally sends at 9600.
+TEST_F(Class1Scripted, HostileFramesAndATooFastDcsStillEndInTheFax) {
+  std::string overLongTsi = ModemFrame(kTsi, false, Bytes(300, 'X'));
+  TClass1Modem modem(pty_, {Join({
+      Burst({ModemFrame(0x23, false, Bytes(40, 0xA5)), overLongTsi,
+             std::string("\xFF\x07\x43zz\x10\x03", 7), std::string("\xFF\x13\x10\x03", 4),
+             ModemFrame(kTsi, false, Id("+49 30 555")), ModemFrame(kDcs, true, DcsFif(0x20))}),
+      Burst({ModemFrame(kDcs, true, DcsFif(0x04))}, "ERROR"),
+      Burst({ModemFrame(kDcs, true, DcsFif(0x04, true))}),
+      Burst({ModemFrame(kEop, true, {})}),
+      Burst({ModemFrame(kDcn, true, {})}),
+  }), {Tcf(2592, 0), Tcf(1728, 80), "\r\nCONNECT\r\n" + kPage}});
+  EXPECT_EQ(Run(modem), 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(fax_.RemoteID(), "+49 30 555");
+  EXPECT_EQ(fax_.ConnectBPS(), 9600);
+  EXPECT_TRUE(fax_.ConnectFine());
+
+  const auto frames = modem.Frames();
+  ASSERT_EQ(frames.size(), 5u);
+  // CSI: the ID last character first, then 17 spaces; DIS: fine, up to
+  // 9600 on V.27ter and V.29, both widths, A4 and B4, no scan time.
+  EXPECT_EQ(frames[0].fcf, kCsi);
+  EXPECT_FALSE(frames[0].final);
+  Bytes csi{'C', 'B', 'A'};
+  csi.resize(20, ' ');
+  EXPECT_EQ(frames[0].fif, csi);
+  EXPECT_EQ(frames[1].fcf, kDis);
+  EXPECT_TRUE(frames[1].final);
+  EXPECT_EQ(frames[1].fif, (Bytes{0x00, 0x4E, 0xF9, 0x00}));
+  // 14400 refused although its check was clean; the 9600 check with 5%
+  // settling bytes at its start passes.
+  EXPECT_EQ(frames[2].fcf, kFtt);
+  EXPECT_EQ(frames[3].fcf, kCfr);
+  EXPECT_EQ(frames[4].fcf, kMcf);
+  EXPECT_TRUE(frames[4].final);
+
+  const auto cmds = modem.Commands();
+  EXPECT_NE(std::find(cmds.begin(), cmds.end(), "AT+FRM=145"), cmds.end());
+  EXPECT_NE(std::find(cmds.begin(), cmds.end(), "AT+FRM=96"), cmds.end());
+  EXPECT_NE(std::find(cmds.begin(), cmds.end(), "ATH"), cmds.end());
+  EXPECT_EQ(StoredPage(1), kPageStored);
+}
+
+// MPS keeps the speed: the next page follows at once in the same file.
+TEST_F(Class1Scripted, MpsPagesGoIntoOneFile) {
+  TClass1Modem modem(pty_, {Join({
+      Burst({ModemFrame(kDcs, true, DcsFif(0x08))}),
+      Burst({ModemFrame(kMps, true, {})}),
+      Burst({ModemFrame(kEop, true, {})}),
+      Burst({ModemFrame(kDcn, true, {})}),
+  }), {Tcf(864, 0), "\r\nCONNECT\r\n" + kPage, "\r\nCONNECT\r\n" + kPage}});
+  EXPECT_EQ(Run(modem), 0);
+  TFxApfReader r;
+  ASSERT_EQ(r.Open(locks_.Path() / "FAX0001.APF"), 0);
+  EXPECT_EQ(r.PageCount(), 2);
+  EXPECT_EQ(StoredPage(2), kPageStored);
+  EXPECT_EQ(fax_.ConnectBPS(), 4800);
+}
+
+TEST_F(Class1Scripted, ADcsForAModulationNeverOfferedIsIncompatible) {
+  TClass1Modem modem(pty_, {Burst({ModemFrame(kDcs, true, DcsFif(0x30))}), {}});
+  EXPECT_EQ(Run(modem), fxcode::ecFaxBadMachine);
+  EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFaxBadMachine});
+}
+
+TEST_F(Class1Scripted, ADcsTooShortToReadIsIncompatible) {
+  TClass1Modem modem(pty_, {Burst({ModemFrame(kDcs, true, {0x00})}), {}});
+  EXPECT_EQ(Run(modem), fxcode::ecFaxBadMachine);
+}
+
+TEST_F(Class1Scripted, DcnInsteadOfDcsEndsWithCancel) {
+  TClass1Modem modem(pty_, {Burst({ModemFrame(kDcn, true, {})}), {}});
+  EXPECT_EQ(Run(modem), fxcode::ecCancelRequested);
+  EXPECT_EQ(errors_.size(), 1u);
+}
+
+// The training check fails at every speed down to 2400 (2% errors scattered
+// over it, 23% at its start, 4% scattered): FTT each time, and after the one
+// at 2400 the session ends with "Modems failed to train".
+TEST_F(Class1Scripted, TrainingThatFailsAt2400EndsWithTrainError) {
+  TClass1Modem modem(pty_, {Join({
+      Burst({ModemFrame(kDcs, true, DcsFif(0x04))}),
+      Burst({ModemFrame(kDcs, true, DcsFif(0x08))}),
+      Burst({ModemFrame(kDcs, true, DcsFif(0x00))}),
+  }), {Tcf(1728, 0, 50), Tcf(864, 200), Tcf(432, 0, 25)}});
+  EXPECT_EQ(Run(modem), fxcode::ecFaxTrainError);
+  EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFaxTrainError});
+  int ftt = 0;
+  for (const auto& f : modem.Frames()) ftt += f.fcf == kFtt;
+  EXPECT_EQ(ftt, 3);
+  EXPECT_FALSE(modem.Sent(kCfr));
+}
+
+// A frame that never ends (no DLE ETX) and then silence: the machine asks
+// again with CSI and DIS three times and gives up with a time-out.
+TEST_F(Class1Scripted, AFrameWithoutItsEndTimesOutAfterThreeRetries) {
+  std::string endless = "\r\nCONNECT\r\n\xFF\x13\x83";
+  endless += std::string(600, '\x42');
+  TClass1Modem modem(pty_, {{endless}, {}});
+  EXPECT_EQ(Run(modem, 90s), fxcode::ecTimeout);
+  int dis = 0;
+  for (const auto& f : modem.Frames()) dis += f.fcf == kDis;
+  EXPECT_EQ(dis, 4);
+  EXPECT_LT(elapsed_, 60s);
+}
+
+// No training check ever comes after the DCS: it is refused like a bad one.
+TEST_F(Class1Scripted, AMissingTrainingCheckIsAnsweredWithFtt) {
+  TClass1Modem modem(pty_, {Burst({ModemFrame(kDcs, true, DcsFif(0x00))}), {}});
+  EXPECT_EQ(Run(modem), fxcode::ecFaxTrainError);
+  EXPECT_TRUE(modem.Sent(kFtt));
+}
