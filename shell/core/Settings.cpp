@@ -68,6 +68,9 @@ template <class... F>
 struct TOverload : F... {
   using F::operator()...;
 };
+// Clang 14 does not deduce aggregate bases without it.
+template <class... F>
+TOverload(F...) -> TOverload<F...>;
 
 void ReadKey(const TIniFile& ini, const TKey& k, TSettings& s) {
   std::visit(TOverload{

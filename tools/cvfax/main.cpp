@@ -20,7 +20,7 @@ const char* const kUsage =
     "Usage:\n"
     "  cvfax send --port PATH --class 2|2.0|1|auto --number N [--cover F] [--header TEXT]\n"
     "             [--station ID] [--bps N] [--keep-parameters] FILE...\n"
-    "  cvfax receive --port PATH --class 2|2.0|1|auto --dir DIR [--rings N] [--once]\n";
+    "  cvfax receive --port PATH --class 2|2.0|1|auto --dir DIR [--rings N] [--bps N] [--once]\n";
 
 TPlainExecutor* gExecutor = nullptr;
 TFxAbstractFax* gFax = nullptr;
