@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStandardItemModel>
@@ -59,15 +60,32 @@ constexpr char kReceiveModeRefusal[] =
     "end\nFax Receive mode";
 constexpr char kLayoutKind[] = "Out";
 
-// Archived rows are red; a selected one white on the selection colour.
+// Archived rows are red; a selected one white on the selection colour. A
+// cell is drawn directly (selection, one elided line of text) rather than
+// through the style's general item layout, so that a screenful of rows costs
+// little more to paint than an empty list.
 class TArchivedRowDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
-  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-    QStyledItemDelegate::initStyleOption(option, index);
-    if (index.data(Qt::ForegroundRole).isValid() && (option->state & QStyle::State_Selected))
-      option->palette.setColor(QPalette::HighlightedText, Qt::white);
+  void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const bool selected = option.state & QStyle::State_Selected;
+    const QVariant archived = index.data(Qt::ForegroundRole);
+    if (selected) p->fillRect(option.rect, option.palette.brush(QPalette::Highlight));
+    const QString text = index.data(Qt::DisplayRole).toString();
+    if (text.isEmpty()) return;
+    QColor colour = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    if (archived.isValid()) colour = selected ? QColor(Qt::white) : archived.value<QColor>();
+    const QRect r = option.rect.adjusted(kCellMargin, 0, -kCellMargin, 0);
+    p->save();
+    p->setPen(colour);
+    p->setFont(option.font);
+    p->drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                option.fontMetrics.elidedText(text, Qt::ElideRight, r.width()));
+    p->restore();
   }
+
+ private:
+  static constexpr int kCellMargin = 3;
 };
 
 void RemoveFile(const std::filesystem::path& p) {
@@ -129,6 +147,9 @@ QTableView* Grid(QWidget* parent, const char* name, const QStringList& titles) {
   grid->setWordWrap(false);
   grid->verticalHeader()->setFixedWidth(12);
   grid->setItemDelegate(new TArchivedRowDelegate(grid));
+  QPalette pal = grid->palette();
+  pal.setColor(QPalette::Base, QColor(255, 255, 225));  // pale yellow
+  grid->setPalette(pal);
   return grid;
 }
 
