@@ -61,9 +61,10 @@ constexpr char kReceiveModeRefusal[] =
 constexpr char kLayoutKind[] = "Out";
 
 // Archived rows are red; a selected one white on the selection colour. A
-// cell is drawn directly (selection, one elided line of text) rather than
-// through the style's general item layout, so that a screenful of rows costs
-// little more to paint than an empty list.
+// cell is drawn directly (selection, one line of text cut at the cell's
+// edge, as data grids do) rather than through the style's general item
+// layout, so that a screenful of rows costs little more to paint than an
+// empty list.
 class TArchivedRowDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
@@ -77,10 +78,10 @@ class TArchivedRowDelegate : public QStyledItemDelegate {
     if (archived.isValid()) colour = selected ? QColor(Qt::white) : archived.value<QColor>();
     const QRect r = option.rect.adjusted(kCellMargin, 0, -kCellMargin, 0);
     p->save();
+    p->setClipRect(r);
     p->setPen(colour);
     p->setFont(option.font);
-    p->drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                option.fontMetrics.elidedText(text, Qt::ElideRight, r.width()));
+    p->drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     p->restore();
   }
 
