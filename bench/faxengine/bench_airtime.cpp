@@ -124,9 +124,9 @@ std::optional<TBurst> PageBurst(const std::string& status, const std::string& mo
 
 // The sending modem's connect time and the far end's negotiation, in
 // microseconds from the status text; -1 when missing.
-long long ConnectedUs(const std::string& status, const std::string& modem) {
+long long AnsweredUs(const std::string& status, const std::string& modem) {
   const size_t at = status.find(modem + " transmitted ");
-  return at == std::string::npos ? -1 : Field(status.substr(at, status.find('\n', at) - at), "connected-us");
+  return at == std::string::npos ? -1 : Field(status.substr(at, status.find('\n', at) - at), "answered-us");
 }
 
 void BM_PageAirtime(benchmark::State& state, TAirtimeCase c) {
@@ -183,7 +183,7 @@ void BM_PageAirtime(benchmark::State& state, TAirtimeCase c) {
       state.SkipWithError(("no page in the modem's record: " + status).c_str());
       return;
     }
-    const long long connected = ConnectedUs(status, "com1");
+    const long long connected = AnsweredUs(status, "com1");
     const long long farUs = Field(status, "farend negotiation-us");
     if (connected < 0 || farUs <= 0) {
       state.SkipWithError(("no negotiation record: " + status).c_str());

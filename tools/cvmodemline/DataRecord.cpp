@@ -6,7 +6,7 @@
 void TDataRecorder::Reset(int64_t at) {
   bursts_.clear();
   callStart_ = at;
-  connectedUs_ = -1;
+  answeredUs_ = -1;
   open_ = false;
   starved_ = false;
 }
@@ -62,7 +62,7 @@ void TDataRecorder::CallEnded(int64_t at) {
 
 std::string TDataRecorder::Text() const {
   std::ostringstream out;
-  out << "bursts=" << bursts_.size() << " connected-us=" << connectedUs_;
+  out << "bursts=" << bursts_.size() << " answered-us=" << answeredUs_;
   for (const TDataBurst& b : bursts_) {
     out << " [rate=" << b.rate << " bytes=" << b.bytes << " start-us=" << b.startUs << " airtime-us=" << b.AirtimeUs()
         << " minimum-us=" << b.MinimumUs() << " underruns=" << b.underruns << " fill=" << b.fillBytes

@@ -32,8 +32,8 @@ class TDataRecorder {
   // A call starts (dial or answer) at sample `at`: the record starts afresh.
   void Reset(int64_t at);
   // The call was answered at sample `at`.
-  void Connected(int64_t at) { connectedUs_ = ToUs(at); }
-  int64_t ConnectedUs() const { return connectedUs_; }
+  void Answered(int64_t at) { answeredUs_ = ToUs(at); }
+  int64_t AnsweredUs() const { return answeredUs_; }
   // One transmit block of `samples` samples starting at sample `at`:
   // `levelBefore`/`levelAfter` are the bytes waiting in the transmitter
   // before and after the block, `active` says the fast modem is sending
@@ -53,7 +53,7 @@ class TDataRecorder {
 
   std::vector<TDataBurst> bursts_;
   int64_t callStart_ = 0;
-  int64_t connectedUs_ = -1;
+  int64_t answeredUs_ = -1;
   bool open_ = false;
   bool starved_ = false;
 };

@@ -510,7 +510,7 @@ void TVirtualModem::PrepareT31Call() {
 void TVirtualModem::LineConnected() {
   const bool originate = dialling_;
   dialling_ = false;
-  record_.Connected(clock_);
+  record_.Answered(clock_);
   StartCall(originate);
 }
 
