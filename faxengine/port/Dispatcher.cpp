@@ -351,11 +351,8 @@ void TFxPosixDispatcher::ReadInput() {
     const ssize_t n = ::read(fd, &ring_[index], room);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
-    {
-      std::lock_guard l(inputMutex_);
-      written_ += static_cast<uint64_t>(n);
-    }
-    inputCv_.notify_all();
+    // Logged before the bytes are published: whoever sees them in the input
+    // (and may close the port at once) finds them in the log and trace too.
     {
       std::lock_guard l(triggerMutex_);
       const std::span<const uint8_t> bytes(&ring_[index], static_cast<size_t>(n));
@@ -363,6 +360,11 @@ void TFxPosixDispatcher::ReadInput() {
         log_.Add(TLogType::ltDispatch, TLogSubtype::lsReadCom, static_cast<uint32_t>(n), bytes);
       if (traceState_ == TTraceLogState::tlOn) trace_.Add('R', bytes);
     }
+    {
+      std::lock_guard l(inputMutex_);
+      written_ += static_cast<uint64_t>(n);
+    }
+    inputCv_.notify_all();
   }
 }
 
