@@ -15,6 +15,7 @@
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
+#include "faxengine/tests/LinePages.h"
 #include "testsupport/TempFolder.h"
 #include "tools/cvmodemline/tests/LineHarness.h"
 
@@ -23,32 +24,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using linepages::WriteApf;
+
 constexpr int kRows = 60;  // a small page: the sessions are about the procedure
-
-// The harness's page (1 = black) as a converter bitmap (set bit = white).
-TFxBitmap ToFxBitmap(const linetest::TBitmap& b) {
-  TFxBitmap out = TFxBitmap::MakeMono(static_cast<unsigned>(b.width), static_cast<unsigned>(b.height));
-  for (int y = 0; y < b.height; ++y)
-    for (size_t x = 0; x < b.Stride(); ++x)
-      out.Row(static_cast<unsigned>(y))[x] = static_cast<uint8_t>(~b.Row(y)[x]);
-  return out;
-}
-
-void WriteApf(const fs::path& file, const std::vector<linetest::TBitmap>& pages, bool fine) {
-  std::vector<fs::path> parts;
-  for (size_t i = 0; i < pages.size(); ++i) {
-    TFxFaxConverter c;
-    c.SetOptions(0);
-    c.LeftMargin = 0;
-    c.TopMargin = 0;
-    c.Resolution = fine ? TFaxResolution::frHigh : TFaxResolution::frNormal;
-    c.OutFileName = (file.parent_path() / ("part" + std::to_string(i) + ".APF")).string();
-    ASSERT_EQ(c.TryConvertBitmap(ToFxBitmap(pages[i])), 0);
-    parts.push_back(c.OutFileName);
-  }
-  ASSERT_EQ(ApfConcatenate(parts, file), 0);
-  for (const auto& p : parts) fs::remove(p);
-}
 
 // Rows of the header line on top of each page: 8 blank lines, then the
 // font's 8 rows (doubled at fine resolution).

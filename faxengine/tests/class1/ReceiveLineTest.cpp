@@ -15,6 +15,7 @@
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
 #include "faximage/FaxUnpacker.h"
+#include "faxengine/tests/LinePages.h"
 #include "testsupport/TempFolder.h"
 #include "tools/cvmodemline/tests/LineHarness.h"
 
@@ -22,6 +23,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
+
+using linepages::WriteApf;
 
 // The pages of an APF file as the harness' bitmaps (1 = black).
 std::vector<linetest::TBitmap> ApfPages(const fs::path& file, std::vector<bool>* fine = nullptr) {
@@ -53,27 +56,6 @@ std::vector<linetest::TBitmap> ApfPages(const fs::path& file, std::vector<bool>*
       }
   }
   return pages;
-}
-
-// Writes pages (harness bitmaps, 1 = black) into one APF file.
-void WriteApf(const fs::path& file, const std::vector<linetest::TBitmap>& pages, bool fine) {
-  std::vector<fs::path> parts;
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const auto& b = pages[i];
-    TFxBitmap bmp = TFxBitmap::MakeMono(static_cast<unsigned>(b.width), static_cast<unsigned>(b.height));
-    for (int y = 0; y < b.height; ++y)
-      for (size_t x = 0; x < b.Stride(); ++x) bmp.Row(static_cast<unsigned>(y))[x] = static_cast<uint8_t>(~b.Row(y)[x]);
-    TFxFaxConverter c;
-    c.SetOptions(0);
-    c.LeftMargin = 0;
-    c.TopMargin = 0;
-    c.Resolution = fine ? TFaxResolution::frHigh : TFaxResolution::frNormal;
-    c.OutFileName = (file.parent_path() / ("part" + std::to_string(i) + ".APF")).string();
-    ASSERT_EQ(c.TryConvertBitmap(bmp), 0);
-    parts.push_back(c.OutFileName);
-  }
-  ASSERT_EQ(ApfConcatenate(parts, file), 0);
-  for (const auto& p : parts) fs::remove(p);
 }
 
 class Class1Receive : public ::testing::Test {
