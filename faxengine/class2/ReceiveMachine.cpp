@@ -298,12 +298,7 @@ void TFaxSession::ReceiveLine(const std::string& line) {
           Notify(TFaxMessage::fmLog, 6);
         }
       } else if (FxHas(line, cmds_.sessionParams)) {
-        FxParseParams(line, session_);
-        connectBps = session_.bps;
-        connectFine = session_.fine;
-        connectWide = session_.wide;
-        connectEcm = session_.ecm;
-        SetProgress(fxprogress::fpSessionParams);
+        TakeSessionParams(line);
       } else if (ok) {
         SendCommand("AT+FDR");
         statusPending_ = true;
@@ -312,12 +307,7 @@ void TFaxSession::ReceiveLine(const std::string& line) {
       return;
     case R::rf2GtCnnct:
       if (FxHas(line, cmds_.sessionParams)) {
-        FxParseParams(line, session_);
-        connectBps = session_.bps;
-        connectFine = session_.fine;
-        connectWide = session_.wide;
-        connectEcm = session_.ecm;
-        SetProgress(fxprogress::fpSessionParams);
+        TakeSessionParams(line);
       } else if (FxHas(line, "CONNECT")) {
         if (softwareFlow_) port_.SetSWFlowOptions(TSWFlowOptions::swfReceive);
         rstate_ = R::rfStartPage;

@@ -722,12 +722,7 @@ void TFaxSession::SendLine(const std::string& line) {
       return;
     case S::tf2GetParams:
       if (FxHas(line, cmds_.sessionParams)) {
-        FxParseParams(line, session_);
-        connectBps = session_.bps;
-        connectFine = session_.fine;
-        connectWide = session_.wide;
-        connectEcm = session_.ecm;
-        SetProgress(fxprogress::fpSessionParams);
+        TakeSessionParams(line);
       } else if (FxHas(line, cmds_.remoteCaps)) {
         FxParseParams(line, remote_);
         remoteFine_ = remote_.fine;

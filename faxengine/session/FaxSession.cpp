@@ -186,6 +186,15 @@ void TFaxSession::Status(int kind) {
   Notify(TFaxMessage::fmStatus, kind);
 }
 
+void TFaxSession::TakeSessionParams(const std::string& line) {
+  FxParseParams(line, session_);
+  connectBps = session_.bps;
+  connectFine = session_.fine;
+  connectWide = session_.wide;
+  connectEcm = session_.ecm;
+  SetProgress(fxprogress::fpSessionParams);
+}
+
 void TFaxSession::SetProgress(int p) {
   progress = p;
   if ((p == fxprogress::fpSessionParams || p == fxprogress::fpGotRemoteID) && connectStartMs < 0)

@@ -104,6 +104,9 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   int Notify(TFaxMessage msg, int wParam);
   void Status(int kind = 0);
   void SetProgress(int p);
+  // A Class 2 session-parameter report: the negotiated values become the
+  // session's connect values.
+  void TakeSessionParams(const std::string& line);
   void Fail(int code);
   void Finish();
   void SendCommand(const std::string& cmd);
