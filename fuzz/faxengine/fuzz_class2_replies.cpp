@@ -18,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (p.scanTimeCode < 0 || p.scanTimeCode > 9) __builtin_trap();
     if (FxMinLineBytes(p.scanTimeCode, p.fine, p.bps) > 40u * 14400u / 8000u) __builtin_trap();
     const int hangup = FxHangupValue(line);
+    const int pageStatus = FxPageStatusValue(line);
+    if (pageStatus < -1 || pageStatus > 9) __builtin_trap();
     if (hangup < 0 || hangup > 999) __builtin_trap();
     if (FxCleanRemoteId(line).size() > 20) __builtin_trap();
     (void)FxHas(line, c2.hangup);
