@@ -15,6 +15,29 @@ namespace {
 
 constexpr int kPageRows = 240;
 
+// The measure the noisy-line test relies on: damage and lost rows cost what
+// they are, a shift after a lost row costs nothing more, a wrong page fails.
+TEST(NoisyPageMeasure, CountsDamageNotShiftsAndRejectsAnotherPage) {
+  const TBitmap sent = MakePage(1, kPageRows);
+  TBitmap got = sent;
+  got.height += 20;  // blank rows for the header line on top
+  got.bits.insert(got.bits.begin(), 20 * sent.Stride(), 0);
+  EXPECT_EQ(BadRowsBelowEfaxHeader(got, sent), 0);
+  TBitmap damaged = got;
+  for (int y : {60, 61, 130, 200}) damaged.bits[static_cast<size_t>(y) * sent.Stride() + 40] ^= 0x10;
+  EXPECT_EQ(BadRowsBelowEfaxHeader(damaged, sent), 4);
+  TBitmap dropped = got;
+  const auto row = static_cast<std::ptrdiff_t>(sent.Stride());
+  dropped.bits.erase(dropped.bits.begin() + 100 * row, dropped.bits.begin() + 101 * row);
+  --dropped.height;
+  EXPECT_LE(BadRowsBelowEfaxHeader(dropped, sent), 1);
+  TBitmap other = MakePage(2, kPageRows);
+  EXPECT_GT(BadRowsBelowEfaxHeader(other, sent), kPageRows / 4);
+  TBitmap narrow = got;
+  narrow.width = 864;
+  EXPECT_EQ(BadRowsBelowEfaxHeader(narrow, sent), sent.height);
+}
+
 class FaxSession : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -348,11 +349,24 @@ bool SamePageBelowEfaxHeader(const TBitmap& got, const TBitmap& sent, std::strin
 int BadRowsBelowEfaxHeader(const TBitmap& got, const TBitmap& sent) {
   constexpr int kHeaderRows = 24;
   const int added = got.height - sent.height;
-  if (got.width != sent.width || added < 0 || added > kHeaderRows) return sent.height;
-  int bad = 0;
-  for (int y = kHeaderRows - added; y < sent.height; ++y)
-    bad += std::memcmp(got.Row(y + added), sent.Row(y), got.Stride()) != 0;
-  return bad;
+  if (got.width != sent.width || added < -sent.height / 4 || added > kHeaderRows + sent.height / 4) return sent.height;
+  // A receiver that meets a damaged row may also drop it or split it in two,
+  // which shifts every row after it. Counting rows compared at fixed places
+  // would charge the shift to every later band edge, so count the page rows
+  // that are not part of the longest run of rows received in order.
+  const int first = kHeaderRows;
+  const int n = sent.height - first;
+  const int m = got.height;
+  auto same = [&](int s, int g) { return std::memcmp(sent.Row(first + s), got.Row(g), got.Stride()) == 0; };
+  std::vector<int> prev(static_cast<size_t>(m) + 1, 0), cur(prev.size(), 0);
+  for (int s = 0; s < n; ++s) {
+    for (int g = 0; g < m; ++g) {
+      const auto gi = static_cast<size_t>(g);
+      cur[gi + 1] = same(s, g) ? prev[gi] + 1 : std::max(prev[gi + 1], cur[gi]);
+    }
+    std::swap(prev, cur);
+  }
+  return n - prev[static_cast<size_t>(m)];
 }
 
 std::string ReadText(const fs::path& path) {

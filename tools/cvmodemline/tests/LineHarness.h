@@ -113,7 +113,9 @@ bool SamePage(const TBitmap& got, const TBitmap& sent, std::string& why);
 // the first rows of the page, so those rows are not compared.
 bool SamePageBelowEfaxHeader(const TBitmap& got, const TBitmap& sent, std::string& why);
 
-// Rows of the page that differ (a wrong size counts as all of them).
+// Rows of the page below the header that did not arrive intact and in
+// order (a wrong width counts as all of them); a dropped or doubled row
+// costs one row, not a shift of the rest of the page.
 int BadRowsBelowEfaxHeader(const TBitmap& got, const TBitmap& sent);
 
 std::string ReadText(const fs::path& path);
