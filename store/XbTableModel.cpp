@@ -50,13 +50,18 @@ void TXbTableModel::fetchMore(const QModelIndex& parent) {
   const bool wasEof = t->Eof();
   const uint32_t current = t->RecNo();
   std::vector<uint32_t> more;
-  XbStatus st = rows_.empty() ? t->GoTop() : t->Go(rows_.back());
-  if (st && !rows_.empty()) st = t->Skip(1);
-  while (st && !t->Eof() && more.size() < static_cast<size_t>(kFetchRows)) {
-    more.push_back(t->RecNo());
-    st = t->Skip(1);
+  more.reserve(kFetchRows + 1);
+  XbStatus st;
+  if (rows_.empty()) {
+    st = t->GoTop();
+    if (st && !t->Eof()) more.push_back(t->RecNo());
+  } else {
+    st = t->Go(rows_.back());
   }
+  // One row beyond the page tells whether the table ends with it.
+  if (st && !t->Eof()) st = t->SkipCollecting(kFetchRows + 1 - static_cast<long>(more.size()), more);
   const bool end = !st || t->Eof();
+  if (more.size() > static_cast<size_t>(kFetchRows)) more.pop_back();
   if (wasEof) {
     t->GoBottom();
     t->Skip(1);

@@ -614,7 +614,13 @@ XbStatus TXbTable::GoTop() { return GoEnd(false); }
 
 XbStatus TXbTable::GoBottom() { return GoEnd(true); }
 
-XbStatus TXbTable::Skip(long n) {
+XbStatus TXbTable::Skip(long n) { return SkipSteps(n, nullptr); }
+
+XbStatus TXbTable::SkipCollecting(long n, std::vector<uint32_t>& passed) {
+  return SkipSteps(std::max(0L, n), &passed);
+}
+
+XbStatus TXbTable::SkipSteps(long n, std::vector<uint32_t>* passed) {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (auto st = PostIfModified(); !st) return st;
   if (auto st = SharedSync(); !st) return st;
@@ -658,6 +664,7 @@ XbStatus TXbTable::Skip(long n) {
       return {};
     }
     if (auto st = Load(r); !st) return st;
+    if (passed) passed->push_back(r);
   }
   return {};
 }

@@ -124,6 +124,9 @@ class TXbTable {
   XbStatus GoTop();
   XbStatus GoBottom();
   XbStatus Skip(long n = 1);
+  // Skip(n) forward that also notes the record number of every row it
+  // passes: a list reads a page of rows with one look at a shared file.
+  XbStatus SkipCollecting(long n, std::vector<uint32_t>& passed);
   XbStatus Go(uint32_t recno);  // any row, visible or not; NoRecord beyond the table
   // Seek in the current tag: the first visible row whose key starts with the
   // value's key. Found: true. Not found: soft seek leaves the cursor on the
@@ -276,6 +279,7 @@ class TXbTable {
   // the scope; leaves the cursor on it.
   XbStatus ScanTag(int dir, uint32_t& found);
   XbStatus GoEnd(bool bottom);
+  XbStatus SkipSteps(long n, std::vector<uint32_t>* passed);
   // Puts the cursor on the current row's key (or where it would go).
   XbStatus CurrentTagPos(Tag& t, bool& exact);
   XbStatus SetValueChecked(int field, const TXbValue& v);

@@ -126,3 +126,25 @@ TEST_F(ModelTest, RowDateTimeTextInQtFormats) {
   EXPECT_EQ(TableText("Caf\xe9"), QString::fromUtf8("Caf\xc3\xa9"));
   EXPECT_EQ(ToTableText(QString::fromUtf8("Caf\xc3\xa9")), "Caf\xe9");
 }
+
+// Fetching stops exactly at the end whether the visible rows fill whole
+// pages or not, and never loses or repeats a row at a page's edge.
+TEST_F(ModelTest, PagesEndExactlyAtTheLastRow) {
+  const int page = TXbTableModel::kFetchRows;
+  for (int visible : {0, 1, page - 1, page, page + 1, 2 * page, 2 * page + 1}) {
+    SCOPED_TRACE(visible);
+    // Rows numbered from the newest: the first `visible` are not archived.
+    std::string filter = "val(substr(SUBJECT, 5)) >= " + std::to_string(1000 - visible);
+    x_.SetFilter(filter);
+    TXbTableModel model(out_);
+    model.SetColumns(Columns());
+    int fetches = 0;
+    while (model.canFetchMore() && fetches < 10) {
+      model.fetchMore();
+      ++fetches;
+    }
+    EXPECT_FALSE(model.canFetchMore());
+    ASSERT_EQ(model.rowCount(), visible);
+    for (int r = 0; r < visible; ++r) EXPECT_EQ(model.data(model.index(r, 1)).toString(), "Fax " + QString::number(999 - r));
+  }
+}

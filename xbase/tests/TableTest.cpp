@@ -153,6 +153,47 @@ TEST_F(TableTest, TagOrdersAscendingDescendingAndForCondition) {
   EXPECT_EQ(t_.AddTag("TOOLONGNAME", "SUBJECT", "", false).code, XbError::BadArgument);
 }
 
+// A list reads its rows a page at a time: the rows a collecting skip passes
+// must be the ones single steps would pass, in every order and filter, and it
+// must stop on the last of them or at the end exactly as Skip does.
+TEST_F(TableTest, SkipCollectingPassesTheRowsSingleStepsWould) {
+  std::mt19937 rng(7);
+  for (int i = 0; i < 300; ++i)
+    Add({"s" + std::to_string(rng() % 50), D(2020, 1, 1) + static_cast<int32_t>(rng() % 90), "10:00", rng() % 3 == 0,
+         rng() % 9 == 0});
+  AddOutgoingTags();
+  for (int order : {0, 1, 2}) {
+    for (const char* filter : {"", ".not. archived"}) {
+      SCOPED_TRACE(std::to_string(order) + " " + filter);
+      XB_ASSERT_OK(t_.SetOrder(order));
+      XB_ASSERT_OK(t_.SetFilter(filter));
+      const std::vector<uint32_t> all = Walk();
+      ASSERT_GT(all.size(), 100u);
+      for (long page : {0L, 1L, 7L, 64L, 1000L}) {
+        std::vector<uint32_t> got;
+        XB_ASSERT_OK(t_.GoTop());
+        got.push_back(t_.RecNo());
+        while (!t_.Eof()) {
+          const size_t before = got.size();
+          XB_ASSERT_OK(t_.SkipCollecting(page, got));
+          if (page == 0) break;
+          ASSERT_LE(got.size() - before, static_cast<size_t>(page));
+          if (!t_.Eof()) {
+            EXPECT_EQ(got.size() - before, static_cast<size_t>(page));
+            EXPECT_EQ(t_.RecNo(), got.back());
+          }
+        }
+        if (page == 0) {
+          EXPECT_EQ(got.size(), 1u);
+          EXPECT_EQ(t_.RecNo(), all.front());
+        } else {
+          EXPECT_EQ(got, all) << "page " << page;
+        }
+      }
+    }
+  }
+}
+
 TEST_F(TableTest, SeekSoftSeekAndScope) {
   for (const char* s : {"Smith", "Smithers", "jones", "Brown", "smith"}) Add({s, 0, "", false, false});
   XB_ASSERT_OK(t_.AddTag("SUBJECT", "UPPER(SUBJECT)", ".not. deleted()", false));
