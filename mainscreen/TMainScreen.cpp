@@ -12,14 +12,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QTabBar>
 #include <QTableView>
 #include <QTimer>
-#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -29,6 +26,7 @@
 #include "mainscreen/GridLayout.h"
 #include "mainscreen/PrinterDriverIntake.h"
 #include "mainscreen/TDeleteWhat.h"
+#include "mainscreen/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TRebuildInd.h"
 #include "store/StoreText.h"
@@ -59,35 +57,6 @@ constexpr char kReceiveModeRefusal[] =
     "You are in Fax Receive mode. This operation cannot be done\nwhile in Fax Receive mode. Click the Stop button to "
     "end\nFax Receive mode";
 constexpr char kLayoutKind[] = "Out";
-
-// Archived rows are red; a selected one white on the selection colour. A
-// cell is drawn directly (selection, one line of text cut at the cell's
-// edge, as data grids do) rather than through the style's general item
-// layout, so that a screenful of rows costs little more to paint than an
-// empty list.
-class TArchivedRowDelegate : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-  void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    const bool selected = option.state & QStyle::State_Selected;
-    const QVariant archived = index.data(Qt::ForegroundRole);
-    if (selected) p->fillRect(option.rect, option.palette.brush(QPalette::Highlight));
-    const QString text = index.data(Qt::DisplayRole).toString();
-    if (text.isEmpty()) return;
-    QColor colour = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    if (archived.isValid()) colour = selected ? QColor(Qt::white) : archived.value<QColor>();
-    const QRect r = option.rect.adjusted(kCellMargin, 0, -kCellMargin, 0);
-    p->save();
-    p->setClipRect(r);
-    p->setPen(colour);
-    p->setFont(option.font);
-    p->drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
-    p->restore();
-  }
-
- private:
-  static constexpr int kCellMargin = 3;
-};
 
 void RemoveFile(const std::filesystem::path& p) {
   std::error_code ec;
@@ -125,33 +94,6 @@ QWidget* ListPage(QWidget* parent, const char* title, const QColor& colour, QTab
   layout->addWidget(header);
   layout->addWidget(grid);
   return page;
-}
-
-// Until the tables are attached, a list shows its column titles only.
-QTableView* Grid(QWidget* parent, const char* name, const QStringList& titles) {
-  auto* grid = new QTableView(parent);
-  grid->setObjectName(name);
-  auto* model = new QStandardItemModel(0, static_cast<int>(titles.size()), grid);
-  model->setHorizontalHeaderLabels(titles);
-  grid->setModel(model);
-  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-  grid->setSelectionMode(QAbstractItemView::SingleSelection);
-  grid->setShowGrid(true);
-  grid->horizontalHeader()->setSectionsMovable(true);
-  grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
-  // One line per row at a fixed height: cells are laid out without wrapping
-  // and the header never measures rows, which keeps painting a full list as
-  // cheap as painting a short one.
-  grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  grid->setWordWrap(false);
-  grid->verticalHeader()->setFixedWidth(12);
-  grid->setItemDelegate(new TArchivedRowDelegate(grid));
-  QPalette pal = grid->palette();
-  pal.setColor(QPalette::Base, QColor(255, 255, 225));  // pale yellow
-  grid->setPalette(pal);
-  return grid;
 }
 
 }  // namespace
@@ -209,9 +151,9 @@ void TMainScreen::BuildLayout() {
     buttons->addWidget(b, 1, column++);
   layout->addLayout(buttons);
 
-  FaxGrid = Grid(central, "FaxGrid",
-                 {"Date Sent", "Time Sent", "Fax#", "Recipient", "Subject", "Last Attempt", "Notes", "Codes", "Fax File"});
-  RecGrid = Grid(central, "RecGrid", {"Date Rec'd", "Time Rec'd", "From", "Pages", "Notes", "Fax File"});
+  FaxGrid = new TFaxListView(central, "FaxGrid",
+                             {"Date Sent", "Time Sent", "Fax#", "Recipient", "Subject", "Last Attempt", "Notes", "Codes", "Fax File"});
+  RecGrid = new TFaxListView(central, "RecGrid", {"Date Rec'd", "Time Rec'd", "From", "Pages", "Notes", "Fax File"});
   Notebook1 = new QStackedWidget(central);
   Notebook1->setObjectName("Notebook1");
   Notebook1->addWidget(ListPage(Notebook1, "Outgoing Faxes", QColor(0, 0, 160), FaxGrid));
@@ -466,6 +408,13 @@ void TMainScreen::AttachLists() {
     connect(model, &QAbstractItemModel::modelReset, this, [this, tablePtr, gridPtr] {
       QTimer::singleShot(0, gridPtr, [this, tablePtr] { ShowCurrentRow(*tablePtr); });
     });
+    // The list on show reads its first rows and finds its current row now,
+    // so that the window's first paint shows them instead of an empty list
+    // that fills a moment later; the other list does so once the window is up.
+    if (grid == (currentTab_ == TFaxTab::Received ? RecGrid : FaxGrid))
+      ShowCurrentRow(*table);
+    else
+      QTimer::singleShot(0, grid, [this, tablePtr] { ShowCurrentRow(*tablePtr); });
   }
 }
 

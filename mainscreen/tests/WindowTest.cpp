@@ -433,6 +433,40 @@ TEST_F(WindowTest, ClosingStoresSettingsLayoutAndPlacementForTheNextStart) {
   EXPECT_EQ(w.size(), QSize(700, 500));
 }
 
+// A list never appears empty first and fills a moment later: the window's
+// first paint already shows the faxes, with the current one selected.
+TEST_F(WindowTest, TheFirstPaintShowsTheFaxes) {
+  NotFirstRun();
+  {
+    TAnswers answers;
+    TMainScreen w;
+    Start(w);
+    AddRow(w, "Bravo", "B.APF", "", false, "20240102");
+    AddRow(w, "Alpha", "A.APF", "", false, "20240105");
+    w.ExitButton->click();
+  }
+  Settings = TSettings{};
+  TAnswers answers;
+  TMainScreen w;
+  struct TFirstPaint : QObject {
+    QTableView* list;
+    int rows = -1;
+    int current = -1;
+    explicit TFirstPaint(QTableView* l) : list(l) { l->viewport()->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint && rows < 0) {
+        rows = list->model()->rowCount();
+        current = list->currentIndex().row();
+      }
+      return false;
+    }
+  } first(w.FaxGrid);
+  Start(w);
+  EXPECT_EQ(first.rows, 2);
+  EXPECT_EQ(first.current, 0);
+  EXPECT_EQ(Column(w.FaxGrid, "Subject"), (QStringList{"Alpha", "Bravo"}));
+}
+
 TEST_F(WindowTest, DamagedTablesAreLeftAloneAndTheProgramCloses) {
   for (const char* damaged : {"CVOUT.DBF", "CVREC.DBF"}) {
     SCOPED_TRACE(damaged);
