@@ -310,4 +310,3 @@ TEST_F(Class1Line, EfaxReceivesInClass1) {
     EXPECT_EQ(BadRows(got[0], pages[static_cast<size_t>(p)], HeaderRows(false)), 0) << "page " << p + 1;
   }
 }
-
