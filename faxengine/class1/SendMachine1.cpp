@@ -443,7 +443,14 @@ void TFaxSession::SendLine1(const std::string& line) {
           RewindToSentPage();
           return StepDown1();
         default:
-          if (!c1_.lastFinal) SendCommand1("AT+FRH=3");
+          if (!c1_.lastFinal) {
+            SendCommand1("AT+FRH=3");
+            return;
+          }
+          // A complete answer that confirms nothing (a receiver repeating
+          // its CFR has not seen the page): the post-page message goes again
+          // at once, counted like one that went unanswered.
+          sstate_ = S::tf1PrepEOP;
           return;
       }
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +40,42 @@ int BadRows(const linetest::TBitmap& got, const linetest::TBitmap& sent, int ski
   for (int y = 0; y < sent.height; ++y)
     bad += !std::equal(sent.Row(y), sent.Row(y) + sent.Stride(), got.Row(y + skip));
   return bad;
+}
+
+// spandsp 0.0.6, the far end's T.30 receiver, can confirm a page it never
+// received. When its image receiver fails to train on a page (21 dB of noise
+// now and then spoils the short training that opens a page at 12000) it keeps
+// waiting for image data, takes the next post-page message for a repeat of
+// the one it answered last and sends that answer, MCF, again. The sender
+// cannot tell that MCF from a real one: it has sent the page, and the answer
+// arrives after its post-page message, intact and of the right kind. The call
+// then ends with the far end short of a page and logging "Unexpected DCN
+// while waiting for image data". Counts those answers in the far end's log:
+// an MCF repeated ("Retry number") after "Non-ECM carrier not found" with no
+// page received in between.
+int FarEndConfirmedUnseenPages(const std::string& lineLog) {
+  std::istringstream in(lineLog);
+  std::string l;
+  bool imageMissed = false;
+  bool repeating = false;
+  int count = 0;
+  while (std::getline(in, l)) {
+    if (l.rfind("farend ", 0) != 0) continue;
+    if (l.find("Non-ECM carrier not found") != std::string::npos) {
+      imageMissed = true;
+    } else if (l.find("Page no =") != std::string::npos) {
+      imageMissed = repeating = false;
+    } else if (l.find("Retry number") != std::string::npos) {
+      repeating = imageMissed;
+    } else if (l.find("Tx:  ") != std::string::npos && l.find("frame tag") != std::string::npos) {
+      if (repeating && l.find("Tx:  MCF") != std::string::npos) {
+        ++count;
+        imageMissed = false;
+      }
+      repeating = false;
+    }
+  }
+  return count;
 }
 
 struct TFarEndFax {
@@ -160,6 +197,46 @@ class Class1Line : public ::testing::Test {
     }
   }
 
+  // Two pages at 21 dB signal-to-noise: V.17 at 14400 fails its training
+  // check and the send steps down; both pages must arrive, apart from the
+  // far end's own fault described at FarEndConfirmedUnseenPages.
+  void SendThroughNoise(bool keep) {
+    constexpr int kPages = 2;
+    // The far end's T.30 log goes to the line's log file, which its folder
+    // must exist for.
+    fs::create_directories(dir_.Path() / "line");
+    ::setenv("CVMODEMLINE_SPANDSP_LOG", "1", 1);
+    StartLine({"--snr", "21"});
+    ::unsetenv("CVMODEMLINE_SPANDSP_LOG");
+    Prepare(14400, keep);
+    const auto pages = Document(kPages, false);
+    ASSERT_EQ(Send("200"), 0) << line_->Log();
+    EXPECT_LT(fax_.ConnectBPS(), 14400);
+    std::string log;
+    const TFarEndFax far = FarEnd(log);
+    line_->Stop();
+    const std::string lineLog = line_->Log();
+    ASSERT_NE(lineLog.find("farend "), std::string::npos) << "the far end's T.30 log is needed";
+    EXPECT_EQ(far.rate, fax_.ConnectBPS()) << log;
+    const int unseen = FarEndConfirmedUnseenPages(lineLog);
+    RecordProperty("far_end_confirmed_unseen_pages", std::to_string(unseen));
+    if (far.pages == kPages) {
+      EXPECT_EQ(far.result, 0) << log;
+    } else {
+      // A page missing at the far end is only acceptable where its own log
+      // shows it answering a post-page message for a page it never saw.
+      EXPECT_GE(far.pages, 1) << log;
+      EXPECT_EQ(far.pages + unseen, kPages) << log << lineLog;
+      EXPECT_NE(log.find("Unexpected DCN while waiting for image data"), std::string::npos) << log;
+    }
+    for (int p = 0; p < std::min(far.pages, kPages); ++p) {
+      const auto got = linetest::ReadPbm(far.file + "-p" + std::to_string(p + 1) + ".pbm");
+      ASSERT_TRUE(got) << "page " << p + 1;
+      // Without error correction a noisy line may spoil the odd row.
+      EXPECT_LE(BadRows(*got, pages[static_cast<size_t>(p)], HeaderRows(false)), kRows / 8) << "page " << p + 1;
+    }
+  }
+
   TTempFolder dir_;
   std::unique_ptr<linetest::TLineProcess> line_;
   TPlainExecutor exec_;
@@ -188,28 +265,8 @@ TEST_F(Class1Line, Sends14400Fine) { SendToFarEnd(14400, true, 1, false); }
 TEST_F(Class1Line, Sends14400NormalFivePagesEom) { SendToFarEnd(14400, false, 5, false); }
 TEST_F(Class1Line, Sends4800FineThreePagesEom) { SendToFarEnd(4800, true, 3, false); }
 
-TEST_F(Class1Line, NoiseThatDefeats14400StepsDownAndCompletes) {
-  // 21 dB below the signal: V.17 at 14400 fails its training check.
-  StartLine({"--snr", "21"});
-  Prepare(14400, true);
-  // One page: with a second page on this noisy line the far end has been
-  // seen to end the call with only the first stored although the send
-  // completed, which needs looking into apart from the fall-back.
-  const auto pages = Document(1, false);
-  ASSERT_EQ(Send("200"), 0) << line_->Log();
-  EXPECT_LT(fax_.ConnectBPS(), 14400);
-  std::string log;
-  const TFarEndFax far = FarEnd(log);
-  EXPECT_EQ(far.result, 0) << log;
-  EXPECT_EQ(far.rate, fax_.ConnectBPS()) << log;
-  ASSERT_EQ(far.pages, 1) << log;
-  for (int p = 0; p < 1; ++p) {
-    const auto got = linetest::ReadPbm(far.file + "-p" + std::to_string(p + 1) + ".pbm");
-    ASSERT_TRUE(got);
-    // Without error correction a noisy line may spoil the odd row.
-    EXPECT_LE(BadRows(*got, pages[static_cast<size_t>(p)], HeaderRows(false)), kRows / 8);
-  }
-}
+TEST_F(Class1Line, NoiseThatDefeats14400StepsDownAndCompletesMps) { SendThroughNoise(true); }
+TEST_F(Class1Line, NoiseThatDefeats14400StepsDownAndCompletesEom) { SendThroughNoise(false); }
 
 TEST_F(Class1Line, NoSpeedTrainsEndsWithTrainError) {
   // 7 dB: the frames at 300 bit/s still pass, no high-speed training does.

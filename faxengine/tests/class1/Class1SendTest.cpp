@@ -492,6 +492,34 @@ TEST_F(Class1Send, APostPageMessageWithoutAnswerIsTriedThreeTimes) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 9s);
 }
 
+// Only an intact MCF confirms a page: an answer of another kind (a receiver
+// that never saw the page repeating its CFR) or an MCF failing its check is
+// no answer, and the send ends as one whose post-page message went
+// unanswered, not as a success.
+TEST_F(Class1Send, OnlyAnIntactMcfConfirmsAPage) {
+  const std::vector<std::pair<const char*, std::vector<Bytes>>> answers = {
+      {"repeated CFR", {Frame(TFxFcf::CFR, true)}},
+      {"MCF failing its check", {Bytes{0}, Frame(TFxFcf::MCF, true)}},
+  };
+  for (const auto& [what, answer] : answers) {
+    SCOPED_TRACE(what);
+    errors_.clear();
+    Document(1);
+    TClass1Modem modem(pty_, Remote([&answer](TFxFrameKind k, int) -> std::vector<Bytes> {
+      if (k == TFxFrameKind::fkEOP) return answer;
+      return {};
+    }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(), fxcode::ecTimeout);
+    EXPECT_EQ(errors_, std::vector<int>{fxcode::ecTimeout});
+    EXPECT_EQ(modem.Count("EOP"), 3);
+    // Each wrong answer has the message repeated at once, without first
+    // waiting out the time an answer may take.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+    port_.SetOpen(false);
+  }
+}
+
 TEST_F(Class1Send, ALostMcfIsRecoveredByRepeatingThePostPageMessage) {
   Document(1);
   TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int nth) -> std::vector<Bytes> {
