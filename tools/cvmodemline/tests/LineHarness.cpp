@@ -118,6 +118,9 @@ int TProcess::Terminate(std::chrono::seconds timeout) {
 
 TLineProcess::TLineProcess(const fs::path& dir, std::vector<std::string> extra)
     : dir_(dir), process_([&] {
+        // The line's log goes into its folder: make it before the log opens.
+        std::error_code ec;
+        fs::create_directories(dir, ec);
         std::vector<std::string> argv{CVMODEMLINE_BIN, "--dir", dir.string()};
         argv.insert(argv.end(), extra.begin(), extra.end());
         return argv;
