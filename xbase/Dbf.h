@@ -67,56 +67,10 @@ TXbValue XbReadField(const TDbfField& f, const uint8_t* record);
 void XbReadFieldInto(const TDbfField& f, const uint8_t* record, TXbValue& out);
 XbStatus XbWriteField(const TDbfField& f, const TXbValue& v, uint8_t* record);
 // Writes text into a field of `width` bytes: cut at the width, blank-padded.
-// Field values are short, so short copies are done with a few overlapping
-// word moves rather than calls.
 inline void XbStoreText(uint8_t* p, size_t width, std::string_view text) {
   const size_t n = text.size() < width ? text.size() : width;
-  const char* s = text.data();
-  if (n > 32) {
-    std::memcpy(p, s, n);
-  } else if (n >= 16) {
-    uint8_t a[16], b[16];
-    std::memcpy(a, s, 16);
-    std::memcpy(b, s + n - 16, 16);
-    std::memcpy(p, a, 16);
-    std::memcpy(p + n - 16, b, 16);
-  } else if (n >= 8) {
-    uint64_t a, b;
-    std::memcpy(&a, s, 8);
-    std::memcpy(&b, s + n - 8, 8);
-    std::memcpy(p, &a, 8);
-    std::memcpy(p + n - 8, &b, 8);
-  } else if (n >= 4) {
-    uint32_t a, b;
-    std::memcpy(&a, s, 4);
-    std::memcpy(&b, s + n - 4, 4);
-    std::memcpy(p, &a, 4);
-    std::memcpy(p + n - 4, &b, 4);
-  } else if (n > 0) {
-    p[0] = static_cast<uint8_t>(s[0]);
-    p[n / 2] = static_cast<uint8_t>(s[n / 2]);
-    p[n - 1] = static_cast<uint8_t>(s[n - 1]);
-  }
-  uint8_t* q = p + n;
-  const size_t pad = width - n;
-  if (pad > 32) {
-    std::memset(q, ' ', pad);
-  } else if (pad >= 16) {
-    uint8_t blanks[16];
-    std::memset(blanks, ' ', 16);
-    std::memcpy(q, blanks, 16);
-    std::memcpy(q + pad - 16, blanks, 16);
-  } else if (pad >= 8) {
-    const uint64_t blanks = 0x2020202020202020ull;
-    std::memcpy(q, &blanks, 8);
-    std::memcpy(q + pad - 8, &blanks, 8);
-  } else if (pad >= 4) {
-    const uint32_t blanks = 0x20202020u;
-    std::memcpy(q, &blanks, 4);
-    std::memcpy(q + pad - 4, &blanks, 4);
-  } else if (pad > 0) {
-    q[0] = q[pad / 2] = q[pad - 1] = ' ';
-  }
+  std::memcpy(p, text.data(), n);
+  std::memset(p + n, ' ', width - n);
 }
 
 // Writes a date's 8 bytes (YYYYMMDD, blanks for the empty date 0 or less).
