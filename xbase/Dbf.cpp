@@ -330,8 +330,7 @@ XbStatus TDbfFile::AppendRecords(const uint8_t* buf, uint32_t count) {
   const size_t n = static_cast<size_t>(count) * header_.recordLength;
   // Records and the end mark first; the header that counts them after.
   const uint8_t eof = kDbfEofMark;
-  if (auto st = file_.WriteAt(off, buf, n); !st) return st;
-  if (auto st = file_.WriteAt(off + n, &eof, 1); !st) return st;
+  if (auto st = file_.WriteAt(off, buf, n, &eof, 1); !st) return st;
   header_.recordCount += count;
   return WriteHeader();
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -69,6 +70,22 @@ XbStatus TXbFile::WriteAt(uint64_t offset, const void* buf, size_t n) {
     offset += static_cast<uint64_t>(r);
   }
   return {};
+}
+
+XbStatus TXbFile::WriteAt(uint64_t offset, const void* buf, size_t n, const void* tail, size_t tailLen) {
+  iovec v[2] = {{const_cast<void*>(buf), n}, {const_cast<void*>(tail), tailLen}};
+  ssize_t r;
+  do {
+    r = ::pwritev(fd_, v, 2, static_cast<off_t>(offset));
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return Errno(path_, "write");
+  // A short write (rare: a signal, a full disk) goes on piece by piece.
+  const auto done = static_cast<size_t>(r);
+  if (done < n) {
+    if (auto st = WriteAt(offset + done, static_cast<const char*>(buf) + done, n - done); !st) return st;
+    return WriteAt(offset + n, tail, tailLen);
+  }
+  return WriteAt(offset + done, static_cast<const char*>(tail) + (done - n), tailLen - (done - n));
 }
 
 XbStatus TXbFile::Size(uint64_t& size) const {

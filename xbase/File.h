@@ -27,6 +27,8 @@ class TXbFile {
 
   XbStatus ReadAt(uint64_t offset, void* buf, size_t n) const;  // short read = IoError
   XbStatus WriteAt(uint64_t offset, const void* buf, size_t n);
+  // Writes `buf` and then `tail` right after it, with one call when it can.
+  XbStatus WriteAt(uint64_t offset, const void* buf, size_t n, const void* tail, size_t tailLen);
   XbStatus Size(uint64_t& size) const;
   XbStatus Truncate(uint64_t size);
   XbStatus Sync();

@@ -57,6 +57,8 @@ XbStatus TXbTable::Open(const std::filesystem::path& dbf, OpenOptions options, c
     return XbFail(e == EWOULDBLOCK ? XbError::Locked : XbError::IoError, dbf.string());
   }
   rec_.assign(dbf_.RecordLength(), ' ');
+  row_ = rec_.data();
+  blankFields_ = 0;
   orig_ = rec_;
   origStale_ = false;
   slots_.clear();
@@ -96,6 +98,7 @@ XbStatus TXbTable::Close() {
   modified_ = appending_ = false;
   blank_.clear();
   batching_ = false;
+  row_ = rec_.data();
   std::vector<uint8_t>().swap(batch_);
   batchCount_ = 0;
   return result;
@@ -482,7 +485,9 @@ XbStatus TXbTable::ReadRow(uint32_t recno, std::vector<uint8_t>& out) {
 }
 
 XbStatus TXbTable::Load(uint32_t recno) {
-  if (auto st = ReadRecord(recno, rec_.data()); !st) return st;
+  row_ = rec_.data();
+  blankFields_ = 0;
+  if (auto st = ReadRecord(recno, row_); !st) return st;
   orig_ = rec_;
   origStale_ = false;
   recno_ = recno;
@@ -494,7 +499,9 @@ void TXbTable::SetEof() {
   tagPosValid_ = false;
   recno_ = RecCount() + 1;
   eof_ = true;
-  if (dbf_.IsOpen()) XbBlankRecord(dbf_.Header(), rec_.data());
+  row_ = rec_.data();
+  blankFields_ = 0;
+  if (dbf_.IsOpen()) XbBlankRecord(dbf_.Header(), row_);
   orig_ = rec_;
   origStale_ = false;
 }
@@ -789,7 +796,7 @@ XbStatus TXbTable::SetFilter(std::string_view expr) {
 
 XbStatus TXbTable::GetValue(int field, TXbValue& out) const {
   if (field < 0 || static_cast<size_t>(field) >= Fields().size()) return XbFail(XbError::NoSuchField);
-  XbReadFieldInto(Fields()[static_cast<size_t>(field)], rec_.data(), out);
+  XbReadFieldInto(Fields()[static_cast<size_t>(field)], row_, out);
   return {};
 }
 
@@ -803,7 +810,7 @@ std::string TXbTable::GetString(std::string_view field) const {
   const int i = FieldIndex(field);
   if (i < 0) return {};
   const TDbfField& f = Fields()[static_cast<size_t>(i)];
-  return std::string(reinterpret_cast<const char*>(rec_.data() + f.offset), static_cast<size_t>(f.width));
+  return std::string(reinterpret_cast<const char*>(row_ + f.offset), static_cast<size_t>(f.width));
 }
 
 std::string TXbTable::GetTrimString(std::string_view field) const {
@@ -817,7 +824,7 @@ XbStatus TXbTable::EvalValue(std::string_view expr, TXbValue& out) {
   if (evalExpr_.Empty() || evalExpr_.Text() != expr) {
     if (auto st = TXbExpr::Compile(expr, dbf_.Fields(), evalExpr_); !st) return st;
   }
-  evalExpr_.Eval(Ctx(rec_.data(), eof_ ? RecCount() + 1 : recno_), out);
+  evalExpr_.Eval(Ctx(row_, eof_ ? RecCount() + 1 : recno_), out);
   return {};
 }
 
@@ -837,11 +844,22 @@ XbStatus TXbTable::AppendBlank() {
   if (modified_ || appending_) {
     if (auto st = Post(); !st) return st;
   }
-  if (blank_.size() != rec_.size()) {
-    blank_.resize(rec_.size());
+  const size_t rl = rec_.size();
+  if (blank_.size() != rl) {
+    blank_.resize(rl);
     XbBlankRecord(dbf_.Header(), blank_.data());
   }
-  std::memcpy(rec_.data(), blank_.data(), rec_.size());
+  row_ = rec_.data();
+  if (batching_ && options_.mode == XbOpenMode::Exclusive) {
+    // Built where it will be written: one buffer of bounded size, reused.
+    if (batch_.empty()) batch_.resize(std::max(rl, kBatchBytes / rl * rl));
+    if ((batchCount_ + 1) * rl > batch_.size()) {
+      if (auto fs = FlushBatch(); !fs) return fs;
+    }
+    row_ = batch_.data() + batchCount_ * rl;
+  }
+  std::memcpy(row_, blank_.data(), rl);
+  blankFields_ = ~uint64_t{0};
   origStale_ = false;  // not read while appending
   appending_ = true;
   modified_ = true;
@@ -856,7 +874,8 @@ XbStatus TXbTable::SetValueChecked(int field, const TXbValue& v) {
   if (eof_) return XbFail(XbError::NoRecord);
   if (field < 0 || static_cast<size_t>(field) >= Fields().size()) return XbFail(XbError::NoSuchField);
   SyncOrig();
-  if (auto st = XbWriteField(Fields()[static_cast<size_t>(field)], v, rec_.data()); !st) return st;
+  if (auto st = XbWriteField(Fields()[static_cast<size_t>(field)], v, row_); !st) return st;
+  if (field < 64) blankFields_ &= ~(uint64_t{1} << field);
   modified_ = true;
   return {};
 }
@@ -869,7 +888,8 @@ XbStatus TXbTable::SetTextChecked(int field, std::string_view text) {
   const TDbfField& f = Fields()[static_cast<size_t>(field)];
   if (f.type != 'C') return XbFail(XbError::BadValue, f.name + " is not a text field");
   SyncOrig();
-  XbStoreText(rec_.data() + f.offset, static_cast<size_t>(f.width), text);
+  XbStoreText(row_ + f.offset, static_cast<size_t>(f.width), text);
+  if (field < 64) blankFields_ &= ~(uint64_t{1} << field);
   modified_ = true;
   return {};
 }
@@ -887,7 +907,9 @@ void TXbTable::Cancel() {
     return;
   }
   SyncOrig();
-  rec_ = orig_;
+  std::memcpy(rec_.data(), orig_.data(), rec_.size());
+  row_ = rec_.data();
+  blankFields_ = 0;
   modified_ = false;
 }
 
@@ -925,7 +947,7 @@ XbStatus TXbTable::Post() {
   if (shared) {
     pending_ = rec_;
     if (auto st = SharedSync(); !st) return st;
-    rec_ = pending_;
+    std::memcpy(rec_.data(), pending_.data(), rec_.size());
   }
   if (!tags_.empty()) {
     if (auto es = EnsureKeys(); !es) return es;
@@ -933,26 +955,29 @@ XbStatus TXbTable::Post() {
   XbStatus st;
   if (appending_) {
     const uint32_t recno = RecCount() + 1;
-    rec_[0] = kDbfLiveFlag;
-    if (batching_ && !shared) {
-      // Written out in runs of a bounded size: one buffer, reused.
+    row_[0] = kDbfLiveFlag;
+    if (RowInBatch()) {
+      ++batchCount_;  // built in the batch buffer's next place
+    } else if (batching_ && !shared) {
+      // The batch was begun, or its buffer written out, after AppendBlank.
       const size_t rl = rec_.size();
       if (batch_.empty()) batch_.resize(std::max(rl, kBatchBytes / rl * rl));
       if ((batchCount_ + 1) * rl > batch_.size()) {
         if (auto fs = FlushBatch(); !fs) return fs;
       }
-      std::memcpy(batch_.data() + batchCount_ * rl, rec_.data(), rl);
+      std::memcpy(batch_.data() + batchCount_ * rl, row_, rl);
       ++batchCount_;
     } else {
-      st = dbf_.AppendRecords(rec_.data(), 1);
+      st = dbf_.AppendRecords(row_, 1);
       if (!st) return st;
     }
     if (tags_.empty())
       tagPosValid_ = false;
     else
-      UpdateTags(nullptr, rec_.data(), recno);
+      UpdateTags(nullptr, row_, recno);
     recno_ = recno;
   } else {
+    DetachRow();
     bool tempLock = false;
     if (shared && locks_.count(recno_) == 0) {
       if (auto ls = RLock(recno_); !ls) return ls;
@@ -962,16 +987,16 @@ XbStatus TXbTable::Post() {
     const uint32_t onDisk = dbf_.RecordCount();
     if (st && recno_ > onDisk) {
       // A row of the batch not yet written: changed where it waits.
-      std::memcpy(batch_.data() + static_cast<size_t>(recno_ - onDisk - 1) * rec_.size(), rec_.data(), rec_.size());
+      std::memcpy(batch_.data() + static_cast<size_t>(recno_ - onDisk - 1) * rec_.size(), row_, rec_.size());
     } else if (st) {
-      st = dbf_.WriteRecord(recno_, rec_.data());
+      st = dbf_.WriteRecord(recno_, row_);
     }
     if (tempLock) Unlock(recno_);
     if (!st) return st;
     if (CacheSlot* c = CachedBlock(recno_))
       std::memcpy(c->data.data() + static_cast<size_t>((recno_ - 1) % kCacheRecords) * dbf_.RecordLength(),
-                  rec_.data(), dbf_.RecordLength());
-    UpdateTags(orig_.data(), rec_.data(), recno_);
+                  row_, dbf_.RecordLength());
+    UpdateTags(orig_.data(), row_, recno_);
   }
   // Even a change that moves no key leaves the file's serial or count ahead
   // of the index's: writing it again spares a rebuild at the next open.
@@ -979,8 +1004,9 @@ XbStatus TXbTable::Post() {
   if (appending_)
     origStale_ = true;
   else
-    std::memcpy(orig_.data(), rec_.data(), rec_.size());  // both a record long
+    std::memcpy(orig_.data(), row_, rec_.size());  // both a record long
   modified_ = appending_ = false;
+  blankFields_ = 0;
   eof_ = bof_ = false;
   knownCount_ = dbf_.RecordCount();
   knownSerial_ = dbf_.Serial();
@@ -997,7 +1023,7 @@ XbStatus TXbTable::Delete() {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (eof_) return XbFail(XbError::NoRecord);
   SyncOrig();
-  rec_[0] = kDbfDeletedFlag;
+  row_[0] = kDbfDeletedFlag;
   modified_ = true;
   return Post();
 }
@@ -1006,7 +1032,7 @@ XbStatus TXbTable::Recall() {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (eof_) return XbFail(XbError::NoRecord);
   SyncOrig();
-  rec_[0] = kDbfLiveFlag;
+  row_[0] = kDbfLiveFlag;
   modified_ = true;
   return Post();
 }
@@ -1014,9 +1040,9 @@ XbStatus TXbTable::Recall() {
 void TXbTable::BeginBatch() { batching_ = true; }
 
 XbStatus TXbTable::FlushBatch() {
+  DetachRow();  // the buffer is about to be reused or freed
   if (batchCount_ == 0) return {};
-  const uint32_t n = batchCount_;
-  if (auto st = dbf_.AppendRecords(batch_.data(), n); !st) return st;
+  if (auto st = dbf_.AppendRecords(batch_.data(), batchCount_); !st) return st;
   batchCount_ = 0;
   knownCount_ = dbf_.RecordCount();
   return {};
@@ -1204,7 +1230,7 @@ XbStatus TXbTable::SharedSync() {
   if (!eof_ && recno_ <= RecCount()) {
     SyncOrig();
     if (auto st = ReadRecord(recno_, orig_.data()); !st) return st;
-    if (!modified_) rec_ = orig_;
+    if (!modified_) std::memcpy(rec_.data(), orig_.data(), rec_.size());
   }
   return {};
 }

@@ -141,12 +141,12 @@ class TXbTable {
   XbStatus VisibleCount(uint32_t& count);
 
   // Current row.
-  bool Deleted() const { return !eof_ && rec_.size() > 0 && rec_[0] == kDbfDeletedFlag; }
+  bool Deleted() const { return !eof_ && row_ != nullptr && row_[0] == kDbfDeletedFlag; }
   XbStatus GetValue(int field, TXbValue& out) const;
   XbStatus GetValue(std::string_view field, TXbValue& out) const;
   std::string GetString(std::string_view field) const;      // raw field text, "" when none
   std::string GetTrimString(std::string_view field) const;  // without trailing blanks
-  const uint8_t* RecordBuffer() const { return rec_.data(); }
+  const uint8_t* RecordBuffer() const { return row_; }
   // Reads any row into `out` without moving the cursor (lists).
   XbStatus ReadRow(uint32_t recno, std::vector<uint8_t>& out);
   XbStatus EvalLogical(std::string_view expr, bool& out);
@@ -163,12 +163,12 @@ class TXbTable {
     if (editable_ && !eof_ && !origStale_ && static_cast<size_t>(field) < slots_.size()) {
       const FieldSlot f = slots_[static_cast<size_t>(field)];
       if (f.type == 'D' && v.type == XbType::Date) {
-        XbWriteDate(v.date, rec_.data() + f.offset);
+        XbWriteDate(v.date, row_ + f.offset);
         modified_ = true;
         return {};
       }
       if (f.type == 'L' && v.type == XbType::Logical) {
-        rec_[f.offset] = v.log ? 'T' : 'F';
+        row_[f.offset] = v.log ? 'T' : 'F';
         modified_ = true;
         return {};
       }
@@ -181,7 +181,14 @@ class TXbTable {
     if (editable_ && !eof_ && !origStale_ && static_cast<size_t>(field) < slots_.size()) {
       const FieldSlot f = slots_[static_cast<size_t>(field)];
       if (f.type == 'C') {
-        XbStoreText(rec_.data() + f.offset, f.width, text);
+        const uint64_t bit = field < 64 ? uint64_t{1} << field : 0;
+        if (blankFields_ & bit) {
+          // Still blank since AppendBlank: only the text itself to copy.
+          std::memcpy(row_ + f.offset, text.data(), text.size() < f.width ? text.size() : f.width);
+          blankFields_ &= ~bit;
+        } else {
+          XbStoreText(row_ + f.offset, f.width, text);
+        }
         modified_ = true;
         return {};
       }
@@ -195,8 +202,9 @@ class TXbTable {
   XbStatus Delete();
   XbStatus Recall();
 
-  // Appends posted inside a batch are written with one write at EndBatch
-  // (which is when they become durable).
+  // Appends posted inside a batch are built in a buffer of about a
+  // megabyte and written in large pieces as it fills; the rest is written
+  // at EndBatch, which is when they become durable.
   void BeginBatch();
   XbStatus EndBatch();
 
@@ -284,9 +292,21 @@ class TXbTable {
   XbStatus CurrentTagPos(Tag& t, bool& exact);
   XbStatus SetValueChecked(int field, const TXbValue& v);
   XbStatus SetTextChecked(int field, std::string_view text);
+  // Called before the current row is changed.
   void SyncOrig() {
-    if (origStale_) std::memcpy(orig_.data(), rec_.data(), rec_.size());
+    if (origStale_) {
+      DetachRow();
+      std::memcpy(orig_.data(), row_, rec_.size());
+    }
     origStale_ = false;
+  }
+  bool RowInBatch() const { return row_ != rec_.data(); }
+  // Moves the current row out of the batch buffer into rec_.
+  void DetachRow() {
+    if (RowInBatch()) {
+      std::memcpy(rec_.data(), row_, rec_.size());
+      row_ = rec_.data();
+    }
   }
   XbStatus PostIfModified();
   XbStatus FlushBatch();
@@ -312,9 +332,16 @@ class TXbTable {
   uint32_t recno_ = 1;
   bool bof_ = true, eof_ = true;
   std::vector<uint8_t> rec_, orig_, blank_;
+  // The current row: rec_, except for a row appended inside a batch, which
+  // is built in its place in the batch buffer (no copy when it is posted)
+  // and stays there until it is changed again or the buffer is written.
+  uint8_t* row_ = nullptr;
+  // Text fields (the first 64) untouched since AppendBlank: they are still
+  // blank, so filling one needs no padding.
+  uint64_t blankFields_ = 0;
   // After an appended row is posted, orig_ is brought up to date only when
   // something needs it (an edit of that row, Cancel, a tag walk from it):
-  // until then rec_ holds the row as written.
+  // until then row_ holds the row as written.
   bool origStale_ = false;
   std::vector<uint8_t> pending_;  // the edit kept across a shared-mode re-read
   std::vector<FieldSlot> slots_;
