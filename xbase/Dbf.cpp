@@ -213,24 +213,6 @@ XbStatus XbWriteField(const TDbfField& f, const TXbValue& v, uint8_t* record) {
   }
 }
 
-void XbWriteDate(int32_t jd, uint8_t* p) {
-  if (jd <= 0) {
-    std::memset(p, ' ', 8);
-    return;
-  }
-  int y, m, d;
-  XbCivil(jd, y, m, d);
-  y %= 10000;
-  // Two digits at a time: rows are written by the hundred thousand.
-  static constexpr char kDigits[] =
-      "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
-      "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
-  std::memcpy(p, kDigits + 2 * (y / 100), 2);
-  std::memcpy(p + 2, kDigits + 2 * (y % 100), 2);
-  std::memcpy(p + 4, kDigits + 2 * m, 2);
-  std::memcpy(p + 6, kDigits + 2 * d, 2);
-}
-
 void XbBlankRecord(const TDbfHeader& h, uint8_t* record) {
   std::memset(record, ' ', h.recordLength);
   // A logical field starts as false rather than unknown, so that readers that

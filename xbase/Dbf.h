@@ -66,15 +66,55 @@ std::string XbBuildDbfHeader(const TDbfHeader& h);
 TXbValue XbReadField(const TDbfField& f, const uint8_t* record);
 void XbReadFieldInto(const TDbfField& f, const uint8_t* record, TXbValue& out);
 XbStatus XbWriteField(const TDbfField& f, const TXbValue& v, uint8_t* record);
+
+// Copies n bytes of text. Field texts are short: a few overlapping moves of
+// fixed size beat a variable-length copy, which compilers may turn into a
+// string instruction that is slow to start.
+inline void XbCopyText(uint8_t* p, const char* s, size_t n) {
+  if (n == 0) return;
+  if (n < 4) {
+    p[0] = static_cast<uint8_t>(s[0]);
+    p[n / 2] = static_cast<uint8_t>(s[n / 2]);
+    p[n - 1] = static_cast<uint8_t>(s[n - 1]);
+  } else if (n < 8) {
+    std::memcpy(p, s, 4);
+    std::memcpy(p + n - 4, s + n - 4, 4);
+  } else if (n < 16) {
+    std::memcpy(p, s, 8);
+    std::memcpy(p + n - 8, s + n - 8, 8);
+  } else if (n <= 32) {
+    std::memcpy(p, s, 16);
+    std::memcpy(p + n - 16, s + n - 16, 16);
+  } else {
+    std::memcpy(p, s, n);
+  }
+}
+
 // Writes text into a field of `width` bytes: cut at the width, blank-padded.
 inline void XbStoreText(uint8_t* p, size_t width, std::string_view text) {
   const size_t n = text.size() < width ? text.size() : width;
-  std::memcpy(p, text.data(), n);
+  XbCopyText(p, text.data(), n);
   std::memset(p + n, ' ', width - n);
 }
 
 // Writes a date's 8 bytes (YYYYMMDD, blanks for the empty date 0 or less).
-void XbWriteDate(int32_t jd, uint8_t* p);
+inline void XbWriteDate(int32_t jd, uint8_t* p) {
+  if (jd <= 0) {
+    std::memset(p, ' ', 8);
+    return;
+  }
+  int y, m, d;
+  XbCivil(jd, y, m, d);
+  y %= 10000;
+  // Two digits at a time: rows are written by the hundred thousand.
+  static constexpr char kDigits[] =
+      "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
+      "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+  std::memcpy(p, kDigits + 2 * (y / 100), 2);
+  std::memcpy(p + 2, kDigits + 2 * (y % 100), 2);
+  std::memcpy(p + 4, kDigits + 2 * m, 2);
+  std::memcpy(p + 6, kDigits + 2 * d, 2);
+}
 void XbBlankRecord(const TDbfHeader& h, uint8_t* record);
 
 class TDbfFile {

@@ -184,7 +184,7 @@ class TXbTable {
         const uint64_t bit = field < 64 ? uint64_t{1} << field : 0;
         if (blankFields_ & bit) {
           // Still blank since AppendBlank: only the text itself to copy.
-          std::memcpy(row_ + f.offset, text.data(), text.size() < f.width ? text.size() : f.width);
+          XbCopyText(row_ + f.offset, text.data(), text.size() < f.width ? text.size() : f.width);
           blankFields_ &= ~bit;
         } else {
           XbStoreText(row_ + f.offset, f.width, text);

@@ -29,42 +29,6 @@ int32_t XbJulian(int year, int month, int day) {
   return day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045;
 }
 
-void XbCivil(int32_t jd, int& year, int& month, int& day) {
-  if (jd <= 0) {
-    year = month = day = 0;
-    return;
-  }
-  // From 1 March of year 0 on (every date a table can hold), Neri and
-  // Schneider's form: fewer divisions, and dates are converted for every
-  // row written.
-  constexpr int32_t kMarch1Year0 = 1721120;
-  if (jd >= kMarch1Year0) {
-    const auto n = static_cast<uint32_t>(jd - kMarch1Year0);
-    const uint32_t n1 = 4 * n + 3;
-    const uint32_t century = n1 / 146097;
-    const uint32_t n2 = (n1 % 146097) | 3;
-    const uint64_t p2 = 2939745ull * n2;
-    const auto yearOfCentury = static_cast<uint32_t>(p2 >> 32);
-    const uint32_t dayOfYear = static_cast<uint32_t>(p2) / 2939745 / 4;  // from 1 March
-    const uint32_t n3 = 2141 * dayOfYear + 197913;
-    const uint32_t m = n3 >> 16;
-    const bool janFeb = dayOfYear >= 306;
-    year = static_cast<int>(100 * century + yearOfCentury + (janFeb ? 1 : 0));
-    month = static_cast<int>(janFeb ? m - 12 : m);
-    day = static_cast<int>((n3 & 0xFFFF) / 2141 + 1);
-    return;
-  }
-  const int a = jd + 32044;
-  const int b = (4 * a + 3) / 146097;
-  const int c = a - 146097 * b / 4;
-  const int d = (4 * c + 3) / 1461;
-  const int e = c - 1461 * d / 4;
-  const int m = (5 * e + 2) / 153;
-  day = e - (153 * m + 2) / 5 + 1;
-  month = m + 3 - 12 * (m / 10);
-  year = 100 * b + d - 4800 + m / 10;
-}
-
 int32_t XbTodayFromClock() {
   const std::time_t t = std::time(nullptr);
   std::tm tm{};
@@ -159,7 +123,7 @@ std::string XbDtoc(int32_t jd, const TXbSettings& s) {
   int y = 0, m = 0, d = 0;
   if (jd > 0) XbCivil(jd, y, m, d);
   std::string out;
-  char buf[8];
+  char buf[16];  // room for any int
   for (int i = 0; i < 3; ++i) {
     if (i > 0) out += l.sep;
     const char part = l.order[i];
