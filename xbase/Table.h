@@ -154,9 +154,10 @@ class TXbTable {
 
   // Editing. SetValue changes the edit buffer; Post writes it (a new row is
   // appended, an existing one rewritten) and keeps every tag up to date.
-  // Moving the cursor posts pending changes first.
+  // Moving the cursor posts pending changes first. SetValue and SetText are
+  // always inlined: a caller that drops the status then builds none.
   XbStatus AppendBlank();
-  XbStatus SetValue(int field, const TXbValue& v) {
+  [[gnu::always_inline]] XbStatus SetValue(int field, const TXbValue& v) {
     // Dates and logicals of a writable row are written here, inline: rows
     // are filled by the hundred thousand. Everything else, and every error,
     // goes the checked way.
@@ -177,7 +178,7 @@ class TXbTable {
   }
   XbStatus SetValue(std::string_view field, const TXbValue& v);
   // Text fields, without building a value; blank-padded, cut at the width.
-  XbStatus SetText(int field, std::string_view text) {
+  [[gnu::always_inline]] XbStatus SetText(int field, std::string_view text) {
     if (editable_ && !eof_ && !origStale_ && static_cast<size_t>(field) < slots_.size()) {
       const FieldSlot f = slots_[static_cast<size_t>(field)];
       if (f.type == 'C') {
