@@ -838,7 +838,7 @@ XbStatus TXbTable::EvalLogical(std::string_view expr, bool& out) {
 
 // ------------------------------------------------------------------ changes
 
-XbStatus TXbTable::AppendBlank() {
+XbStatus TXbTable::AppendBlankChecked() {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (ReadOnly()) return XbFail(XbError::ReadOnly);
   if (modified_ || appending_) {
@@ -858,13 +858,7 @@ XbStatus TXbTable::AppendBlank() {
     }
     row_ = batch_.data() + batchCount_ * rl;
   }
-  std::memcpy(row_, blank_.data(), rl);
-  blankFields_ = ~uint64_t{0};
-  origStale_ = false;  // not read while appending
-  appending_ = true;
-  modified_ = true;
-  eof_ = bof_ = false;
-  recno_ = RecCount() + 1;
+  StartRow(row_);
   return {};
 }
 
@@ -929,7 +923,7 @@ void TXbTable::UpdateTags(const uint8_t* oldRec, const uint8_t* newRec, uint32_t
   }
 }
 
-XbStatus TXbTable::Post() {
+XbStatus TXbTable::PostChecked() {
   if (!IsOpen()) return XbFail(XbError::NoWorkArea);
   if (!modified_ && !appending_) return {};
   if (ReadOnly()) return XbFail(XbError::ReadOnly);
@@ -1001,15 +995,8 @@ XbStatus TXbTable::Post() {
   // Even a change that moves no key leaves the file's serial or count ahead
   // of the index's: writing it again spares a rebuild at the next open.
   if (!tags_.empty()) indexDirty_ = true;
-  if (appending_)
-    origStale_ = true;
-  else
-    std::memcpy(orig_.data(), row_, rec_.size());  // both a record long
-  modified_ = appending_ = false;
-  blankFields_ = 0;
-  eof_ = bof_ = false;
-  knownCount_ = dbf_.RecordCount();
-  knownSerial_ = dbf_.Serial();
+  if (!appending_) std::memcpy(orig_.data(), row_, rec_.size());  // both a record long
+  EndRow();
   if (shared) return WriteIndex();
   return {};
 }

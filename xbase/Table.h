@@ -154,9 +154,18 @@ class TXbTable {
 
   // Editing. SetValue changes the edit buffer; Post writes it (a new row is
   // appended, an existing one rewritten) and keeps every tag up to date.
-  // Moving the cursor posts pending changes first. SetValue and SetText are
-  // always inlined: a caller that drops the status then builds none.
-  XbStatus AppendBlank();
+  // Moving the cursor posts pending changes first. The edit calls are
+  // always inlined (a caller that drops the status then builds none), and a
+  // row of a batch without tags is begun and posted inline too.
+  [[gnu::always_inline]] XbStatus AppendBlank() {
+    const size_t rl = rec_.size();
+    if (batching_ && !modified_ && !appending_ && blank_.size() == rl && (batchCount_ + 1) * rl <= batch_.size() &&
+        options_.mode == XbOpenMode::Exclusive) {
+      StartRow(batch_.data() + batchCount_ * rl);
+      return {};
+    }
+    return AppendBlankChecked();
+  }
   [[gnu::always_inline]] XbStatus SetValue(int field, const TXbValue& v) {
     // Dates and logicals of a writable row are written here, inline: rows
     // are filled by the hundred thousand. Everything else, and every error,
@@ -196,7 +205,17 @@ class TXbTable {
     }
     return SetTextChecked(field, text);
   }
-  XbStatus Post();
+  [[gnu::always_inline]] XbStatus Post() {
+    if (appending_ && RowInBatch() && tags_.empty()) {
+      row_[0] = kDbfLiveFlag;
+      ++batchCount_;  // built in the batch buffer's next place
+      recno_ = RecCount();
+      tagPosValid_ = false;
+      EndRow();
+      return {};
+    }
+    return PostChecked();
+  }
   void Cancel();
   bool Modified() const { return modified_; }
   bool Appending() const { return appending_; }
@@ -291,6 +310,29 @@ class TXbTable {
   XbStatus SkipSteps(long n, std::vector<uint32_t>* passed);
   // Puts the cursor on the current row's key (or where it would go).
   XbStatus CurrentTagPos(Tag& t, bool& exact);
+  XbStatus AppendBlankChecked();
+  XbStatus PostChecked();
+  // A new blank row at `row` (the edit buffer or the batch buffer's next
+  // place) becomes the current row, being appended.
+  void StartRow(uint8_t* row) {
+    row_ = row;
+    std::memcpy(row_, blank_.data(), rec_.size());
+    blankFields_ = ~uint64_t{0};
+    origStale_ = false;  // not read while appending
+    appending_ = modified_ = true;
+    eof_ = bof_ = false;
+    recno_ = RecCount() + 1;
+  }
+  // The current row has been posted. After an append, orig_ is brought up
+  // to date only when something needs it.
+  void EndRow() {
+    if (appending_) origStale_ = true;
+    modified_ = appending_ = false;
+    blankFields_ = 0;
+    eof_ = bof_ = false;
+    knownCount_ = dbf_.RecordCount();
+    knownSerial_ = dbf_.Serial();
+  }
   XbStatus SetValueChecked(int field, const TXbValue& v);
   XbStatus SetTextChecked(int field, std::string_view text);
   // Called before the current row is changed.
