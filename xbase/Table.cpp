@@ -971,7 +971,7 @@ XbStatus TXbTable::PostChecked() {
       UpdateTags(nullptr, row_, recno);
     recno_ = recno;
   } else {
-    DetachRow();
+    DetachRow();  // an edit has done so already; cheap insurance before the copies below
     bool tempLock = false;
     if (shared && locks_.count(recno_) == 0) {
       if (auto ls = RLock(recno_); !ls) return ls;
