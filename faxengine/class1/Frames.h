@@ -278,7 +278,7 @@ struct TFxClass1Session {
   bool responseStarted = false;
   int postPageTries = 0;
   int dcsTries = 0;             // DCS and training sent without any answer
-  bool afterEom = false;        // waiting for the DIS that follows MCF to EOM
+  bool afterEom = false;        // waiting for the DIS that follows the answer to EOM
   int pendingError = 0;         // reported once DCN is out and the modem has hung up
   TFxFrameCollector collector;
 

@@ -117,20 +117,32 @@ void TFaxSession::Disconnect1(int code) {
 
 void TFaxSession::Fail1(int code) { Fail(c1_.pendingError != 0 ? c1_.pendingError : code); }
 
-void TFaxSession::StepDown1() {
+bool TFaxSession::LowerSpeed1() {
   const int next = FxStepDown(c1_.local, c1_.remote.speeds, c1_.speedIndex);
   if (next == 0) {
     Disconnect1(fxcode::ecFaxTrainError);
-    return;
+    return false;
   }
   c1_.SetSpeed(next);
   c1_.dcsTries = 0;
   session_.bps = c1_.bps;
   connectBps = c1_.bps;
   minLineBytes_ = FxMinLineBytes(c1_.scanTimeCode, page_.HighRes(), c1_.bps);
+  return true;
+}
+
+void TFaxSession::StepDown1() {
+  if (!LowerSpeed1()) return;
   DelayMs(200);
   SendCommand1("AT+FTH=3");
   sstate_ = TSendState::tf1SendTSI;
+}
+
+void TFaxSession::ReturnToPhaseB1() {
+  SendCommand1("AT+FRH=3");
+  c1_.haveDis = false;
+  c1_.afterEom = true;
+  sstate_ = TSendState::tf1Connect;
 }
 
 void TFaxSession::SendTimeout1() {
@@ -404,6 +416,10 @@ void TFaxSession::SendLine1(const std::string& line) {
       if (!ok || !frame) return;
       auto* sf = dynamic_cast<TFxSendFax*>(&fax_);
       const bool keep = sf && sf->KeepPageParameters && !resolutionChanges_;
+      // The post-page message was EOM: whatever the answer, the receiver
+      // goes back to the start of the negotiation (a DCS sent before its new
+      // DIS is refused by receivers that wait for their own turn).
+      const bool eom = morePages_ && !keep;
       switch (kind) {
         case TFxFrameKind::fkMCF:
           SetProgress(fxprogress::fpPageOK);
@@ -419,18 +435,13 @@ void TFaxSession::SendLine1(const std::string& line) {
             SendCommand1(std::string("AT+FTM=") + c1_.ShortTrain());
             sstate_ = S::tf1WaitPgCn;
           } else {
-            // After EOM the answering machine goes back to the start of the
-            // negotiation and sends its CSI and DIS again: collect them, then
-            // TSI, DCS and a new training follow.
-            SendCommand1("AT+FRH=3");
-            c1_.haveDis = false;
-            c1_.afterEom = true;
-            sstate_ = S::tf1Connect;
+            ReturnToPhaseB1();
           }
           return;
         case TFxFrameKind::fkRTP:
           SetProgress(fxprogress::fpPageOK);
           resendCount_ = 0;
+          if (eom) return ReturnToPhaseB1();
           DelayMs(200);
           SendCommand1("AT+FTH=3");
           sstate_ = morePages_ ? S::tf1SendTSI : S::tf1SendDCN;
@@ -441,7 +452,11 @@ void TFaxSession::SendLine1(const std::string& line) {
           SetProgress(fxprogress::fpPageError);
           if (++resendCount_ > 2) return Disconnect1(fxcode::ecFaxSessionError);
           RewindToSentPage();
-          return StepDown1();
+          if (!eom) return StepDown1();
+          // The DCS that follows the receiver's new DIS takes the lower
+          // speed (TakeDis1 keeps the speed the line took).
+          if (LowerSpeed1()) ReturnToPhaseB1();
+          return;
         default:
           if (!c1_.lastFinal) {
             SendCommand1("AT+FRH=3");

@@ -262,7 +262,14 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   void SendLine1(const std::string& line);
   void SendTimeout1();
   bool TakeDis1(const TFxFrame& frame);
+  // Moves to the next lower speed both ends have; false when there is none
+  // (the call is then being ended).
+  bool LowerSpeed1();
+  // A new DCS and training at the next lower speed.
   void StepDown1();
+  // After EOM the receiver sends its CSI and DIS again: collect them, then
+  // TSI, DCS and a new training follow.
+  void ReturnToPhaseB1();
   // Sends DCN and hangs up, then ends the session with code.
   void Disconnect1(int code);
   // Fails with the error a disconnect is already reporting, else with code.

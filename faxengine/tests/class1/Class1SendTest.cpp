@@ -242,8 +242,9 @@ const TSent* LastFrame(const std::vector<TSent>& sent) {
 const Bytes kDis14400 = {0x00, 0x6E, 0x79, 0x00};
 
 // A well-behaved remote: CSI and DIS on the call and again after answering
-// EOM, CFR after every training, MCF after every page, and what `change`
-// returns in place of any of these answers.
+// EOM (whatever the answer: it refuses, with DCN, a DCS that comes before),
+// CFR after every training, MCF after every page, and what `change` returns
+// in place of any of these answers.
 TRemote Remote(std::function<std::vector<Bytes>(TFxFrameKind last, int nth)> change = nullptr,
                Bytes dis = kDis14400, bool disAfterEom = true) {
   struct TState {
@@ -269,10 +270,12 @@ TRemote Remote(std::function<std::vector<Bytes>(TFxFrameKind last, int nth)> cha
     }
     st->answered = frames;
     const TFxFrameKind kind = last ? last->frame.Kind() : TFxFrameKind::fkOther;
+    if (st->eomAnswered && disAfterEom && kind == TFxFrameKind::fkDCS) return {Frame(TFxFcf::DCN, true)};
     const int nth = ++st->counts[kind];
     if (change) {
       auto answer = change(kind, nth);
       if (!answer.empty() && answer.front().empty()) return {};  // silence
+      st->eomAnswered = kind == TFxFrameKind::fkEOM;
       if (!answer.empty()) return answer;
     }
     switch (kind) {
@@ -541,6 +544,34 @@ TEST_F(Class1Send, RtnResendsThePageAfterANewTrainingAtALowerSpeed) {
   EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "MPS", "CSI", "DCS",
                                                     "AT+FTM=121", "AT+FTM=122", "MPS", "AT+FTM=122", "EOP",
                                                     "DCN"}));
+}
+
+// RTP and RTN to EOM send the receiver back to the start of the negotiation
+// too: the sender waits for its new DIS before the next DCS.
+TEST_F(Class1Send, RtpToEomWaitsForTheReceiversNewDis) {
+  Document(2);
+  fax_.KeepPageParameters = false;
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int nth) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkEOM && nth == 1) return {Frame(TFxFcf::RTP, true)};
+    return {};
+  }));
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS",
+                                                    "AT+FTM=145", "AT+FTM=146", "EOP", "DCN"}));
+}
+
+// After RTN to EOM the page goes again, one speed lower, after the new DIS.
+TEST_F(Class1Send, RtnToEomResendsThePageLowerAfterTheReceiversNewDis) {
+  Document(2);
+  fax_.KeepPageParameters = false;
+  TClass1Modem modem(pty_, Remote([](TFxFrameKind k, int nth) -> std::vector<Bytes> {
+    if (k == TFxFrameKind::fkEOM && nth == 1) return {Frame(TFxFcf::RTN, true)};
+    return {};
+  }));
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(Kinds(modem), (std::vector<std::string>{"CSI", "DCS", "AT+FTM=145", "AT+FTM=146", "EOM", "CSI", "DCS",
+                                                    "AT+FTM=121", "AT+FTM=122", "EOM", "CSI", "DCS", "AT+FTM=121",
+                                                    "AT+FTM=122", "EOP", "DCN"}));
 }
 
 TEST_F(Class1Send, RepeatedRtnGivesUp) {
