@@ -229,8 +229,9 @@ class Class1Line : public ::testing::Test {
     for (int p = 0; p < std::min(far.pages, kPages); ++p) {
       const auto got = linetest::ReadPbm(far.file + "-p" + std::to_string(p + 1) + ".pbm");
       ASSERT_TRUE(got) << "page " << p + 1;
-      // Without error correction a noisy line may spoil the odd row.
-      EXPECT_LE(BadRows(*got, pages[static_cast<size_t>(p)], HeaderRows(false)), kRows / 8) << "page " << p + 1;
+      // Without error correction a noisy line may spoil, drop or split the
+      // odd row.
+      EXPECT_LE(linetest::RowsMissedInOrder(*got, pages[static_cast<size_t>(p)]), kRows / 8) << "page " << p + 1;
     }
   }
 

@@ -213,7 +213,8 @@ TEST_F(Class1Receive, NoisyLineStepsDown) {
   EXPECT_NE(far.find("result=0 "), std::string::npos) << far;
   const auto got = ApfPages(fs::path(fax_.DestinationDir) / "FAX0001.APF");
   ASSERT_EQ(got.size(), pages.size());
-  for (size_t p = 0; p < pages.size(); ++p) EXPECT_EQ(got[p].height, pages[p].height) << "page " << p + 1;
+  for (size_t p = 0; p < pages.size(); ++p)
+    EXPECT_LE(linetest::RowsMissedInOrder(got[p], pages[p]), pages[p].height / 8) << "page " << p + 1;
 }
 
 // So much noise that no high-speed training passes, while the frames still

@@ -31,8 +31,17 @@ TEST(NoisyPageMeasure, CountsDamageNotShiftsAndRejectsAnotherPage) {
   dropped.bits.erase(dropped.bits.begin() + 100 * row, dropped.bits.begin() + 101 * row);
   --dropped.height;
   EXPECT_LE(BadRowsBelowEfaxHeader(dropped, sent), 1);
+  // The whole page under a header of its own: two rows merged into one
+  // damaged row and a row added cost two rows and none, not the page.
+  EXPECT_EQ(RowsMissedInOrder(got, sent), 0);
+  TBitmap merged = got;
+  merged.bits.erase(merged.bits.begin() + 150 * row, merged.bits.begin() + 151 * row);
+  merged.bits[149 * static_cast<size_t>(row) + 7] ^= 0x01;
+  merged.bits.insert(merged.bits.begin() + 60 * row, merged.bits.begin() + 200 * row, merged.bits.begin() + 201 * row);
+  EXPECT_EQ(RowsMissedInOrder(merged, sent), 2);
   TBitmap other = MakePage(2, kPageRows);
   EXPECT_GT(BadRowsBelowEfaxHeader(other, sent), kPageRows / 4);
+  EXPECT_GT(RowsMissedInOrder(other, sent), kPageRows / 4);
   TBitmap narrow = got;
   narrow.width = 864;
   EXPECT_EQ(BadRowsBelowEfaxHeader(narrow, sent), sent.height);

@@ -349,18 +349,13 @@ bool SamePageBelowEfaxHeader(const TBitmap& got, const TBitmap& sent, std::strin
   return true;
 }
 
-int BadRowsBelowEfaxHeader(const TBitmap& got, const TBitmap& sent) {
-  constexpr int kHeaderRows = 24;
-  const int added = got.height - sent.height;
-  if (got.width != sent.width || added < -sent.height / 4 || added > kHeaderRows + sent.height / 4) return sent.height;
-  // A receiver that meets a damaged row may also drop it or split it in two,
-  // which shifts every row after it. Counting rows compared at fixed places
-  // would charge the shift to every later band edge, so count the page rows
-  // that are not part of the longest run of rows received in order.
-  const int first = kHeaderRows;
-  const int n = sent.height - first;
+int RowsMissedInOrder(const TBitmap& got, const TBitmap& sent, int firstRow) {
+  const int n = sent.height - firstRow;
+  if (n <= 0) return 0;
+  if (got.width != sent.width) return n;
+  // Longest common subsequence of the page's rows and the rows received.
   const int m = got.height;
-  auto same = [&](int s, int g) { return std::memcmp(sent.Row(first + s), got.Row(g), got.Stride()) == 0; };
+  auto same = [&](int s, int g) { return std::memcmp(sent.Row(firstRow + s), got.Row(g), got.Stride()) == 0; };
   std::vector<int> prev(static_cast<size_t>(m) + 1, 0), cur(prev.size(), 0);
   for (int s = 0; s < n; ++s) {
     for (int g = 0; g < m; ++g) {
@@ -370,6 +365,13 @@ int BadRowsBelowEfaxHeader(const TBitmap& got, const TBitmap& sent) {
     std::swap(prev, cur);
   }
   return n - prev[static_cast<size_t>(m)];
+}
+
+int BadRowsBelowEfaxHeader(const TBitmap& got, const TBitmap& sent) {
+  constexpr int kHeaderRows = 24;
+  const int added = got.height - sent.height;
+  if (got.width != sent.width || added < -sent.height / 4 || added > kHeaderRows + sent.height / 4) return sent.height;
+  return RowsMissedInOrder(got, sent, kHeaderRows);
 }
 
 std::string ReadText(const fs::path& path) {

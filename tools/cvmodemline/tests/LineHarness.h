@@ -113,9 +113,13 @@ bool SamePage(const TBitmap& got, const TBitmap& sent, std::string& why);
 // the first rows of the page, so those rows are not compared.
 bool SamePageBelowEfaxHeader(const TBitmap& got, const TBitmap& sent, std::string& why);
 
-// Rows of the page below the header that did not arrive intact and in
-// order (a wrong width counts as all of them); a dropped or doubled row
-// costs one row, not a shift of the rest of the page.
+// Rows of `sent` from `firstRow` on that are not among the rows of `got`
+// received intact and in order (a wrong width counts as all of them). A
+// receiver that meets a damaged row may drop it, merge it with the next or
+// split it in two: each costs a row or two, not a shift of the rest of the
+// page, so this is the measure for pages sent without error correction.
+int RowsMissedInOrder(const TBitmap& got, const TBitmap& sent, int firstRow = 0);
+// The same for the page below efax's header.
 int BadRowsBelowEfaxHeader(const TBitmap& got, const TBitmap& sent);
 
 std::string ReadText(const fs::path& path);
