@@ -849,16 +849,24 @@ XbStatus TXbTable::AppendBlankChecked() {
     blank_.resize(rl);
     XbBlankRecord(dbf_.Header(), blank_.data());
   }
-  row_ = rec_.data();
+  uint8_t* row = rec_.data();
+  row_ = row;
   if (batching_ && options_.mode == XbOpenMode::Exclusive) {
-    // Built where it will be written: one buffer of bounded size, reused.
-    if (batch_.empty()) batch_.resize(std::max(rl, kBatchBytes / rl * rl));
-    if ((batchCount_ + 1) * rl > batch_.size()) {
-      if (auto fs = FlushBatch(); !fs) return fs;
-    }
-    row_ = batch_.data() + batchCount_ * rl;
+    // Built where it will be written.
+    if (auto st = NextBatchPlace(row); !st) return st;
   }
-  StartRow(row_);
+  StartRow(row);
+  return {};
+}
+
+XbStatus TXbTable::NextBatchPlace(uint8_t*& place) {
+  const size_t rl = rec_.size();
+  // One buffer of bounded size, reused.
+  if (batch_.empty()) batch_.resize(std::max(rl, kBatchBytes / rl * rl));
+  if ((batchCount_ + 1) * rl > batch_.size()) {
+    if (auto st = FlushBatch(); !st) return st;
+  }
+  place = batch_.data() + batchCount_ * rl;
   return {};
 }
 
@@ -954,12 +962,9 @@ XbStatus TXbTable::PostChecked() {
       ++batchCount_;  // built in the batch buffer's next place
     } else if (batching_ && !shared) {
       // The batch was begun, or its buffer written out, after AppendBlank.
-      const size_t rl = rec_.size();
-      if (batch_.empty()) batch_.resize(std::max(rl, kBatchBytes / rl * rl));
-      if ((batchCount_ + 1) * rl > batch_.size()) {
-        if (auto fs = FlushBatch(); !fs) return fs;
-      }
-      std::memcpy(batch_.data() + batchCount_ * rl, row_, rl);
+      uint8_t* place = nullptr;
+      if (auto fs = NextBatchPlace(place); !fs) return fs;
+      std::memcpy(place, row_, rec_.size());
       ++batchCount_;
     } else {
       st = dbf_.AppendRecords(row_, 1);

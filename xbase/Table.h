@@ -352,6 +352,9 @@ class TXbTable {
     }
   }
   XbStatus PostIfModified();
+  // The batch buffer's next place for a row; a full buffer is written out
+  // first.
+  XbStatus NextBatchPlace(uint8_t*& place);
   XbStatus FlushBatch();
   XbStatus MakeSearchKey(const Tag& t, const TXbValue& v, std::vector<uint8_t>& key) const;
   TXbEvalContext Ctx(const uint8_t* rec, uint32_t recno) const { return {rec, recno, settings_}; }

@@ -67,7 +67,6 @@ struct TXbSettings {
 
 // Calendar.
 int32_t XbJulian(int year, int month, int day);  // 0 when not a valid date
-// Inline: dates are converted for every row written.
 inline void XbCivil(int32_t jd, int& year, int& month, int& day) {
   if (jd <= 0) {
     year = month = day = 0;
