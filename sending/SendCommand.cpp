@@ -96,7 +96,6 @@ void SendCurrentFax(const TSendCommand& command) {
   form.OnRunFinished = [&table, recno](const QString& result) { StoreSendResult(table, recno, result); };
   CentreForm(&form);
   command.setStatus(QString());
-  if (command.onFormReady) command.onFormReady(form);
   form.exec();
 
   Settings.DialPrefix = form.sfDialPrefix->text().toStdString();

@@ -9,14 +9,11 @@
 
 class QWidget;
 class TXbDataTable;
-class TSendFaxForm;
 
 struct TSendCommand {
   TXbDataTable& table;  // the outgoing table, on the row to send
   QWidget* mainWindow;
   std::function<void(const QString&)> setStatus;  // the main window's status line
-  // Called with the send window just before it is shown (tests drive it).
-  std::function<void(TSendFaxForm&)> onFormReady;
 };
 
 // Runs the command from the row on: beeps when there is no current row,
