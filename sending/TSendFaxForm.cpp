@@ -295,7 +295,7 @@ void TSendFaxForm::SendFaxButtonClick() {
   Enter(TSendStage::Preparing);
   cancelWanted_ = false;
   pendingFinish_.reset();
-  ShowStatus("Checking fax files...");
+  ShowStatus("Opening communications port...");
   QApplication::setOverrideCursor(Qt::WaitCursor);
   if (portLogging_) {
     AddtoLastSendLog("Logging on");
@@ -305,7 +305,6 @@ void TSendFaxForm::SendFaxButtonClick() {
   const TSendSettings sound = SoundSendSettings(Settings);
   portNumber_ = sound.comPort + 1;
   FxComPort1.SetComNumber(static_cast<uint16_t>(portNumber_));
-  AddtoLastSendLog("Opening com port: " + PortName());
 
   const std::string doc = DocumentFile.toStdString();
   const std::string cover = TrimBoth(CoverFile.toStdString());
@@ -342,6 +341,8 @@ void TSendFaxForm::Prepared() {
     SaveLocalLog();
     return;
   }
+  // The files were checked first; the port was opened only when they were sound.
+  AddtoLastSendLog("Opening com port: " + PortName());
   if (!prepared_.opened) {
     QApplication::restoreOverrideCursor();
     DumpPortLog();

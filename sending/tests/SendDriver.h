@@ -44,6 +44,7 @@ class TStallMeter {
 // What a user does in the send window, and what the windows said.
 struct TSendScript {
   int runs = 1;                                  // times "Send Fax Now" is pressed
+  bool close = true;                             // press Close after the last run
   std::function<void(TSendFaxForm&)> fill;       // before the first press
   std::function<bool(TSendFaxForm&)> cancelWhen; // press the status window's Cancel once this holds
   // Seen:
@@ -75,7 +76,8 @@ class TSendDriver {
       box->setProperty("answered", true);
       s_.boxes << box->text();
       Later([box] { box->defaultButton() ? box->defaultButton()->click() : box->accept(); });
-      results_++;
+      // The logging switch's confirmation is no outcome of a run.
+      if (!box->text().startsWith("Logging is now")) results_++;
       return;
     }
     if (auto* error = qobject_cast<TShowErrorForm*>(w)) {
@@ -109,7 +111,7 @@ class TSendDriver {
       });
       return;
     }
-    if (results_ >= s_.runs) {
+    if (results_ >= s_.runs && s_.close) {
       s_.meter.Stop();
       s_.closed = true;
       pending_ = true;
