@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -48,6 +50,9 @@ struct TSendScript {
   std::function<void(TSendFaxForm&)> fill;       // before the first press
   std::function<bool(TSendFaxForm&)> cancelWhen; // press the status window's Cancel once this holds
   // Seen:
+  QStringList statusTexts;  // the status window's "Status:" texts, in order, once each
+  QStringList elapsed;      // its "Elapsed time:" texts
+  int meterMax = 0;         // the highest page progress shown
   QStringList boxes;        // message box texts
   QStringList errorCaptions, errorTexts;
   int dialAttemptsAtError = 0;
@@ -93,6 +98,11 @@ class TSendDriver {
     auto* form = qobject_cast<TSendFaxForm*>(w);
     if (!form) return;
     form_ = form;
+    if (TStandardFaxDisplay* d = form->FxFaxStatus1.Display(); d->isVisible()) {
+      if (s_.statusTexts.isEmpty() || s_.statusTexts.last() != d->StatusText->text()) s_.statusTexts << d->StatusText->text();
+      if (!s_.elapsed.contains(d->ElapsedTime->text())) s_.elapsed << d->ElapsedTime->text();
+      s_.meterMax = std::max(s_.meterMax, d->ProgressMeter->value());
+    }
     if (s_.cancelWhen && !s_.cancelled && form->FxFaxStatus1.Display()->isVisible() && s_.cancelWhen(*form)) {
       s_.cancelled = true;
       s_.stageAtCancel = form->Stage();

@@ -170,6 +170,11 @@ class SendLine : public ::testing::Test {
     }
     ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
     std::printf("longest user-interface stall during the send: %.1f ms\n", script.meter.LongestMs());
+    // The status window followed the call live.
+    EXPECT_TRUE(script.statusTexts.contains("Dialing")) << script.statusTexts.join("|").toStdString();
+    EXPECT_TRUE(script.statusTexts.contains("Sending page data")) << script.statusTexts.join("|").toStdString();
+    EXPECT_GT(script.meterMax, 0);
+    EXPECT_GE(script.elapsed.size(), 3) << script.elapsed.join("|").toStdString();  // the clock ran
     EXPECT_LT(script.meter.LongestMs(), kStallLimitMs);
 
     const TFarEndFax far = FarEndResult();
