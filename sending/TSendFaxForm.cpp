@@ -200,7 +200,8 @@ TSendFaxForm::~TSendFaxForm() {
 }
 
 void TSendFaxForm::Enter(TSendStage next) {
-  Q_ASSERT(SendStageAllowed(stage_, next));
+  if (!SendStageAllowed(stage_, next))
+    qWarning("send window: stage %d to %d is not in the table", static_cast<int>(stage_), static_cast<int>(next));
   stage_ = next;
 }
 
@@ -309,8 +310,9 @@ void TSendFaxForm::SendFaxButtonClick() {
   const std::string doc = DocumentFile.toStdString();
   const std::string cover = TrimBoth(CoverFile.toStdString());
   const std::string reset = Settings.ResetString;
+  const bool logPort = portLogging_;
   OnWorker(
-      [this, doc, cover, reset] {
+      [this, doc, cover, reset, logPort] {
         TPrepared p;
         for (const std::string& f : {doc, cover})
           if (!f.empty() && !p.fileProblem) p.fileProblem = CheckFaxFile(f);
@@ -323,7 +325,7 @@ void TSendFaxForm::SendFaxButtonClick() {
         p.opened = open.opened;
         p.openMessage = Q(open.message);
         if (p.opened) {
-          if (portLogging_) FxComPort1.AddLogText("Check_for_modem");
+          if (logPort) FxComPort1.AddLogText("Check_for_modem");
           p.modem = CheckForModem(FxComPort1, reset, &stop_);
         }
         prepared_ = p;

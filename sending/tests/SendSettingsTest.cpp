@@ -12,6 +12,7 @@
 
 #include "sending/SendSettings.h"
 #include "sending/SessionLog.h"
+#include "sending/TSendFaxForm.h"
 #include "testsupport/TempFolder.h"
 #include "tools/apftool/ApfTool.h"
 
@@ -147,4 +148,20 @@ TEST(SessionLog, DropsRepeatsAndReplacesTheFile) {
   log.Save(file, "now");
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_EQ(f.readAll(), "c\r\nFinish: now\r\n");
+}
+
+TEST(SendStages, ARunGoesFromIdleBackToIdleOnlyAlongTheTable) {
+  using S = TSendStage;
+  // A whole call, and the early ends.
+  EXPECT_TRUE(SendStageAllowed(S::Idle, S::Preparing));
+  EXPECT_TRUE(SendStageAllowed(S::Preparing, S::Resetting));
+  EXPECT_TRUE(SendStageAllowed(S::Resetting, S::Starting));
+  EXPECT_TRUE(SendStageAllowed(S::Starting, S::Transmitting));
+  EXPECT_TRUE(SendStageAllowed(S::Transmitting, S::Finishing));
+  EXPECT_TRUE(SendStageAllowed(S::Finishing, S::Idle));
+  for (S early : {S::Preparing, S::AskContinue, S::Resetting, S::Starting}) EXPECT_TRUE(SendStageAllowed(early, S::Idle));
+  // Once the engine has the call, only its finish ends the run.
+  EXPECT_FALSE(SendStageAllowed(S::Transmitting, S::Idle));
+  EXPECT_FALSE(SendStageAllowed(S::Idle, S::Transmitting));
+  EXPECT_FALSE(SendStageAllowed(S::Finishing, S::Preparing));
 }
