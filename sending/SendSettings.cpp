@@ -92,6 +92,38 @@ QStringList SetupLines(const TSettings& s) {
   return lines;
 }
 
+QStringList CallPortLogEntries(const TSettings& s, const TDialFields& dial) {
+  const TSendSettings v = SoundSendSettings(s);
+  QStringList e{"Start_of_fax_session", "DesiredBPS_" + QString::number(v.maximumBps)};
+  if (s.ECM) e << "DesiredECM_ON";
+  if (s.BlindDial) e << "BlindDial_ON";
+  if (s.IgnoreBusy) e << "Ignore Busy_ON";
+  if (s.RenegotiateBetween) e << "Negotiate_between_pages_ON";
+  e << "Phone_" + dial.number;
+  if (dial.prefixOn) e << "DialPrefix_" + dial.prefix;
+  if (dial.suffixOn) e << "DialSuffix_" + dial.suffix;
+  if (v.pulse) e << "PulseDialing";
+  e << "FaxClass_" + QString::fromStdString(FaxClassName(v.faxClass)) << "StationID_" + QString::fromStdString(s.Fax)
+    << "UserINITString_" + QString::fromStdString(s.InitString);
+  return e;
+}
+
+QStringList CallSessionLogLines(const TSettings& s, const TDialFields& dial) {
+  const TSendSettings v = SoundSendSettings(s);
+  QStringList l{"Desired BPS: " + QString::number(v.maximumBps)};
+  if (s.ECM) l << "Desired ECM: ON";
+  if (s.BlindDial) l << "Blind Dial: ON";
+  if (s.IgnoreBusy) l << "Ignore Busy: ON";
+  l << (s.RenegotiateBetween ? "Negotiate between pages: ON" : "Negotiate between pages: OFF");
+  l << "Fax#: " + dial.number;
+  if (dial.prefixOn) l << "Dial Prefix: " + dial.prefix;
+  if (dial.suffixOn) l << "Dial Suffix: " + dial.suffix;
+  if (v.pulse) l << "Using Pulse Dialing ***";
+  l << "Fax Class: " + QString::fromStdString(FaxClassName(v.faxClass)) << "StationID: " + QString::fromStdString(s.Fax)
+    << "User INIT String: " + QString::fromStdString(s.InitString);
+  return l;
+}
+
 std::string ModemInitCommand(const std::string& initString) {
   std::string upper = initString;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -41,6 +41,20 @@ struct TSendSettings {
 // The lines of the send window's configuration display.
 [[nodiscard]] QStringList SetupLines(const TSettings& s);
 
+// The number field and the dial prefix and suffix as the send window holds
+// them; the "on" flags are the inverse of its disable boxes.
+struct TDialFields {
+  QString number;
+  QString prefix;
+  QString suffix;
+  bool prefixOn = true;
+  bool suffixOn = true;
+};
+// What a call is started with, as entries of the serial port log and as
+// lines of the session log.
+[[nodiscard]] QStringList CallPortLogEntries(const TSettings& s, const TDialFields& dial);
+[[nodiscard]] QStringList CallSessionLogLines(const TSettings& s, const TDialFields& dial);
+
 // The init string as the fax component takes it: "AT" put in front unless it
 // holds "AT" in any letter case.
 [[nodiscard]] std::string ModemInitCommand(const std::string& initString);

@@ -430,36 +430,12 @@ void TSendFaxForm::ResetDone(bool ok, const std::string& sent) {
 void TSendFaxForm::Configure() {
   HideStatus();
   const TSendSettings sound = SoundSendSettings(Settings);
-  const QString className = Q(FaxClassName(sound.faxClass));
   const bool prefixOn = !DisablePrefix->isChecked();
   const bool suffixOn = !DisableSuffix->isChecked();
-  if (portLogging_) {
-    PortLog("Start_of_fax_session");
-    PortLog("DesiredBPS_" + std::to_string(sound.maximumBps));
-    if (Settings.ECM) PortLog("DesiredECM_ON");
-    if (Settings.BlindDial) PortLog("BlindDial_ON");
-    if (Settings.IgnoreBusy) PortLog("Ignore Busy_ON");
-    if (Settings.RenegotiateBetween) PortLog("Negotiate_between_pages_ON");
-    PortLog("Phone_" + sfPhoneNumber->text().toStdString());
-    if (prefixOn) PortLog("DialPrefix_" + sfDialPrefix->text().toStdString());
-    if (suffixOn) PortLog("DialSuffix_" + sfDialsuffix->text().toStdString());
-    if (sound.pulse) PortLog("PulseDialing");
-    PortLog("FaxClass_" + className.toStdString());
-    PortLog("StationID_" + Settings.Fax);
-    PortLog("UserINITString_" + Settings.InitString);
-  }
-  AddtoLastSendLog("Desired BPS: " + QString::number(sound.maximumBps));
-  if (Settings.ECM) AddtoLastSendLog("Desired ECM: ON");
-  if (Settings.BlindDial) AddtoLastSendLog("Blind Dial: ON");
-  if (Settings.IgnoreBusy) AddtoLastSendLog("Ignore Busy: ON");
-  AddtoLastSendLog(Settings.RenegotiateBetween ? "Negotiate between pages: ON" : "Negotiate between pages: OFF");
-  AddtoLastSendLog("Fax#: " + sfPhoneNumber->text());
-  if (prefixOn) AddtoLastSendLog("Dial Prefix: " + sfDialPrefix->text());
-  if (suffixOn) AddtoLastSendLog("Dial Suffix: " + sfDialsuffix->text());
-  if (sound.pulse) AddtoLastSendLog("Using Pulse Dialing ***");
-  AddtoLastSendLog("Fax Class: " + className);
-  AddtoLastSendLog("StationID: " + Q(Settings.Fax));
-  AddtoLastSendLog("User INIT String: " + Q(Settings.InitString));
+  const TDialFields dial{sfPhoneNumber->text(), sfDialPrefix->text(), sfDialsuffix->text(), prefixOn, suffixOn};
+  if (portLogging_)
+    for (const QString& entry : CallPortLogEntries(Settings, dial)) PortLog(entry.toStdString());
+  for (const QString& line : CallSessionLogLines(Settings, dial)) AddtoLastSendLog(line);
 
   std::optional<std::string> failure;
   try {

@@ -73,6 +73,26 @@ TEST(SendSettings, HeaderLineNamesSenderAndLeavesThePlaceholders) {
                                                 "              Page $P of $N");
 }
 
+TEST(SendSettings, CallLogsNameWhatTheCallIsStartedWith) {
+  TSettings s;
+  s.MaximumBPS = 14400;
+  s.ECM = true;
+  s.IgnoreBusy = true;
+  s.ToneOrPulse = 1;
+  s.FaxClass = 2;
+  s.Fax = "555 0101";
+  s.InitString = "AT&F";
+  const TDialFields dial{"200", "9", "#", false, true};
+  EXPECT_EQ(CallSessionLogLines(s, dial),
+            (QStringList{"Desired BPS: 14400", "Desired ECM: ON", "Ignore Busy: ON", "Negotiate between pages: OFF",
+                         "Fax#: 200", "Dial Suffix: #", "Using Pulse Dialing ***", "Fax Class: Class 2",
+                         "StationID: 555 0101", "User INIT String: AT&F"}));
+  EXPECT_EQ(CallPortLogEntries(s, dial),
+            (QStringList{"Start_of_fax_session", "DesiredBPS_14400", "DesiredECM_ON", "Ignore Busy_ON", "Phone_200",
+                         "DialSuffix_#", "PulseDialing", "FaxClass_Class 2", "StationID_555 0101",
+                         "UserINITString_AT&F"}));
+}
+
 TEST(SendSettings, InitStringGetsATOnlyWhenItHasNone) {
   EXPECT_EQ(ModemInitCommand("&F&C1"), "AT&F&C1");
   EXPECT_EQ(ModemInitCommand("at&f"), "at&f");
