@@ -6,7 +6,9 @@
 #include <QDialog>
 
 #include <array>
+#include <atomic>
 #include <memory>
+#include <string>
 
 class QLabel;
 class QPushButton;
