@@ -121,6 +121,27 @@ bool ResetModemToFactory(TFxComPort& port) {
   }
 }
 
+std::unique_ptr<TFxComPort> MakeProbePort(const TFxComPort& lent) {
+  auto port = std::make_unique<TFxComPort>();
+  port->SetIniFileName(lent.IniFileName().empty() ? std::filesystem::path(IniFileName()) : lent.IniFileName());
+  port->SetPromptForPort(false);
+  port->SetAutoOpen(false);
+  port->SetTapiMode(lent.TapiMode());
+  port->SetBaud(lent.Baud());
+  port->SetParity(lent.Parity());
+  port->SetDataBits(lent.DataBits());
+  port->SetStopBits(lent.StopBits());
+  port->SetInSize(lent.InSize());
+  port->SetOutSize(lent.OutSize());
+  port->SetHWFlowOptions(lent.HWFlowOptions());
+  port->SetSWFlowOptions(lent.SWFlowOptions());
+  port->SetXOnChar(lent.XOnChar());
+  port->SetXOffChar(lent.XOffChar());
+  port->SetDTR(lent.DTR());
+  port->SetRTS(lent.RTS());
+  return port;
+}
+
 int RateFromIndex(int index) {
   if (index < 0 || index > 5) return 9600;
   return 2400 * (index + 1);

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -49,6 +50,12 @@ using TProbeStop = const std::atomic<bool>*;
 // Waits ticks, ending early when stop is set or the host is terminating; on
 // the host thread it lets the host's events run meanwhile.
 void SettleWait(TFxComPort& port, int ticks, TProbeStop stop = nullptr);
+
+// A port of its own for a probe on a worker thread, set up like lent: the
+// same settings file for the port names and the same line settings, but no
+// host executor and never the port chooser (no window may open off the GUI
+// thread). Closed, with number 0.
+[[nodiscard]] std::unique_ptr<TFxComPort> MakeProbePort(const TFxComPort& lent);
 
 // Positions 0..5 of the transfer rate list: 2400 to 14400 bit/s in steps of
 // 2400. Out of range gives 9600; a rate not in the list gives position 3.

@@ -3,9 +3,6 @@
 // holds through its UUCP lock.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <thread>
@@ -13,8 +10,7 @@
 #include "faxengine/port/ComPort.h"
 #include "faxengine/tests/port/PtyFixture.h"
 #include "modemsetup/ModemProbe.h"
-
-extern char** environ;
+#include "modemsetup/tests/HolderProcess.h"
 
 namespace {
 
@@ -118,18 +114,11 @@ TEST_F(ProbeTest, PortOpenInThisProgramIsInUse) {
 }
 
 TEST_F(ProbeTest, PortLockedByAnotherLiveProgramNamesDeviceAndHolder) {
-  // A real second process holds the line the UUCP way.
-  pid_t child = -1;
-  char arg0[] = "sleep", arg1[] = "30";
-  char* argv[] = {arg0, arg1, nullptr};
-  ASSERT_EQ(::posix_spawnp(&child, "sleep", nullptr, nullptr, argv, environ), 0);
-  {
-    std::ofstream lock(LockFileName(TComDevice::CanonicalPath(pty_.SlavePath())));
-    lock << std::string(10 - std::to_string(child).size(), ' ') << child << "\n";
-  }
+  THolderProcess holder(pty_.SlavePath());
+  ASSERT_GT(holder.Pid(), 0);
+  const pid_t child = holder.Pid();
   const auto r = OpenFaxPort(port_);
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
+  holder.Kill();
 
   EXPECT_FALSE(r.opened);
   EXPECT_EQ(r.errorCode, -2005);
