@@ -446,11 +446,15 @@ void TSendFaxForm::Configure() {
     FxSendFax1.SetFaxFileList({});
     const std::string doc = Short255(DocumentFile.toStdString());
     const std::string cover = Short255(CoverFile.toStdString());
+    // The cover goes as the component's APF cover file, ahead of the
+    // document in the same call: the engine names the file it would join
+    // the two into without the extension it then looks for.
+    FxSendFax1.SetFaxFile(doc);
     if (!TrimBoth(doc).empty() && !TrimBoth(cover).empty()) {
-      FxSendFax1.SetFaxFileList({cover, doc});
+      FxSendFax1.SetCoverFile(cover);
       FxSendFax1.KeepPageParameters = prepared_.sameResolution && !Settings.RenegotiateBetween;
     } else {
-      FxSendFax1.SetFaxFile(doc);
+      FxSendFax1.SetCoverFile(std::string());
       FxSendFax1.KeepPageParameters = !Settings.RenegotiateBetween;
     }
     FxSendFax1.SetPhoneNumber(

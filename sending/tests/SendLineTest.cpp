@@ -100,10 +100,11 @@ class SendLine : public ::testing::Test {
   }
 
   // Starts the main window; the job in SEND becomes the current row.
-  void Start(TMainScreen& w) {
+  void Start(TMainScreen& w, uint32_t rows = 1) {
     w.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.FirstActivationDone(); }, 10000));
-    ASSERT_EQ(w.FaxTable.RecordCount(), 1u);
+    ASSERT_EQ(w.FaxTable.RecordCount(), rows);
+    if (rows == 0) return;
     ASSERT_TRUE(w.SendButton->isEnabled());
     ASSERT_TRUE(w.SendFax1->isEnabled());
   }
@@ -239,4 +240,33 @@ TEST_F(SendLine, BusyNumberIsDialledTwiceThenTheFailureIsShownAndStored) {
   EXPECT_EQ(t.FieldText("LASTRESULT"), "Called fax number was busy");
   EXPECT_EQ(t.FieldText("DATESENT"), "");
   EXPECT_NE(linetest::ReadText(home_ / "Lastsend.log").find("Result: Called fax number was busy"), std::string::npos);
+}
+
+TEST_F(SendLine, CoverAndDocumentOfDifferentResolutionsGoInOneCall) {
+  WriteIni(1);
+  const auto cover = std::vector<linetest::TBitmap>{linetest::MakePage(40, 150)};
+  const auto doc = std::vector<linetest::TBitmap>{linetest::MakePage(41, 400)};
+  linepages::WriteApf(send_ / "COV00000.APF", cover, false);
+  linepages::WriteApf(send_ / "FAX00000.APF", doc, true);
+  TMainScreen w;
+  Start(w, 0);
+  TXbDataTable& t = w.FaxTable;
+  ASSERT_TRUE(t.Append());
+  t.SetFieldText("PHONE", "200");
+  t.SetFieldText("FAXDOC", "FAX00000.APF");
+  t.SetFieldText("FAXCOVER", "cov00000.apf");  // found in any letter case
+  ASSERT_TRUE(t.Post());
+  w.SetButtons();
+  TSendScript script;
+  Send(w, script);
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
+  const TFarEndFax far = FarEndResult();
+  ASSERT_EQ(far.pages, 2);
+  const std::vector<linetest::TBitmap> expected{cover.front(), doc.front()};
+  for (int p = 0; p < 2; ++p) {
+    const auto got = linetest::ReadPbm(far.file + "-p" + std::to_string(p + 1) + ".pbm");
+    ASSERT_TRUE(got);
+    std::string why;
+    EXPECT_TRUE(SameBelowHeader(*got, expected[static_cast<size_t>(p)], why)) << "page " << p + 1 << ": " << why;
+  }
 }
