@@ -46,7 +46,9 @@ class TValueWriter {
 
 class TValueReader {
  public:
+  // The reader keeps a view: the bytes must outlive it.
   explicit TValueReader(std::string_view bytes) : in_(bytes) {}
+  explicit TValueReader(std::string&&) = delete;
 
   bool AtEnd() const { return pos_ >= in_.size(); }
   size_t Position() const { return pos_; }

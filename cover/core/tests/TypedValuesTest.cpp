@@ -36,7 +36,8 @@ TEST(TypedValues, IntegersUseTheShortestFormAndReadBack) {
 }
 
 TEST(TypedValues, ReaderAcceptsLongerIntegerForms) {
-  TValueReader r(Bytes({4, 5, 0, 0, 0, 3, 0xFF, 0xFF, 2, 0x80}));
+  const std::string rBytes = Bytes({4, 5, 0, 0, 0, 3, 0xFF, 0xFF, 2, 0x80});
+  TValueReader r(rBytes);
   int32_t a = 0, b = 0, c = 0;
   ASSERT_TRUE(r.ReadInteger(a) && r.ReadInteger(b) && r.ReadInteger(c));
   EXPECT_EQ(a, 5);
@@ -63,27 +64,32 @@ TEST(TypedValues, HostileInputIsRefusedWithoutMovingOn) {
   int32_t i = 0;
   bool b = false;
   // A type-12 string claiming 2^31 characters in a 9-byte buffer.
-  TValueReader huge(Bytes({12, 0, 0, 0, 0x80, 'a', 'b', 'c', 'd'}));
+  const std::string hugeBytes = Bytes({12, 0, 0, 0, 0x80, 'a', 'b', 'c', 'd'});
+  TValueReader huge(hugeBytes);
   EXPECT_FALSE(huge.ReadString(s));
   EXPECT_EQ(huge.Position(), 0u);
   EXPECT_NE(huge.Error().find("past the end"), std::string::npos);
   // Wrong types, truncated integers, nothing at all.
-  TValueReader wrong(Bytes({6, 1, 'a'}));
+  const std::string wrongBytes = Bytes({6, 1, 'a'});
+  TValueReader wrong(wrongBytes);
   EXPECT_FALSE(wrong.ReadInteger(i));
   EXPECT_FALSE(wrong.ReadBoolean(b));
-  TValueReader cut(Bytes({4, 1, 2}));
+  const std::string cutBytes = Bytes({4, 1, 2});
+  TValueReader cut(cutBytes);
   EXPECT_FALSE(cut.ReadInteger(i));
-  TValueReader empty("");
+  TValueReader empty{std::string_view()};
   EXPECT_FALSE(empty.ReadInteger(i));
   EXPECT_FALSE(empty.ReadShortString(s));
   EXPECT_FALSE(empty.SkipValue());
   // An unknown type byte cannot be skipped.
-  TValueReader unknown(Bytes({7, 1, 2}));
+  const std::string unknownBytes = Bytes({7, 1, 2});
+  TValueReader unknown(unknownBytes);
   EXPECT_FALSE(unknown.SkipValue());
 }
 
 TEST(TypedValues, SkipFollowsListsButRefusesDeepNesting) {
-  TValueReader ok(Bytes({1, 2, 7, 1, 6, 1, 'a', 9, 0, 0, 8}));
+  const std::string okBytes = Bytes({1, 2, 7, 1, 6, 1, 'a', 9, 0, 0, 8});
+  TValueReader ok(okBytes);
   ASSERT_TRUE(ok.SkipValue());
   EXPECT_EQ(ok.Position(), 10u);
   std::string deep(10000, '\x01');
@@ -92,7 +98,8 @@ TEST(TypedValues, SkipFollowsListsButRefusesDeepNesting) {
   EXPECT_FALSE(r.SkipValue());
   EXPECT_NE(r.Error().find("nested"), std::string::npos);
   // A list that never ends.
-  TValueReader open(Bytes({1, 2, 1, 2, 2}));
+  const std::string openBytes = Bytes({1, 2, 1, 2, 2});
+  TValueReader open(openBytes);
   EXPECT_FALSE(open.SkipValue());
 }
 
