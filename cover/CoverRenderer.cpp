@@ -200,9 +200,13 @@ std::string FieldText(const TFctRecord& r, const CoverFieldValues& v) {
   return type >= 0 && type < kCoverFieldTypes ? v.Texts[static_cast<size_t>(type)] : r.Text;
 }
 
+// Pages are drawn straight onto one bit per pixel in the layout of the fax
+// bitmaps (index 0 black, 1 white), so nothing is converted afterwards and
+// nothing grey can arise.
 QImage WhitePage(int width, int height) {
-  QImage page(width, height, QImage::Format_Grayscale8);
-  page.fill(255);
+  QImage page(width, height, QImage::Format_Mono);
+  page.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+  page.fill(1);
   return page;
 }
 
@@ -212,15 +216,6 @@ void PreparePainter(QPainter& p) {
   p.setRenderHint(QPainter::SmoothPixmapTransform, false);
   p.setPen(Qt::black);
   p.setBrush(Qt::NoBrush);
-}
-
-// Antialiasing is off, but scaled drawing may still leave grey: every pixel
-// becomes black or white.
-void Threshold(QImage& page) {
-  for (int y = 0; y < page.height(); ++y) {
-    uchar* row = page.scanLine(y);
-    for (int x = 0; x < page.width(); ++x) row[x] = row[x] < 128 ? 0 : 255;
-  }
 }
 
 }  // namespace
@@ -283,7 +278,6 @@ QImage RenderCoverImage(const std::filesystem::path& fctFile, const CoverFieldVa
     QPainter p(&page);
     DrawCoverTemplate(p, read.Records, values, message);
   }
-  Threshold(page);
   return page;
 }
 
@@ -315,8 +309,7 @@ QImage RenderCoverPreviewImage(const std::filesystem::path& fctFile) {
     p.scale(96.0 / kFaxUnitsPerInch, 96.0 / kFaxUnitsPerInch);
     DrawCoverTemplate(p, read.Records, PreviewSampleValues(), std::string());
   }
-  Threshold(preview);
-  return ToQImage(FromQImage(preview));
+  return preview;
 }
 
 bool RenderCoverPreview(const std::filesystem::path& fctFile) {

@@ -47,9 +47,9 @@ inline constexpr int kPreviewHeight = 1056;
 void DrawCoverTemplate(QPainter& painter, const std::vector<TFctRecord>& records, const CoverFieldValues& values,
                        const std::string& message);
 
-// The filled-in fine fax page as an 8-bit grey image (black 0, white 255;
-// only those two values occur): a missing FCT file gives a white page, a
-// damaged one the records before the damage.
+// The filled-in fine fax page as a monochrome image (colour index 0 black,
+// 1 white): a missing FCT file gives a white page, a damaged one the records
+// before the damage.
 [[nodiscard]] QImage RenderCoverImage(const std::filesystem::path& fctFile, const CoverFieldValues& values,
                                       const std::string& message);
 // The same as a monochrome fax bitmap with the bottom-right pixel black.

@@ -81,7 +81,7 @@ TEST(CoverPage, MissingTemplateGivesABlankPageDamagedOneTheRecordsBefore) {
   WriteFctRecord(bytes, records[2]);
   bytes.resize(intact + 9);  // the third record cut short
   TTempFolder::WriteFile(dir / "BAD.FCT", bytes);
-  const QImage damaged = RenderCoverImage(dir / "BAD.FCT", {}, "");
+  const QImage damaged = RenderCoverImage(dir / "BAD.FCT", {}, "").convertToFormat(QImage::Format_Grayscale8);
   EXPECT_EQ(damaged, Render(dir, {records[0], records[1]}));
   EXPECT_TRUE(InkBox(damaged).isValid());
 }

@@ -77,9 +77,10 @@ inline long Ink(const QImage& page) {
   return n;
 }
 
+// The rendered page as 8-bit grey, one byte per pixel for the ink counts.
 inline QImage Render(const TTempFolder& dir, const std::vector<TFctRecord>& records,
                      const CoverFieldValues& values = {}, const std::string& message = "") {
   const auto path = dir / "T.FCT";
   EXPECT_TRUE(WriteFctFile(path, records));
-  return RenderCoverImage(path, values, message);
+  return RenderCoverImage(path, values, message).convertToFormat(QImage::Format_Grayscale8);
 }

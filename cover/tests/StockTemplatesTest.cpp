@@ -34,7 +34,8 @@ TEST(StockTemplates, RenderingFormMatchesTheEditableForm) {
     ASSERT_EQ(fct.Records.size(), fcs.Objects.size()) << name;
     for (size_t i = 0; i < fct.Records.size(); ++i) EXPECT_EQ(fct.Records[i], MakeFctRecord(fcs.Objects[i])) << name;
     // Everything lies on the page, inside the converter's margin.
-    const QRect ink = InkBox(RenderCoverImage(p.Fct, PreviewSampleValues(), "A message"));
+    const QRect ink = InkBox(
+        RenderCoverImage(p.Fct, PreviewSampleValues(), "A message").convertToFormat(QImage::Format_Grayscale8));
     ASSERT_TRUE(ink.isValid()) << name;
     EXPECT_LT(ink.right(), kCoverPageWidth - 50) << name;
     EXPECT_LT(ink.bottom(), kCoverPageHeight) << name;
