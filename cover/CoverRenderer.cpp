@@ -26,6 +26,10 @@ constexpr double kPixelsPerStoredPoint = 96.0 / 72.0;
 // No glyph is drawn taller than the page.
 constexpr int kMaxFontPixels = kCoverPageHeight;
 constexpr int kMaxPen = 1000;
+// No more characters than could ever show: a page row holds fewer than 1728
+// glyphs, a message box fewer than a page of the smallest legible ones.
+constexpr qsizetype kMaxLineChars = 2000;
+constexpr qsizetype kMaxMessageChars = 100'000;
 
 struct TBox {
   int x, y, w, h;
@@ -49,7 +53,8 @@ bool PlaceRecord(const TFctRecord& r, TBox& box, bool allowFlat) {
 // is not installed falls back to what the font matching finds.
 bool RecordFont(const TFctRecord& r, QFont& font) {
   if (r.FontSize <= 0) return false;
-  const int pixels = std::clamp(static_cast<int>(r.FontSize * kPixelsPerStoredPoint + 0.5), 1, kMaxFontPixels);
+  // Clamped while still floating point: a stored size may be any integer.
+  const int pixels = static_cast<int>(std::clamp(r.FontSize * kPixelsPerStoredPoint + 0.5, 1.0, double{kMaxFontPixels}));
   font = QFont(QString::fromStdString(r.FontName.empty() ? std::string("Arial") : r.FontName));
   font.setPixelSize(pixels);
   font.setBold(r.Bold);
@@ -71,7 +76,7 @@ void DrawText(QPainter& p, const TFctRecord& r, const TBox& box, const std::stri
   if (text.empty() || !RecordFont(r, font)) return;
   p.save();
   p.setClipRect(box.Rect(), Qt::IntersectClip);
-  DrawTextAt(p, font, box.x, box.y, QString::fromStdString(text));
+  DrawTextAt(p, font, box.x, box.y, QString::fromStdString(text).left(kMaxLineChars));
   p.restore();
 }
 
@@ -101,7 +106,7 @@ void DrawImportance(QPainter& p, const TFctRecord& r, const TBox& box, const Cov
 void DrawMessage(QPainter& p, const TFctRecord& r, const TBox& box, const std::string& message) {
   QFont font;
   if (message.empty() || !RecordFont(r, font)) return;
-  QString text = QString::fromStdString(message);
+  QString text = QString::fromStdString(message).left(kMaxMessageChars);
   text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
   text.replace(QChar('\r'), QChar::LineSeparator);
   text.replace(QChar('\n'), QChar::LineSeparator);

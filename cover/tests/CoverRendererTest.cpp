@@ -166,6 +166,8 @@ TEST(CoverRenderer, HostileRecordsAreClippedOrSkipped) {
   records.push_back(m);
   TFctRecord unknown = TextRecord(77, 0, 0, 100, 100, "?");
   records.push_back(unknown);
+  TFctRecord longest = TextRecord(kText, 0, 0, 1500, 1900, std::string(1'000'000, 'W'), INT32_MAX);
+  records.push_back(longest);
   const QImage page = Render(dir, records, {}, "message off the page edge");
   EXPECT_EQ(page.size(), QSize(kCoverPageWidth, kCoverPageHeight));
   // The missing font still draws, in some other font, inside its box.
