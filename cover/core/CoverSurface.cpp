@@ -148,6 +148,10 @@ void TCoverSurface::SelectOnly(size_t index) {
   if (index < objects_.size() && !objects_[index].Unselectable) selected_[index] = true;
 }
 
+void TCoverSurface::ToggleSelected(size_t index) {
+  if (index < objects_.size() && !objects_[index].Unselectable) selected_[index] = !selected_[index];
+}
+
 void TCoverSurface::ClearSelection() { std::fill(selected_.begin(), selected_.end(), false); }
 
 void TCoverSurface::SelectAll() {

@@ -97,6 +97,8 @@ class TCoverSurface {
   static constexpr size_t npos = static_cast<size_t>(-1);
 
   void SelectOnly(size_t index);
+  // Shift+click: a selectable object joins or leaves the selection.
+  void ToggleSelected(size_t index);
   void ClearSelection();
   void SelectAll();
   // The pointer tool's rubber band: objects touching it are selected; with
