@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "cover/TGetLabelText.h"
+#include "cover/TGetSymbol.h"
 #include "cover/core/FctFile.h"
 
 namespace {
@@ -78,6 +79,14 @@ TFaxCoverPanel::TFaxCoverPanel(QWidget* parent) : QWidget(parent), snapshot_(sur
     TGetLabelText dialog(QString::fromStdString(o.Caption), this);
     if (dialog.exec() != QDialog::Accepted) return false;
     o.Caption = dialog.Text().toStdString();
+    return true;
+  };
+  AskSymbol = [this](TCoverObject& o) {
+    TGetSymbol dialog(QFont(QString::fromStdString(o.Font.Name), o.Font.Size), QString::fromStdString(o.Caption),
+                      this);
+    if (dialog.exec() != QDialog::Accepted || dialog.Symbol().isEmpty()) return false;
+    o.Caption = dialog.Symbol().toStdString();
+    o.Font.Name = dialog.SymbolFont().family().toStdString();
     return true;
   };
   resize(sizeHint());
@@ -227,6 +236,7 @@ void TFaxCoverPanel::mouseReleaseEvent(QMouseEvent* event) {
     const size_t index = surface_.PlaceObject(r);
     SetPanelState(psPointing);
     if (tool == psLabel && AskLabelText) (void)AskLabelText(surface_.Object(index));
+    if (tool == psSymbolLabel && AskSymbol) (void)AskSymbol(surface_.Object(index));
     Changed();
     return;
   }
@@ -369,8 +379,9 @@ QMenu* TFaxCoverPanel::MakeObjectMenu(size_t index) {
   switch (o.Kind) {
     case TCoverObjectKind::ckSymbol:
       menu->addSeparator();
-      // The symbol picker is not built yet: the item is shown but disabled.
-      menu->addAction("Symbol Selector")->setEnabled(false);
+      menu->addAction("Symbol Selector", this, [this, index] {
+        if (AskSymbol && AskSymbol(surface_.Object(index))) Changed();
+      });
       break;
     case TCoverObjectKind::ckShape: {
       menu->addSeparator();

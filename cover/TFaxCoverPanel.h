@@ -43,6 +43,9 @@ class TFaxCoverPanel : public QWidget {
   // Asks for the text of a new text object; false keeps "<text>". The
   // default opens TGetLabelText; tests put their own answer here.
   std::function<bool(TCoverObject&)> AskLabelText;
+  // Asks for the character (and font) of a symbol object; false keeps it.
+  // The default opens TGetSymbol.
+  std::function<bool(TCoverObject&)> AskSymbol;
 
   // The popup menus, built for the object under the cursor or the surface;
   // the caller shows and deletes them.

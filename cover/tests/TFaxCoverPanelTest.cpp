@@ -8,6 +8,11 @@
 #include <thread>
 
 #include "cover/TFaxCoverPanel.h"
+#include "cover/TGetSymbol.h"
+#include "cover/TGetLabelText.h"
+
+#include <QLineEdit>
+#include <QTableWidget>
 
 namespace {
 
@@ -143,6 +148,29 @@ TEST(TFaxCoverPanel, PopupMenusCarryTheirItemsAndEditTheObject) {
                          "Mark All Unselectable", "Select All", "-", "Font"}));
   Find(surface.get(), "Unlock All")->trigger();
   EXPECT_FALSE(s.Objects()[2].Locked);
+}
+
+TEST(TFaxCoverPanel, SymbolsAreChosenFromTheFontsCharacters) {
+  TFaxCoverPanel panel;
+  panel.AskSymbol = [](TCoverObject& o) {
+    TGetSymbol dialog(QFont("Liberation Sans", 12), QString::fromStdString(o.Caption));
+    EXPECT_EQ(dialog.Symbol(), "[");  // the current character is chosen at the start
+    dialog.SymbolGrid->setCurrentCell(0, 0);
+    EXPECT_EQ(dialog.Symbol(), "!");
+    o.Caption = dialog.Symbol().toStdString();
+    return true;
+  };
+  panel.SetPanelState(psSymbolLabel);
+  QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(10, 10));
+  ASSERT_EQ(panel.Surface().Objects().size(), 1u);
+  EXPECT_EQ(panel.Surface().Objects()[0].Caption, "!");
+  std::unique_ptr<QMenu> menu(panel.MakeObjectMenu(0));
+  EXPECT_EQ(menu->actions().back()->text(), "Symbol Selector");
+
+  TGetLabelText text("old");
+  EXPECT_EQ(text.windowTitle(), "Text");
+  text.Edit1->setText("new");
+  EXPECT_EQ(text.Text(), "new");
 }
 
 }  // namespace
