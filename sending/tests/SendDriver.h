@@ -26,7 +26,13 @@ class TStallMeter {
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(5);
     QObject::connect(&timer_, &QTimer::timeout, [this] {
-      if (clock_.isValid()) longestMs_ = std::max(longestMs_, static_cast<double>(clock_.nsecsElapsed()) / 1e6);
+      if (clock_.isValid()) {
+        const double gap = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+        if (gap > longestMs_) {
+          longestMs_ = gap;
+          if (probe) where_ = probe();
+        }
+      }
       clock_.restart();
     });
   }
@@ -36,11 +42,15 @@ class TStallMeter {
   }
   void Stop() { timer_.stop(); }
   double LongestMs() const { return longestMs_; }
+  // What the probe said when the longest gap ended.
+  const QString& Where() const { return where_; }
+  std::function<QString()> probe;
 
  private:
   QTimer timer_;
   QElapsedTimer clock_;
   double longestMs_ = 0;
+  QString where_;
 };
 
 // What a user does in the send window, and what the windows said.
@@ -98,6 +108,11 @@ class TSendDriver {
     auto* form = qobject_cast<TSendFaxForm*>(w);
     if (!form) return;
     form_ = form;
+    if (!s_.meter.probe)
+      s_.meter.probe = [form] {
+        return "stage " + QString::number(static_cast<int>(form->Stage())) + ", progress " +
+               QString::number(form->FxSendFax1.ProgressCode());
+      };
     if (TStandardFaxDisplay* d = form->FxFaxStatus1.Display(); d->isVisible()) {
       if (s_.statusTexts.isEmpty() || s_.statusTexts.last() != d->StatusText->text()) s_.statusTexts << d->StatusText->text();
       if (!s_.elapsed.contains(d->ElapsedTime->text())) s_.elapsed << d->ElapsedTime->text();

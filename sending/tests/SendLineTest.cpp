@@ -170,7 +170,8 @@ class SendLine : public ::testing::Test {
       EXPECT_NE(linetest::ReadText(home_ / "Lastsend.log").find("Logging on"), std::string::npos);
     }
     ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
-    std::printf("longest user-interface stall during the send: %.1f ms\n", script.meter.LongestMs());
+    std::printf("longest user-interface stall during the send: %.1f ms (%s)\n", script.meter.LongestMs(),
+                qPrintable(script.meter.Where()));
     // The status window followed the call live.
     EXPECT_TRUE(script.statusTexts.contains("Dialing")) << script.statusTexts.join("|").toStdString();
     EXPECT_TRUE(script.statusTexts.contains("Getting connection params")) << script.statusTexts.join("|").toStdString();
