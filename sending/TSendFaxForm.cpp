@@ -84,7 +84,7 @@ bool SendStageAllowed(TSendStage from, TSendStage to) {
   return false;
 }
 
-TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), FxFaxStatus1(this) {
+TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), FxFaxStatus1(this), worker_(this) {
   setObjectName("TSendFaxForm");
   setWindowTitle("Send Fax");
   // No title-bar buttons: the window closes through Close only.
@@ -189,7 +189,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), FxFaxStatus1(this
 TSendFaxForm::~TSendFaxForm() {
   qApp->removeEventFilter(this);
   stop_ = true;
-  if (worker_.joinable()) worker_.join();
+  worker_.Wait();
   // The window cannot close during a run; this is for a window destroyed
   // with its owner.
   FxSendFax1.OnFaxFinish = nullptr;
@@ -203,20 +203,6 @@ void TSendFaxForm::Enter(TSendStage next) {
   if (!SendStageAllowed(stage_, next))
     qWarning("send window: stage %d to %d is not in the table", static_cast<int>(stage_), static_cast<int>(next));
   stage_ = next;
-}
-
-void TSendFaxForm::OnWorker(std::function<void()> work, std::function<void()> then) {
-  if (worker_.joinable()) worker_.join();
-  worker_ = std::thread([this, work = std::move(work), then = std::move(then)]() mutable {
-    work();
-    QMetaObject::invokeMethod(
-        this,
-        [this, then = std::move(then)] {
-          if (worker_.joinable()) worker_.join();
-          then();
-        },
-        Qt::QueuedConnection);
-  });
 }
 
 void TSendFaxForm::ShowStatus(const QString& text) {
@@ -311,7 +297,7 @@ void TSendFaxForm::SendFaxButtonClick() {
   const std::string cover = TrimBoth(CoverFile.toStdString());
   const std::string reset = Settings.ResetString;
   const bool logPort = portLogging_;
-  OnWorker(
+  worker_.Run(
       [this, doc, cover, reset, logPort] {
         TPrepared p;
         for (const std::string& f : {doc, cover})
@@ -401,7 +387,7 @@ void TSendFaxForm::AfterModemCheck() {
   ShowStatus("Sending reset string...");
   auto ok = std::make_shared<bool>(false);
   auto sent = std::make_shared<std::string>(reset);
-  OnWorker([this, ok, sent] { *ok = SendModemString(FxComPort1, *sent); },
+  worker_.Run([this, ok, sent] { *ok = SendModemString(FxComPort1, *sent); },
            [this, ok, sent] { ResetDone(*ok, *sent); });
 }
 
@@ -481,7 +467,7 @@ void TSendFaxForm::Configure() {
   }
   AddtoLastSendLog("StartTransmit");
   auto error = std::make_shared<std::optional<std::string>>();
-  OnWorker(
+  worker_.Run(
       [this, error] {
         try {
           FxSendFax1.StartTransmit();
@@ -554,7 +540,7 @@ void TSendFaxForm::HandleFinish(int errorCode) {
   }
   ShowStatus("Sending AFTER reset string...");
   auto sent = std::make_shared<std::string>(after);
-  OnWorker([this, sent] { (void)SendModemString(FxComPort1, *sent); },
+  worker_.Run([this, sent] { (void)SendModemString(FxComPort1, *sent); },
            [this, sent, errorCode] {
              Settings.AfterString = *sent;
              HideStatus();

@@ -14,10 +14,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "faxengine/port/ComPort.h"
 #include "faxengine/session/AbstractFax.h"
+#include "sending/GuiWorker.h"
 #include "sending/SessionLog.h"
 #include "sending/TFxFaxStatus.h"
 
@@ -116,8 +116,6 @@ class TSendFaxForm : public QDialog {
   };
   bool FormKeyDown(QKeyEvent* e);
   void Enter(TSendStage next);
-  // Runs work on the worker thread, then `then` on this window's thread.
-  void OnWorker(std::function<void()> work, std::function<void()> then);
   void ShowStatus(const QString& text);
   void HideStatus();
   // The checks of the fields and modem strings; false after telling the user.
@@ -148,5 +146,5 @@ class TSendFaxForm : public QDialog {
   std::optional<int> pendingFinish_;  // a finish that came while the call was being started
   bool cancelWanted_ = false;
   std::atomic<bool> stop_{false};
-  std::thread worker_;
+  TGuiWorker worker_;  // last member: joined before the rest goes
 };
