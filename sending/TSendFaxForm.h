@@ -114,6 +114,7 @@ class TSendFaxForm : public QDialog {
     bool modem = false;
     bool sameResolution = false;
   };
+  void BuildLayout();
   bool FormKeyDown(QKeyEvent* e);
   void Enter(TSendStage next);
   void ShowStatus(const QString& text);
