@@ -294,13 +294,19 @@ void TFaxViewer::ExportClick(QAction* item) {
   for (const char* f : {"BMP", "PCX", "DCX"})
     if (item->text().contains(f)) format = f;
   if (format.isEmpty() || FaxViewer->FileName().isEmpty()) return;
-  QFileDialog dialog(this, QString(), QString(), format + " File (*." + format + ")");
+  const QString name = AskExportFileName ? AskExportFileName(format) : AskSaveName(format);
+  if (!name.isEmpty()) (void)ExportPage(format, name);
+}
+
+QString TFaxViewer::ExportNameFilter(const QString& format) { return format + " File (*." + format + ")"; }
+
+QString TFaxViewer::AskSaveName(const QString& format) {
+  QFileDialog dialog(this, QString(), QString(), ExportNameFilter(format));
   dialog.setObjectName("SaveDialog");
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(format);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  (void)ExportPage(format, dialog.selectedFiles().first());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
 }
 
 int TFaxViewer::ExportPage(const QString& format, const QString& fileName) {
