@@ -25,12 +25,6 @@ constexpr int kNoFax = -8050;
 constexpr int kNoMark = -8051;
 constexpr int kJumpSteps = 10;
 
-// The painted form kept between paints: converting once here spares a
-// conversion of the whole page on every paint.
-QImage ForPainting(const QImage& image) {
-  return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
-}
-
 }  // namespace
 
 TFxFaxViewer::TFxFaxViewer(QWidget* parent) : QAbstractScrollArea(parent) {
@@ -241,7 +235,7 @@ void TFxFaxViewer::PageArrived(TPageResult&& result) {
   if (result.request.rotation != rotation_) {
     result.page = FxRotateMono(result.upright, rotation_);
   } else if (result.request.scale == Scale() && result.request.fg == fg_ && result.request.bg == bg_) {
-    painted = ForPainting(result.painted);
+    painted = result.painted;
   }
   if (!LoadWholeFax) {
     for (TPageEntry& e : pages_) e.image.reset();
@@ -259,7 +253,7 @@ void TFxFaxViewer::Fail(int code) {
 void TFxFaxViewer::Present(TFxBitmap upright, TFxBitmap turned, QImage painted) {
   upright_ = std::move(upright);
   page_ = std::move(turned);
-  painted_ = painted.isNull() ? ForPainting(RenderPage(page_, Scale(), fg_, bg_)) : std::move(painted);
+  painted_ = painted.isNull() ? RenderPage(page_, Scale(), fg_, bg_) : std::move(painted);
   displayed_ = painted_.size();
   hasMark_ = false;
   SetUpScrollBars();
@@ -277,7 +271,7 @@ void TFxFaxViewer::ScaleChanged() {
   }
   scaleDirty_ = false;
   if (page_.Empty()) return;
-  painted_ = ForPainting(RenderPage(page_, Scale(), fg_, bg_));
+  painted_ = RenderPage(page_, Scale(), fg_, bg_);
   displayed_ = painted_.size();
   hasMark_ = false;
   SetUpScrollBars();

@@ -164,7 +164,9 @@ class TFxFaxViewer : public QAbstractScrollArea {
   int rotation_ = 0;
   TFxBitmap upright_;  // the current page as unpacked
   TFxBitmap page_;     // upright_ turned by rotation_
-  QImage painted_;  // RGB32, displayed size
+  // At the displayed size, 1 or 8 bits a pixel: painting converts only the
+  // part in view, so a very long page costs no more than its bits.
+  QImage painted_;
   QSize displayed_;
 
   bool busy_ = false;
