@@ -114,6 +114,7 @@ void TFxFaxViewer::Release() {
   viewport()->unsetCursor();
   fileName_.clear();
   claimedPages_ = 0;
+  aheadFailed_ = false;
   pages_.clear();
   current_ = 0;
   upright_ = {};
@@ -204,8 +205,15 @@ void TFxFaxViewer::ShowPage(unsigned page) {
     TFxBitmap upright = *entry.image;
     TFxBitmap turned = FxRotateMono(upright, rotation_);
     Present(std::move(upright), std::move(turned), {});
+    UnpackNextInBackground();
     return;
   }
+  busy_ = true;
+  viewport()->setCursor(BusyCursor);
+  Unpack(page);
+}
+
+void TFxFaxViewer::Unpack(unsigned page) {
   TPageRequest request;
   request.generation = ++generation_;
   request.fileName = fileName_.toStdString();
@@ -218,13 +226,36 @@ void TFxFaxViewer::ShowPage(unsigned page) {
   request.scale = Scale();
   request.fg = fg_;
   request.bg = bg_;
-  busy_ = true;
-  viewport()->setCursor(BusyCursor);
   loader_->Request(std::move(request));
+}
+
+void TFxFaxViewer::UnpackNextInBackground() {
+  if (!LoadWholeFax || busy_ || aheadFailed_) return;
+  for (unsigned n = 1; n <= pages_.size(); ++n) {
+    if (!pages_[n - 1].image) {
+      Unpack(n);
+      return;
+    }
+  }
+}
+
+unsigned TFxFaxViewer::PagesInMemory() const {
+  return static_cast<unsigned>(
+      std::count_if(pages_.begin(), pages_.end(), [](const TPageEntry& e) { return e.image.has_value(); }));
 }
 
 void TFxFaxViewer::PageArrived(TPageResult&& result) {
   if (result.request.generation != generation_ || fileName_.isEmpty()) return;
+  if (result.request.page != current_) {
+    // A page unpacked ahead for LoadWholeFax; a failure shows when the page is asked for.
+    if (result.error < 0) {
+      aheadFailed_ = true;
+      return;
+    }
+    pages_[result.request.page - 1].image = std::move(result.upright);
+    UnpackNextInBackground();
+    return;
+  }
   busy_ = false;
   viewport()->unsetCursor();
   if (result.error < 0) {
@@ -242,6 +273,7 @@ void TFxFaxViewer::PageArrived(TPageResult&& result) {
   }
   pages_[current_ - 1].image = result.upright;
   Present(std::move(result.upright), std::move(result.page), std::move(painted));
+  UnpackNextInBackground();
 }
 
 void TFxFaxViewer::Fail(int code) {
