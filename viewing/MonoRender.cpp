@@ -176,6 +176,13 @@ QImage RenderPage(const TFxBitmap& page, const TViewScale& scale, QRgb fg, QRgb 
   return image;
 }
 
+QImage ReadyToPaint(QImage image) {
+  constexpr qsizetype kMaxPixels = 8 * 1024 * 1024;
+  if (image.format() == QImage::Format_Indexed8 && qsizetype(image.width()) * image.height() <= kMaxPixels)
+    return image.convertToFormat(QImage::Format_RGB32);
+  return image;
+}
+
 TFxBitmap CopyBlock(const TFxBitmap& page, unsigned x, unsigned y, unsigned w, unsigned h) {
   TFxBitmap out = TFxBitmap::MakeMono(w, h);
   for (unsigned r = 0; r < h; ++r) {

@@ -285,7 +285,7 @@ void TFxFaxViewer::Fail(int code) {
 void TFxFaxViewer::Present(TFxBitmap upright, TFxBitmap turned, QImage painted) {
   upright_ = std::move(upright);
   page_ = std::move(turned);
-  painted_ = painted.isNull() ? RenderPage(page_, Scale(), fg_, bg_) : std::move(painted);
+  painted_ = painted.isNull() ? ReadyToPaint(RenderPage(page_, Scale(), fg_, bg_)) : std::move(painted);
   displayed_ = painted_.size();
   hasMark_ = false;
   SetUpScrollBars();
@@ -303,7 +303,7 @@ void TFxFaxViewer::ScaleChanged() {
   }
   scaleDirty_ = false;
   if (page_.Empty()) return;
-  painted_ = RenderPage(page_, Scale(), fg_, bg_);
+  painted_ = ReadyToPaint(RenderPage(page_, Scale(), fg_, bg_));
   displayed_ = painted_.size();
   hasMark_ = false;
   SetUpScrollBars();

@@ -77,7 +77,7 @@ double Baseline() {
 // Waits for the page and paints the whole viewer into an image, as the
 // screen would be painted.
 void WaitAndPaint(TFxFaxViewer& v, QImage& canvas) {
-  while (v.Busy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+  while (v.Busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   v.render(&canvas);
 }
 
