@@ -112,9 +112,13 @@ void TFaxViewer::BuildLayout() {
   connect(Helpbutton, &QPushButton::clicked, this, &TFaxViewer::HelpbuttonClick);
   FaxViewer->OnPageChange = [this] { FaxViewerPageChange(); };
   FaxViewer->OnViewerError = [this](int code) { FaxViewerViewerError(code); };
+  // A dropped fax is loaded as the first one was: the control has reset its
+  // scale and rotation, so the window's level and marks start over too.
   FaxViewer->OnDropFile = [this](const QString& name) {
     fileToShow_ = name;
-    FaxViewerPageChange();
+    zoomLevel_ = FirstPageHighRes(name) ? 100 : 50;
+    Load();
+    for (QAction* a : {NoRotationItem, Rotate90Item, Rotate180Item, Rotate270Item}) a->setChecked(false);
   };
   // Printing comes with the fax printer; until then its buttons stay off.
   for (QToolButton* b : {PrinterSetupButton, Printbutton, PrintSinglePageButton}) b->setEnabled(false);

@@ -343,6 +343,11 @@ TEST_F(ViewerWindow, FilesThatFailSayWhy) {
   ASSERT_TRUE(WaitForPage(*w.FaxViewer));
   EXPECT_EQ(Status(w), "Fax printout: Page 1 of 3");
   EXPECT_EQ(w.FileToShow().toStdString(), other.string());
+  EXPECT_FALSE(w.NextButton->isHidden());
+  // A fine fax: the window's level and the control's scale agree again.
+  EXPECT_EQ(w.ZoomLevel(), 50);
+  EXPECT_TRUE(w.FaxViewer->Scaling());
+  EXPECT_EQ(w.FaxViewer->HorizMult(), 50u);
 }
 
 }  // namespace
