@@ -21,8 +21,15 @@ void SetMargins(TFxFaxPrinter& printer, bool header, bool footer, const QString&
 }
 }  // namespace
 
-bool PrintFaxWithOptions(QWidget* parent, TFxFaxPrinter& printer, const QString& fileName, const QString& headerText) {
+bool PrintFaxWithOptions(QWidget* parent, TFxFaxPrinter& printer, const QString& fileName, const QString& headerText,
+                         bool keepRange) {
+  const unsigned first = printer.FirstPageToPrint(), last = printer.LastPageToPrint();
+  const bool sameFile = printer.FileName() == fileName;
   printer.SetFileName(fileName);
+  if (keepRange && sameFile && first >= 1 && first <= last && last <= printer.PageCount()) {
+    printer.SetFirstPageToPrint(first);
+    printer.SetLastPageToPrint(last);
+  }
   if (printer.PageCount() == 0) {
     ShowInformation(printer.FileError().isEmpty() ? QString("The fax file has no pages to print.")
                                                   : "The fax file cannot be printed: " + printer.FileError());
@@ -65,4 +72,36 @@ bool PrintFaxOnReceipt(TFxFaxPrinter& printer, const QString& fileName, const QS
   printer.MultiPage = false;
   SetMargins(printer, PrintSettings.Header, PrintSettings.Footer, headerText);
   return printer.PrintFax();
+}
+
+bool PrintCurrentPage(QWidget* parent, TFxFaxPrinter& printer, const QString& fileName, unsigned page,
+                      const QString& headerText) {
+  printer.SetFileName(fileName);
+  if (page < 1 || page > printer.PageCount()) return false;
+  ReadPrintSettings();
+  TPrePrintForm form(parent);
+  form.SetPageCount(static_cast<int>(printer.PageCount()));
+  form.FromPage->setValue(static_cast<int>(page));
+  form.ToPage->setValue(static_cast<int>(page));
+  form.FromPage->setEnabled(false);
+  form.ToPage->setEnabled(false);
+  form.PrintMultiPage->setEnabled(false);
+  form.PrintHeader->setChecked(PrintSettings.Header);
+  form.PrintFooter->setChecked(PrintSettings.Footer);
+  const int result = form.exec();
+  PrintSettings.Header = form.PrintHeader->isChecked();
+  PrintSettings.Footer = form.PrintFooter->isChecked();
+  (void)WritePrintSettings();
+  bool printed = false;
+  if (result == QDialog::Accepted) {
+    printer.SetFirstPageToPrint(page);
+    printer.SetLastPageToPrint(page);
+    printer.PrintScale = TFaxPrintScale::psFitToPage;
+    printer.MultiPage = false;
+    SetMargins(printer, form.PrintHeader->isChecked(), form.PrintFooter->isChecked(), headerText);
+    printed = printer.PrintFax();
+  }
+  printer.SetFirstPageToPrint(1);
+  printer.SetLastPageToPrint(printer.PageCount());
+  return printed;
 }

@@ -19,7 +19,17 @@ inline constexpr const char* kPrintFooterCaption = "Page: $P of $N";
 // OK prints with the header text as the header's caption. A file without
 // readable pages is reported in an information box. True when a run went
 // to its end.
-bool PrintFaxWithOptions(QWidget* parent, TFxFaxPrinter& printer, const QString& fileName, const QString& headerText);
+// With keepRange the range last chosen for the same file is offered again
+// (the viewer sets the whole fax only the first time).
+bool PrintFaxWithOptions(QWidget* parent, TFxFaxPrinter& printer, const QString& fileName, const QString& headerText,
+                         bool keepRange = false);
+
+// The viewer's "Print current page": the window with the range fixed to the
+// page and four-up off; only the header and footer choices are remembered.
+// Prints that page fitted, alone on its sheet; afterwards the range is the
+// whole fax again.
+bool PrintCurrentPage(QWidget* parent, TFxFaxPrinter& printer, const QString& fileName, unsigned page,
+                      const QString& headerText);
 
 // Prints every page of the file without asking, one page per sheet, with
 // the remembered header, footer and stretch options, on the printer of

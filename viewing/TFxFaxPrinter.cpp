@@ -10,6 +10,7 @@
 #include <QPrinter>
 #include <QTimer>
 
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -108,20 +109,31 @@ void TFxFaxPrinter::Abort() {
   if (StatusDisplay) StatusDisplay->hide();
 }
 
-int TFxFaxPrinter::UnpackPage(unsigned page, TPrintPage& out) {
-  struct Result {
-    int rc = 0;
-    TPrintPage page;
-  };
-  auto result = std::make_shared<Result>();
-  auto stop = stop_;
+void TFxFaxPrinter::RunAside(const std::function<void()>& work) {
+  std::atomic<bool> done{false};
   QEventLoop loop;
   wait_ = &loop;
-  std::thread worker([result, stop, page, &loop, file = fileName_.toStdString()] {
+  std::thread worker([&] {
+    work();
+    done = true;
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  wait_ = nullptr;
+  // The loop also ends when the application quits: the run stops then too.
+  if (!done && !aborted_) Abort();
+  worker.join();
+}
+
+int TFxFaxPrinter::UnpackPage(unsigned page, TPrintPage& out) {
+  int rc = 0;
+  auto stop = stop_;
+  const std::string file = fileName_.toStdString();
+  RunAside([&] {
     TFxFaxUnpacker unpacker;
     unpacker.SetInFileName(file);
     unpacker.SetOptions(uoYield);
-    // Called on this thread every few lines: the only place the unpacker
+    // Called on the worker every few lines: the only place the unpacker
     // may be told to stop.
     unpacker.OnYield = [&unpacker, &stop] {
       if (stop->load()) unpacker.Abort();
@@ -132,18 +144,13 @@ int TFxFaxPrinter::UnpackPage(unsigned page, TPrintPage& out) {
       TFxApfReader reader;
       ApfPageHeader header;
       uint64_t offset = 0;
-      if (reader.Open(file) == 0 && reader.FindPage(page, header, offset) == 0) result->page.width = header.Width();
-      result->rc = unpacker.TryPageToBitmap(page, result->page.bitmap);
+      if (reader.Open(file) == 0 && reader.FindPage(page, header, offset) == 0) out.width = header.Width();
+      rc = unpacker.TryPageToBitmap(page, out.bitmap);
     } catch (const std::bad_alloc&) {
-      result->rc = FxErr::ecOutOfMemory;
+      rc = FxErr::ecOutOfMemory;
     }
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
-  loop.exec();
-  wait_ = nullptr;
-  worker.join();
-  out = std::move(result->page);
-  return result->rc;
+  return rc;
 }
 
 void TFxFaxPrinter::ImposedWait() {
@@ -196,8 +203,16 @@ void TFxFaxPrinter::DrawPage(QPainter& painter, const QRect& sheet, bool landsca
   const QSize target(static_cast<int>(int64_t{size.width()} * bitmap.width / pageWidth), size.height());
   SetProgress(TFaxPrintProgress::ppRendering);
   ImposedWait();
+  QImage image;
+  RunAside([&] {
+    try {
+      image = PrintImage(bitmap, target);
+    } catch (const std::bad_alloc&) {
+      image = {};
+    }
+  });
   painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-  painter.drawImage(QRect(area.topLeft(), target), PrintImage(bitmap, target));
+  if (!image.isNull()) painter.drawImage(QRect(area.topLeft(), target), image);
   ImposedWait();
   SetProgress(TFaxPrintProgress::ppSubmitting);
 }

@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include "faximage/Bitmap.h"
@@ -93,6 +94,9 @@ class TFxFaxPrinter : public QObject {
  private:
   void SetProgress(TFaxPrintProgress progress);
   void Log(TFaxPLCode code);
+  // Runs work on a worker thread while events run here; Abort ends the
+  // wait early, the work itself is still awaited.
+  void RunAside(const std::function<void()>& work);
   // Unpacks one page on a worker thread while events run here.
   struct TPrintPage {
     TFxBitmap bitmap;       // empty for a page without ink or one that failed

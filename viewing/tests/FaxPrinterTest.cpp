@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
@@ -246,6 +247,11 @@ TEST_F(FaxPrinterTest, AbortStopsAtOnceAndLeavesNoSheet) {
     EXPECT_EQ(tp, 9u);
     if (cp == 6) {
       shownWhilePrinting = status.isVisible();
+      EXPECT_EQ(status.FileNameLabel->text(), "ABORT.APF");
+      EXPECT_EQ(status.TotalPagesLabel->text(), "9");
+      EXPECT_EQ(status.ResolutionLabel->text(), "high");
+      EXPECT_EQ(status.WidthLabel->text(), "1728");
+      EXPECT_EQ(status.StatusLabel->text(), "Submitting 5 of 9");
       QTimer::singleShot(0, status.AbortButton, [&] {
         clicked.start();
         status.AbortButton->click();
@@ -274,6 +280,49 @@ TEST_F(FaxPrinterTest, AbortStopsAtOnceAndLeavesNoSheet) {
   ASSERT_TRUE(printer_.PrintFax());
   EXPECT_EQ(PdfSheetCount(pdf), 9);
   EXPECT_EQ(codes.back(), TFaxPLCode::lcFinish);
+}
+
+TEST_F(FaxPrinterTest, ALongFaxLeavesTheWindowResponsive) {
+  // Busy pages that take a while to unpack: every other line full of short
+  // runs.
+  FxRawPage busy(30000, std::vector<uint8_t>(216, 0));
+  for (unsigned y = 0; y < 30000; y += 2)
+    for (unsigned b = 0; b < 216; ++b) busy[y][b] = 0xCC;
+  fax_ = dir_ / "LONG.APF";
+  FxWriteApf(fax_, std::vector<FxRawPage>(3, busy), apfHighRes);
+  printer_.SetFileName(QString::fromStdString(fax_.string()));
+  PrintToPdf(printer_, dir_ / "long.pdf", 300);
+  QElapsedTimer clock;
+  clock.start();
+  qint64 lastTick = 0, unpackStart = -1, longestGap = 0;
+  QTimer timer;
+  timer.setInterval(5);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (unpackStart >= 0) longestGap = std::max(longestGap, clock.elapsed() - std::max(lastTick, unpackStart));
+    lastTick = clock.elapsed();
+  });
+  // Each unpacking lies between the progress codes "Converting" and
+  // "Composing". A held window would show one gap between events as long
+  // as the unpacking itself.
+  int longUnpacks = 0, heldUnpacks = 0;
+  QObject::connect(&printer_, &TFxFaxPrinter::FaxPrintStatus, [&](TFaxPrintProgress p) {
+    if (p == TFaxPrintProgress::ppConverting) {
+      unpackStart = clock.elapsed();
+      longestGap = 0;
+    } else if (p == TFaxPrintProgress::ppComposing && unpackStart >= 0) {
+      const qint64 took = clock.elapsed() - unpackStart;
+      longestGap = std::max(longestGap, clock.elapsed() - std::max(lastTick, unpackStart));
+      if (took >= 40) {
+        ++longUnpacks;
+        heldUnpacks += longestGap > took / 2;
+      }
+      unpackStart = -1;
+    }
+  });
+  timer.start();
+  ASSERT_TRUE(printer_.PrintFax());
+  EXPECT_GT(longUnpacks, 0);
+  EXPECT_EQ(heldUnpacks, 0);
 }
 
 TEST_F(FaxPrinterTest, DamagedFilesPrintWhatCanBeReadOrSayWhy) {

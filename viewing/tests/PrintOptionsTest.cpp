@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <memory>
 
 #include "faximage/tests/TestUtil.h"
 #include "shell/core/Folders.h"
@@ -123,6 +124,43 @@ TEST_F(PrintOptions, PrintingOnReceiptAsksNothingAndPrintsOnePagePerSheet) {
   EXPECT_TRUE(text.contains("Page: 4 of 4")) << text.toStdString();
   EXPECT_FALSE(text.contains("Far End"));
   EXPECT_EQ(printer_.Printer().outputFormat(), QPrinter::PdfFormat);
+}
+
+TEST_F(PrintOptions, CurrentPagePrintsThatPageAloneAndKeepsOnlyTheLineChoices) {
+  auto watch = std::make_unique<TModalWatch>([](TPrePrintForm& form) {
+    EXPECT_FALSE(form.FromPage->isEnabled());
+    EXPECT_FALSE(form.ToPage->isEnabled());
+    EXPECT_FALSE(form.PrintMultiPage->isEnabled());
+    EXPECT_EQ(form.FromPage->value(), 3);
+    EXPECT_EQ(form.ToPage->value(), 3);
+    form.PrintHeader->setChecked(true);
+    form.StretchToFit->setChecked(false);  // not asked here: stays as stored
+    form.OkButton->click();
+  });
+  const QString file = QString::fromStdString(fax_.string());
+  EXPECT_TRUE(PrintCurrentPage(nullptr, printer_, file, 3, "File: FAX00001.APF"));
+  ASSERT_EQ(PdfSheetCount(pdf_), 1);
+  const QString text = SheetText(pdf_, 1);
+  EXPECT_TRUE(text.contains("Page: 3 of 4")) << text.toStdString();
+  EXPECT_TRUE(text.contains("File: FAX00001.APF")) << text.toStdString();
+  EXPECT_EQ(printer_.FirstPageToPrint(), 1u);
+  EXPECT_EQ(printer_.LastPageToPrint(), 4u);
+  const TPrintSettings s = Stored();
+  EXPECT_TRUE(s.Header);
+  EXPECT_TRUE(s.Stretch);
+  EXPECT_TRUE(s.MultiPage);
+  watch.reset();
+
+  // The viewer's Print offers the range chosen last for the same fax.
+  printer_.SetFirstPageToPrint(2);
+  printer_.SetLastPageToPrint(2);
+  TModalWatch again([](TPrePrintForm& form) {
+    EXPECT_EQ(form.FromPage->value(), 2);
+    EXPECT_EQ(form.ToPage->value(), 2);
+    form.CancelButton->click();
+  });
+  EXPECT_FALSE(PrintFaxWithOptions(nullptr, printer_, file, "x", true));
+  EXPECT_EQ(again.forms, 1);
 }
 
 }  // namespace
