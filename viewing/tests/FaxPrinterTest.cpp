@@ -62,6 +62,17 @@ TEST(CaptionTags, ExpandsInPlaceAndDropsUnknownTags) {
   EXPECT_EQ(ExpandCaptionTags("$Fx", "F.APF", 1, 1), "F.APF");
 }
 
+TEST(PrintLayout, WholeRatiosAreTakenWhenCloseAndWidePagesStayInTheArea) {
+  // 2.025 times the page becomes exactly twice; 1.82 times stays.
+  EXPECT_EQ(SnapToWholeRatio(QSize(3500, 4000), 1728, 2200), QSize(3456, 4000));
+  // Just over half becomes exactly half; an exact size stays.
+  EXPECT_EQ(SnapToWholeRatio(QSize(870, 1100), 1728, 2200), QSize(864, 1100));
+  // A page of 2048 pixels fitted keeps to the area's height.
+  const QRect area(10, 20, 1000, 1400);
+  EXPECT_EQ(PageSizeOnPaper(area, 2048, 2200, TFaxPrintScale::psFitToPage, 300, 300), QSize(930, 1400));
+  EXPECT_EQ(PageSizeOnPaper(area, 1728, 2200, TFaxPrintScale::psNone, 300, 300), QSize(2592, 1400));
+}
+
 TEST_F(FaxPrinterTest, FittedPagesFillTheSheetAtTheExpectedPlaceAndScale) {
   WriteFax("FIT.APF", 3);
   printer_.SetFileName(QString::fromStdString(fax_.string()));
@@ -342,6 +353,20 @@ TEST_F(FaxPrinterTest, DamagedFilesPrintWhatCanBeReadOrSayWhy) {
   ASSERT_EQ(sheets.size(), 4u);
   const QRect placed = ToRender(QRect(0, 0, int(std::lround(kSheetW * 0.93)), kSheetH));
   EXPECT_EQ(BestMatch(sheets[0], placed).first, 1u);
+
+  // Cut anywhere, or with bytes flipped, a file prints what it can.
+  WriteFax("CUTS.APF", 3);
+  const auto good = FxReadFile(fax_);
+  for (size_t cut = 10; cut < good.size(); cut += good.size() / 9) {
+    auto bytes = std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(cut));
+    for (size_t i = 70; i < bytes.size(); i += 97) bytes[i] ^= 0x5A;
+    FxWriteFile(fax_, bytes);
+    printer_.SetFileName(QString::fromStdString(fax_.string()));
+    PrintToPdf(printer_, dir_ / "cut.pdf", 100);
+    if (printer_.PageCount() > 0) {
+      EXPECT_TRUE(printer_.PrintFax()) << "cut at " << cut;
+    }
+  }
 
   // Not a fax file at all: no pages, a reason, nothing printed.
   const auto junk = dir_ / "JUNK.APF";
