@@ -37,8 +37,7 @@ void TMainScreen::mnuViewPrintClick() {
   viewer.Title = "Fax printout";
   viewer.HeaderText = outgoing ? "To: " + TableText(table.FieldText("RECIPIENT")) + blanks + "Sent: " + when
                                : "From: " + TableText(table.FieldText("FROM")).trimmed() + blanks + "Received: " + when;
-  viewer.exec();
-  QApplication::restoreOverrideCursor();
+  viewer.exec();  // its first activation puts the cursor back
   Status->SetCaption(status);
   // fax removes its temporary file on the way out.
 }

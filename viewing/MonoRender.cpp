@@ -68,6 +68,35 @@ QList<QRgb> Ramp(QRgb fg, QRgb bg) {
 
 inline bool Black(const uint8_t* row, unsigned x) { return (row[x >> 3] & (0x80u >> (x & 7))) == 0; }
 
+// Shrinking by whole numbers, 1/k across (k = 2, 4 or 8) and 1/n down: every
+// screen pixel is a k × n block, its ink counted a byte of the page at a time.
+void ShrinkWhole(const TFxBitmap& page, unsigned k, unsigned n, QImage& image) {
+  const unsigned groups = 8 / k;
+  // Ink of each k-pixel group of a page byte (a set bit is paper).
+  std::array<std::array<uint8_t, 8>, 256> ink{};
+  for (unsigned b = 0; b < 256; ++b)
+    for (unsigned g = 0; g < groups; ++g)
+      for (unsigned i = 0; i < k; ++i) ink[b][g] = static_cast<uint8_t>(ink[b][g] + (((b >> (7 - g * k - i)) & 1u) ? 0 : 1));
+  const auto& lut = InkToIndex();
+  const unsigned dstW = static_cast<unsigned>(image.width()), dstH = static_cast<unsigned>(image.height());
+  const unsigned full = k * n;
+  const unsigned srcBytes = static_cast<unsigned>(std::min<size_t>(page.rowBytes, (dstW * k + 7) / 8));
+  std::vector<uint16_t> acc(static_cast<size_t>(srcBytes) * groups + 8);
+  for (unsigned dy = 0; dy < dstH; ++dy) {
+    std::fill(acc.begin(), acc.end(), 0);
+    for (unsigned r = 0; r < n; ++r) {
+      const uint8_t* row = page.Row(dy * n + r);
+      for (unsigned b = 0; b < srcBytes; ++b) {
+        if (row[b] == 0xFF) continue;
+        const auto& cnt = ink[row[b]];
+        for (unsigned g = 0; g < groups; ++g) acc[b * groups + g] = static_cast<uint16_t>(acc[b * groups + g] + cnt[g]);
+      }
+    }
+    uchar* out = image.scanLine(static_cast<int>(dy));
+    for (unsigned dx = 0; dx < dstW; ++dx) out[dx] = lut[acc[dx] * 255u / full];
+  }
+}
+
 }  // namespace
 
 TFxBitmap FxRotateMono(const TFxBitmap& page, int quarterTurns) {
@@ -108,6 +137,12 @@ QImage RenderPage(const TFxBitmap& page, const TViewScale& scale, QRgb fg, QRgb 
   if (image.isNull()) return {};
   image.setColorTable(Ramp(fg, bg));
 
+  const unsigned gh = std::gcd(scale.horizMult, scale.horizDiv), gv = std::gcd(scale.vertMult, scale.vertDiv);
+  const unsigned across = scale.horizDiv / gh, down = scale.vertDiv / gv;
+  if (scale.horizMult == gh && scale.vertMult == gv && (across == 2 || across == 4 || across == 8) && down <= 64) {
+    ShrinkWhole(page, across, down, image);
+    return image;
+  }
   const TAxisTaps hx = MakeTaps(srcW, dstW, scale.horizMult, scale.horizDiv);
   const TAxisTaps vy = MakeTaps(srcH, dstH, scale.vertMult, scale.vertDiv);
   const uint64_t full = uint64_t{hx.total} * vy.total;
@@ -138,6 +173,13 @@ QImage RenderPage(const TFxBitmap& page, const TViewScale& scale, QRgb fg, QRgb 
     uchar* out = image.scanLine(static_cast<int>(dy));
     for (unsigned dx = 0; dx < dstW; ++dx) out[dx] = lut[static_cast<size_t>(acc[dx] * 255 / full)];
   }
+  return image;
+}
+
+QImage ReadyToPaint(QImage image) {
+  constexpr qsizetype kMaxPixels = 8 * 1024 * 1024;
+  if (image.format() == QImage::Format_Indexed8 && qsizetype(image.width()) * image.height() <= kMaxPixels)
+    return image.convertToFormat(QImage::Format_RGB32);
   return image;
 }
 

@@ -37,6 +37,12 @@ struct TViewScale {
 // (no ink). A null image for an empty page or a scale that leaves nothing.
 [[nodiscard]] QImage RenderPage(const TFxBitmap& page, const TViewScale& scale, QRgb fg, QRgb bg);
 
+// The painted page kept between paints. A grey page of up to 8 million
+// pixels becomes 32 bits a pixel once, so each paint is a plain copy; 1-bit
+// pages and larger ones stay as they are and painting converts the part in
+// view.
+[[nodiscard]] QImage ReadyToPaint(QImage image);
+
 // The block (x, y, w, h) of a page in its own pixels as a new bitmap; parts
 // outside the page are white.
 [[nodiscard]] TFxBitmap CopyBlock(const TFxBitmap& page, unsigned x, unsigned y, unsigned w, unsigned h);

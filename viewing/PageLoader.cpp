@@ -55,7 +55,7 @@ TPageResult TPageLoader::Load(const TPageRequest& request, const std::function<b
     result.error = unpacker.TryPageToBitmap(request.page, result.upright);
     if (result.error == 0 && !stopped) {
       result.page = FxRotateMono(result.upright, request.rotation);
-      result.painted = RenderPage(result.page, request.scale, request.fg, request.bg);
+      result.painted = ReadyToPaint(RenderPage(result.page, request.scale, request.fg, request.bg));
     }
   } catch (const std::bad_alloc&) {
     result.error = FxErr::ecOutOfMemory;

@@ -112,9 +112,13 @@ void TFaxViewer::BuildLayout() {
   connect(Helpbutton, &QPushButton::clicked, this, &TFaxViewer::HelpbuttonClick);
   FaxViewer->OnPageChange = [this] { FaxViewerPageChange(); };
   FaxViewer->OnViewerError = [this](int code) { FaxViewerViewerError(code); };
+  // A dropped fax is loaded as the first one was: the control has reset its
+  // scale and rotation, so the window's level and marks start over too.
   FaxViewer->OnDropFile = [this](const QString& name) {
     fileToShow_ = name;
-    FaxViewerPageChange();
+    zoomLevel_ = FirstPageHighRes(name) ? 100 : 50;
+    Load();
+    for (QAction* a : {NoRotationItem, Rotate90Item, Rotate180Item, Rotate270Item}) a->setChecked(false);
   };
   // Printing comes with the fax printer; until then its buttons stay off.
   for (QToolButton* b : {PrinterSetupButton, Printbutton, PrintSinglePageButton}) b->setEnabled(false);
@@ -294,13 +298,19 @@ void TFaxViewer::ExportClick(QAction* item) {
   for (const char* f : {"BMP", "PCX", "DCX"})
     if (item->text().contains(f)) format = f;
   if (format.isEmpty() || FaxViewer->FileName().isEmpty()) return;
-  QFileDialog dialog(this, QString(), QString(), format + " File (*." + format + ")");
+  const QString name = AskExportFileName ? AskExportFileName(format) : AskSaveName(format);
+  if (!name.isEmpty()) (void)ExportPage(format, name);
+}
+
+QString TFaxViewer::ExportNameFilter(const QString& format) { return format + " File (*." + format + ")"; }
+
+QString TFaxViewer::AskSaveName(const QString& format) {
+  QFileDialog dialog(this, QString(), QString(), ExportNameFilter(format));
   dialog.setObjectName("SaveDialog");
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(format);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  (void)ExportPage(format, dialog.selectedFiles().first());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
 }
 
 int TFaxViewer::ExportPage(const QString& format, const QString& fileName) {

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -26,6 +28,11 @@ class TFaxViewer : public QDialog {
   QString Title;
   // The header text printing puts on each sheet.
   QString HeaderText;
+  // Asks where to export the page in a format; an empty name cancels. By
+  // default the save dialog (tests answer it directly).
+  std::function<QString(const QString& format)> AskExportFileName;
+  // The save dialog's filter for a format: "BMP File (*.BMP)".
+  static QString ExportNameFilter(const QString& format);
 
   // 25, 50, 75 or 100 (the page unscaled).
   int ZoomLevel() const { return zoomLevel_; }
@@ -71,6 +78,7 @@ class TFaxViewer : public QDialog {
   void Load();
   void CheckZoomItem();
   QAction* ZoomItem(int level) const;
+  QString AskSaveName(const QString& format);
   QString PageText() const;
 
   QString fileToShow_;

@@ -25,12 +25,6 @@ constexpr int kNoFax = -8050;
 constexpr int kNoMark = -8051;
 constexpr int kJumpSteps = 10;
 
-// The painted form kept between paints: converting once here spares a
-// conversion of the whole page on every paint.
-QImage ForPainting(const QImage& image) {
-  return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
-}
-
 }  // namespace
 
 TFxFaxViewer::TFxFaxViewer(QWidget* parent) : QAbstractScrollArea(parent) {
@@ -120,6 +114,7 @@ void TFxFaxViewer::Release() {
   viewport()->unsetCursor();
   fileName_.clear();
   claimedPages_ = 0;
+  aheadFailed_ = false;
   pages_.clear();
   current_ = 0;
   upright_ = {};
@@ -210,8 +205,15 @@ void TFxFaxViewer::ShowPage(unsigned page) {
     TFxBitmap upright = *entry.image;
     TFxBitmap turned = FxRotateMono(upright, rotation_);
     Present(std::move(upright), std::move(turned), {});
+    UnpackNextInBackground();
     return;
   }
+  busy_ = true;
+  viewport()->setCursor(BusyCursor);
+  Unpack(page);
+}
+
+void TFxFaxViewer::Unpack(unsigned page) {
   TPageRequest request;
   request.generation = ++generation_;
   request.fileName = fileName_.toStdString();
@@ -224,13 +226,36 @@ void TFxFaxViewer::ShowPage(unsigned page) {
   request.scale = Scale();
   request.fg = fg_;
   request.bg = bg_;
-  busy_ = true;
-  viewport()->setCursor(BusyCursor);
   loader_->Request(std::move(request));
+}
+
+void TFxFaxViewer::UnpackNextInBackground() {
+  if (!LoadWholeFax || busy_ || aheadFailed_) return;
+  for (unsigned n = 1; n <= pages_.size(); ++n) {
+    if (!pages_[n - 1].image) {
+      Unpack(n);
+      return;
+    }
+  }
+}
+
+unsigned TFxFaxViewer::PagesInMemory() const {
+  return static_cast<unsigned>(
+      std::count_if(pages_.begin(), pages_.end(), [](const TPageEntry& e) { return e.image.has_value(); }));
 }
 
 void TFxFaxViewer::PageArrived(TPageResult&& result) {
   if (result.request.generation != generation_ || fileName_.isEmpty()) return;
+  if (result.request.page != current_) {
+    // A page unpacked ahead for LoadWholeFax; a failure shows when the page is asked for.
+    if (result.error < 0) {
+      aheadFailed_ = true;
+      return;
+    }
+    pages_[result.request.page - 1].image = std::move(result.upright);
+    UnpackNextInBackground();
+    return;
+  }
   busy_ = false;
   viewport()->unsetCursor();
   if (result.error < 0) {
@@ -241,13 +266,14 @@ void TFxFaxViewer::PageArrived(TPageResult&& result) {
   if (result.request.rotation != rotation_) {
     result.page = FxRotateMono(result.upright, rotation_);
   } else if (result.request.scale == Scale() && result.request.fg == fg_ && result.request.bg == bg_) {
-    painted = ForPainting(result.painted);
+    painted = result.painted;
   }
   if (!LoadWholeFax) {
     for (TPageEntry& e : pages_) e.image.reset();
   }
   pages_[current_ - 1].image = result.upright;
   Present(std::move(result.upright), std::move(result.page), std::move(painted));
+  UnpackNextInBackground();
 }
 
 void TFxFaxViewer::Fail(int code) {
@@ -259,7 +285,7 @@ void TFxFaxViewer::Fail(int code) {
 void TFxFaxViewer::Present(TFxBitmap upright, TFxBitmap turned, QImage painted) {
   upright_ = std::move(upright);
   page_ = std::move(turned);
-  painted_ = painted.isNull() ? ForPainting(RenderPage(page_, Scale(), fg_, bg_)) : std::move(painted);
+  painted_ = painted.isNull() ? ReadyToPaint(RenderPage(page_, Scale(), fg_, bg_)) : std::move(painted);
   displayed_ = painted_.size();
   hasMark_ = false;
   SetUpScrollBars();
@@ -277,7 +303,7 @@ void TFxFaxViewer::ScaleChanged() {
   }
   scaleDirty_ = false;
   if (page_.Empty()) return;
-  painted_ = ForPainting(RenderPage(page_, Scale(), fg_, bg_));
+  painted_ = ReadyToPaint(RenderPage(page_, Scale(), fg_, bg_));
   displayed_ = painted_.size();
   hasMark_ = false;
   SetUpScrollBars();

@@ -60,7 +60,8 @@ class TFxFaxViewer : public QAbstractScrollArea {
 
   bool AcceptDragged() const { return acceptDragged_; }
   void SetAcceptDragged(bool on);
-  // Keeps every page unpacked so far in memory instead of only the one shown.
+  // Unpacks every page after the first one is shown and keeps them all in
+  // memory, instead of only the page shown.
   bool LoadWholeFax = false;
   Qt::CursorShape BusyCursor = Qt::ArrowCursor;
 
@@ -109,6 +110,8 @@ class TFxFaxViewer : public QAbstractScrollArea {
   QRect Mark() const { return mark_; }
   void SetMark(const QRect& displayed);
 
+  // Pages held unpacked in memory.
+  unsigned PagesInMemory() const;
   // True while the page asked for is being unpacked.
   bool Busy() const { return busy_; }
   // The current page in its own pixels, turned; empty for a page without ink.
@@ -138,6 +141,8 @@ class TFxFaxViewer : public QAbstractScrollArea {
 
   void Release();
   void ShowPage(unsigned page);
+  void Unpack(unsigned page);
+  void UnpackNextInBackground();
   void Present(TFxBitmap upright, TFxBitmap turned, QImage painted);
   void PageArrived(TPageResult&& result);
   void Fail(int code);
@@ -164,10 +169,13 @@ class TFxFaxViewer : public QAbstractScrollArea {
   int rotation_ = 0;
   TFxBitmap upright_;  // the current page as unpacked
   TFxBitmap page_;     // upright_ turned by rotation_
-  QImage painted_;  // RGB32, displayed size
+  // At the displayed size, 1 or 8 bits a pixel: painting converts only the
+  // part in view, so a very long page costs no more than its bits.
+  QImage painted_;
   QSize displayed_;
 
   bool busy_ = false;
+  bool aheadFailed_ = false;  // a page unpacked ahead failed: no more ahead
   uint64_t generation_ = 0;
   std::unique_ptr<TPageLoader> loader_;
 

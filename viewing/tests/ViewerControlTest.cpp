@@ -351,6 +351,28 @@ TEST_F(ViewerControl, OddWidthsAndVeryLongPagesNeverHang) {
   EXPECT_TRUE(viewer_.FileName().isEmpty());
 }
 
+TEST_F(ViewerControl, WholeFaxInMemoryKeepsPagingAfterTheFileIsGone) {
+  const fs::path f = ThreePages();
+  viewer_.LoadWholeFax = true;
+  Open(f);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return viewer_.PagesInMemory() == 3; }, 10000));
+  fs::remove(f);
+  viewer_.LastPage();
+  EXPECT_FALSE(viewer_.Busy());
+  EXPECT_EQ(viewer_.CurrentPage(), 3u);
+  ASSERT_EQ(viewer_.SetRotation(2), 0);
+  viewer_.PrevPage();
+  EXPECT_EQ(viewer_.PageImage().height, 280u);
+  EXPECT_TRUE(errors_.empty());
+  // Without it, only the page shown stays.
+  const fs::path g = ThreePages();
+  viewer_.LoadWholeFax = false;
+  Open(g);
+  viewer_.NextPage();
+  ASSERT_TRUE(WaitForPage(viewer_));
+  EXPECT_EQ(viewer_.PagesInMemory(), 1u);
+}
+
 TEST_F(ViewerControl, AFileDeletedWhileShownIsReportedAtTheNextPage) {
   const fs::path f = ThreePages();
   Open(f);

@@ -3,7 +3,6 @@
 // back by ImageMagick and netpbm, and files that fail.
 #include <QApplication>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -265,16 +264,15 @@ TEST_F(ViewerWindow, ExportedPagesReadBackAsThePage) {
   const fs::path out = home_ / "out";
   fs::create_directories(out);
 
-  // Through the menu and the save dialog.
-  answers_.Push([&](QWidget* d) {
-    auto* dialog = qobject_cast<QFileDialog*>(d);
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->nameFilters(), QStringList{"BMP File (*.BMP)"});
-    dialog->setDirectory(QString::fromStdString(out.string()));
-    dialog->selectFile("page2");
-    static_cast<QDialog*>(dialog)->accept();
-  });
+  // Through the menu; the name comes back without an extension.
+  EXPECT_EQ(TFaxViewer::ExportNameFilter("BMP"), "BMP File (*.BMP)");
+  QString asked;
+  w.AskExportFileName = [&](const QString& format) {
+    asked = format;
+    return QString::fromStdString((out / "page2").string());
+  };
   w.ExportBmpItem->trigger();
+  EXPECT_EQ(asked, "BMP");
   const fs::path bmp = out / "page2.BMP";
   ASSERT_TRUE(fs::exists(bmp));
   EXPECT_NE(Output("identify " + bmp.string()).find(" " + std::to_string(page.width) + "x260 "), std::string::npos);
@@ -345,6 +343,11 @@ TEST_F(ViewerWindow, FilesThatFailSayWhy) {
   ASSERT_TRUE(WaitForPage(*w.FaxViewer));
   EXPECT_EQ(Status(w), "Fax printout: Page 1 of 3");
   EXPECT_EQ(w.FileToShow().toStdString(), other.string());
+  EXPECT_FALSE(w.NextButton->isHidden());
+  // A fine fax: the window's level and the control's scale agree again.
+  EXPECT_EQ(w.ZoomLevel(), 50);
+  EXPECT_TRUE(w.FaxViewer->Scaling());
+  EXPECT_EQ(w.FaxViewer->HorizMult(), 50u);
 }
 
 }  // namespace
