@@ -662,7 +662,8 @@ void TMainScreen::FaxTableCloseAndOpen() {
 
 bool TMainScreen::ProcessExtraPDFaxFiles() {
   if (!FaxTable.Active()) return false;
-  const bool found = ::ProcessExtraPDFaxFiles([this](const std::string& faxDoc, const TJobDescription& job) {
+  TJobTable jobs;
+  jobs.append = [this](const std::string& faxDoc, const TJobDescription& job) {
     const uint32_t recno = FaxTable.RecNo();
     if (!FaxTable.Append()) return false;
     FaxTable.SetFieldText("FAXDOC", faxDoc);
@@ -675,7 +676,12 @@ bool TMainScreen::ProcessExtraPDFaxFiles() {
     if (TXbTable* t = FaxTable.Table(); t && recno <= t->RecCount()) t->Go(recno);
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     return ok;
-  });
+  };
+  jobs.hasRow = [this](const std::string& faxDoc) -> std::optional<bool> {
+    TXbTable* t = FaxTable.Table();
+    return t ? TableHasFaxDoc(*t, faxDoc) : std::nullopt;
+  };
+  const bool found = ::ProcessExtraPDFaxFiles(jobs);
   if (found) FaxTableCloseAndOpen();
   return found;
 }
