@@ -65,6 +65,9 @@ class TXbExpr {
   XbType Type() const;
   // Largest width of a text result (for the key length of an index).
   int Width() const;
+  // True when the expression calls UPPER() or LOWER() (its keys depend on
+  // how letter case is mapped).
+  bool ChangesLetterCase() const;
 
   // Not reentrant: nodes keep scratch values between calls.
   void Eval(const TXbEvalContext& ctx, TXbValue& out) const;

@@ -158,6 +158,15 @@ bool TXbTable::AdoptTags(const std::shared_ptr<const TCdxFile>& file, std::vecto
   return true;
 }
 
+bool TXbTable::KeysCaseCurrent(const TCdxFile& file, const std::vector<std::unique_ptr<Tag>>& tags) {
+  // Only keys made by UPPER() or LOWER() depend on the letter case mapping;
+  // an index without such tags is kept whoever wrote it.
+  if (file.LetterCase() == kCdxLetterCase1252) return true;
+  for (const auto& t : tags)
+    if (t->key.ChangesLetterCase() || t->cond.ChangesLetterCase()) return false;
+  return true;
+}
+
 XbStatus TXbTable::RecoverIndex(const std::filesystem::path& cdx) {
   // Keep the damaged file; rebuild its tags when their definitions survive.
   std::string bytes;
@@ -200,14 +209,15 @@ XbStatus TXbTable::OpenIndex() {
   std::vector<std::unique_ptr<Tag>> tags;
   if (!AdoptTags(file, tags)) return MoveIndexAside(cdx);
   tags_ = std::move(tags);
-  if (file->Serial() == dbf_.Serial() && file->RecordCount() == dbf_.RecordCount()) {
+  if (file->Serial() == dbf_.Serial() && file->RecordCount() == dbf_.RecordCount() && KeysCaseCurrent(*file)) {
     indexState_ = XbIndexState::Current;
     serialAhead_ = false;
     indexDirty_ = false;
     return {};
   }
   // Written for another state of the table (a crash between a change and the
-  // index write): the definitions stand, the keys are recomputed. The new
+  // index write), or with the ASCII-only letter case of older versions: the
+  // definitions stand, the keys are recomputed. The new
   // index replaces the file, so a damaged one is found now and kept aside.
   {
     std::string bytes;
@@ -1205,7 +1215,7 @@ XbStatus TXbTable::SharedSync() {
   std::shared_ptr<const TCdxFile> file;
   if (TCdxFile::Open(CdxPath(), file) && file->Serial() == dbf_.Serial() && file->RecordCount() == dbf_.RecordCount()) {
     std::vector<std::unique_ptr<Tag>> tags;
-    if (AdoptTags(file, tags)) {
+    if (AdoptTags(file, tags) && KeysCaseCurrent(*file, tags)) {
       const std::string current = TagName(order_);
       tags_ = std::move(tags);
       order_ = current.empty() ? 0 : TagNumber(current);
