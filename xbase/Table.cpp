@@ -31,7 +31,12 @@ bool ValidTagName(const std::string& n) {
 
 TXbTable::TXbTable() = default;
 
-TXbTable::~TXbTable() { Close(); }
+TXbTable::~TXbTable() {
+  // A destructor has no one to tell. What Close could still fail to write is
+  // the index (a stale one is rebuilt at the next open) or an edit never
+  // posted; callers that care close the table themselves first.
+  static_cast<void>(Close());
+}
 
 std::filesystem::path TXbTable::CdxPath() const {
   std::filesystem::path upper = dbf_.Path(), lower = dbf_.Path();
@@ -45,7 +50,8 @@ std::filesystem::path TXbTable::CdxPath() const {
 }
 
 XbStatus TXbTable::Open(const std::filesystem::path& dbf, OpenOptions options, const TXbSettings* settings) {
-  Close();
+  // The table open before: a failure to finish it is this call's failure.
+  if (auto st = Close(); !st) return st;
   options_ = options;
   settings_ = settings ? settings : &defaultSettings_;
   const auto access = options.access == XbAccess::ReadOnly ? TDbfFile::Access::ReadOnly : TDbfFile::Access::ReadWrite;
@@ -1000,7 +1006,7 @@ XbStatus TXbTable::PostChecked() {
     } else if (st) {
       st = dbf_.WriteRecord(recno_, row_);
     }
-    if (tempLock) Unlock(recno_);
+    if (tempLock) static_cast<void>(Unlock(recno_));  // locked above: cannot fail
     if (!st) return st;
     if (CacheSlot* c = CachedBlock(recno_))
       std::memcpy(c->data.data() + static_cast<size_t>((recno_ - 1) % kCacheRecords) * dbf_.RecordLength(),

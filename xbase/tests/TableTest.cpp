@@ -540,7 +540,7 @@ TEST(Engine, WorkAreasAndAliases) {
   int a4 = 0;
   XB_ASSERT_OK(e.Use(dir / "sub" / "CVOUT.DBF", {}, a4));
   EXPECT_EQ(a4, a2);  // the free area is reused
-  e.CloseAll();
+  XB_EXPECT_OK(e.CloseAll());
   EXPECT_EQ(e.Table(a1), nullptr);
 }
 
