@@ -285,29 +285,9 @@ std::vector<uint8_t> FxEncodeDcs(int speedIndex, bool fine, bool wide, int scanT
   return {0x00, flags, ext, 0x00};
 }
 
-std::vector<uint8_t> FxEncodeId(std::string_view id) {
-  if (id.size() > 20) id = id.substr(0, 20);
-  std::vector<uint8_t> out;
-  out.reserve(20);
-  for (auto it = id.rbegin(); it != id.rend(); ++it) out.push_back(static_cast<uint8_t>(*it));
-  out.resize(20, ' ');
-  return out;
-}
+std::vector<uint8_t> FxEncodeId(std::string_view id) { return t30::EncodeId(id); }
 
-std::string FxDecodeId(const std::vector<uint8_t>& fif) {
-  // The ID is the first 20 bytes; what follows (check-sum bytes the
-  // collector could not verify, say) is not part of it.
-  const size_t n = std::min<size_t>(fif.size(), 20);
-  std::string id;
-  for (size_t i = n; i-- > 0;) {
-    const uint8_t c = fif[i];
-    if (c >= 0x20 && c < 0x7F) id += static_cast<char>(c);
-  }
-  const size_t first = id.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  const size_t last = id.find_last_not_of(' ');
-  return id.substr(first, last - first + 1);
-}
+std::string FxDecodeId(const std::vector<uint8_t>& fif) { return t30::DecodeId(fif); }
 
 // --- training check ----------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 #include "faxengine/t30/T30.h"
 
+#include <algorithm>
 #include <array>
 
 namespace t30 {
@@ -131,6 +132,30 @@ uint8_t DcsScanBits(int st, bool fine) {
 int DcsScanMs(uint8_t byte3) {
   // A DCS names one time; the DIS-only patterns are read at normal resolution.
   return kScanMs[ScanCodeOf(byte3)][0];
+}
+
+std::vector<uint8_t> EncodeId(std::string_view id) {
+  if (id.size() > 20) id = id.substr(0, 20);
+  std::vector<uint8_t> out;
+  out.reserve(20);
+  for (auto it = id.rbegin(); it != id.rend(); ++it) out.push_back(static_cast<uint8_t>(*it));
+  out.resize(20, ' ');
+  return out;
+}
+
+std::string DecodeId(const std::vector<uint8_t>& fif) {
+  // What follows the 20 bytes (check bytes a modem passed on, say) is not
+  // part of the ID.
+  const size_t n = std::min<size_t>(fif.size(), 20);
+  std::string id;
+  for (size_t i = n; i-- > 0;) {
+    const uint8_t c = fif[i];
+    if (c >= 0x20 && c < 0x7F) id += static_cast<char>(c);
+  }
+  const size_t first = id.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  const size_t last = id.find_last_not_of(' ');
+  return id.substr(first, last - first + 1);
 }
 
 }  // namespace t30

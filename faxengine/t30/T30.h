@@ -10,6 +10,9 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace t30 {
 
@@ -59,9 +62,8 @@ const char* FcfName(uint8_t received);
 enum class TModulation : uint8_t { V27ter, V29, V17 };
 
 // One rate a DCS can name and these modems can run. The codes are the
-// arguments of AT+FTM= and AT+FRM=: the long train opens the training check
-// and the first page after it, the short train later pages (they differ on
-// V.17 only).
+// arguments of AT+FTM= and AT+FRM=: the long train opens the training
+// check, the short train the pages after it (they differ on V.17 only).
 struct TRate {
   int bps;
   TModulation modulation;
@@ -129,5 +131,17 @@ int ScanCodeOf(uint8_t byte3);
 uint8_t DcsScanBits(int st, bool fine);
 // The scan time of a DCS in milliseconds.
 int DcsScanMs(uint8_t byte3);
+
+// --- CSI, TSI -------------------------------------------------------------------------
+
+// 20 bytes: the ID's characters last first, then spaces. The unused
+// positions are the number's most significant ones and go last, as fax
+// machines send and read them. IDs longer than 20 characters are cut to
+// their first 20.
+std::vector<uint8_t> EncodeId(std::string_view id);
+// The ID in a CSI/TSI FIF of any length: at most the first 20 bytes taken
+// last to first, characters outside printable ASCII dropped, trimmed
+// (padding on either side is accepted).
+std::string DecodeId(const std::vector<uint8_t>& fif);
 
 }  // namespace t30
