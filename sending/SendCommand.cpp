@@ -45,14 +45,17 @@ class TBusyCursor {
 
 bool StoreSendResult(TXbDataTable& table, uint32_t recno, const QString& result) {
   if (!GoTo(table, recno)) return false;
-  if (!result.trimmed().isEmpty()) table.SetFieldText("LASTRESULT", ToTableText(result));
+  bool ok = true;
+  if (!result.trimmed().isEmpty()) ok = static_cast<bool>(table.SetFieldText("LASTRESULT", ToTableText(result)));
   const QString upper = result.toUpper();
-  if (upper == "SENT" || upper == "OK") {
+  if (ok && (upper == "SENT" || upper == "OK")) {
     const QDateTime now = QDateTime::currentDateTime();
-    table.SetFieldValue("DATESENT", TXbValue::Date(XbJulian(now.date().year(), now.date().month(), now.date().day())));
-    table.SetFieldText("TIMESENT", now.time().toString("hh:mm").toStdString());
+    const QDate d = now.date();
+    ok = table.SetFieldValue("DATESENT", TXbValue::Date(XbJulian(d.year(), d.month(), d.day()))) &&
+         table.SetFieldText("TIMESENT", now.time().toString("hh:mm").toStdString());
   }
-  if (!table.Post()) {
+  // A row is posted whole or not at all.
+  if (!ok || !table.Post()) {
     table.Cancel();
     return false;
   }
@@ -104,8 +107,7 @@ void SendCurrentFax(const TSendCommand& command) {
   Settings.SuffixDisable = form.DisableSuffix->isChecked();
   WriteSettings();
   if (GoTo(table, recno)) {
-    table.SetFieldText("PHONE", ToTableText(form.sfPhoneNumber->text()));
-    if (!table.Post()) table.Cancel();
+    if (!table.SetFieldText("PHONE", ToTableText(form.sfPhoneNumber->text())) || !table.Post()) table.Cancel();
     table.DataChanged();
   }
 }

@@ -253,9 +253,9 @@ TEST_F(SendLine, CoverAndDocumentOfDifferentResolutionsGoInOneCall) {
   Start(w, 0);
   TXbDataTable& t = w.FaxTable;
   ASSERT_TRUE(t.Append());
-  t.SetFieldText("PHONE", "200");
-  t.SetFieldText("FAXDOC", "FAX00000.APF");
-  t.SetFieldText("FAXCOVER", "cov00000.apf");  // found in any letter case
+  ASSERT_TRUE(t.SetFieldText("PHONE", "200"));
+  ASSERT_TRUE(t.SetFieldText("FAXDOC", "FAX00000.APF"));
+  ASSERT_TRUE(t.SetFieldText("FAXCOVER", "cov00000.apf"));  // found in any letter case
   ASSERT_TRUE(t.Post());
   w.SetButtons();
   TSendScript script;

@@ -65,12 +65,12 @@ class SendWindow : public ::testing::Test {
   static void AddRow(TMainScreen& w, const std::string& phone, const std::string& doc, const std::string& cover = "") {
     TXbDataTable& t = w.FaxTable;
     ASSERT_TRUE(t.Append());
-    t.SetFieldText("SUBJECT", "Quarterly");
-    t.SetFieldText("RECIPIENT", "Far End");
-    t.SetFieldText("PHONE", phone);
-    t.SetFieldText("FAXDOC", doc);
-    t.SetFieldText("FAXCOVER", cover);
-    t.SetFieldText("LASTRESULT", "before");
+    ASSERT_TRUE(t.SetFieldText("SUBJECT", "Quarterly"));
+    ASSERT_TRUE(t.SetFieldText("RECIPIENT", "Far End"));
+    ASSERT_TRUE(t.SetFieldText("PHONE", phone));
+    ASSERT_TRUE(t.SetFieldText("FAXDOC", doc));
+    ASSERT_TRUE(t.SetFieldText("FAXCOVER", cover));
+    ASSERT_TRUE(t.SetFieldText("LASTRESULT", "before"));
     ASSERT_TRUE(t.Post());
     w.SetButtons();
   }
