@@ -181,7 +181,8 @@ void TPhoneBook::ShowCurrentRow() {
 
 void TPhoneBook::GridRowChanged(int row) {
   if (syncing_ || row < 0 || model_ == nullptr) return;
-  PhoneXbase.GoToRecord(model_->RecordAt(row));
+  // Straight to the row: telling the table's listeners would reset the grid under the user.
+  if (TXbTable* t = PhoneTable.Table()) t->Go(model_->RecordAt(row));
 }
 
 bool TPhoneBook::JumpTo(const QString& prefix) {
@@ -195,7 +196,7 @@ bool TPhoneBook::JumpTo(const QString& prefix) {
       return true;
     }
   }
-  if (!PhoneXbase.GoToRecord(was)) PhoneTable.First();
+  if (!t->Go(was) || t->Eof() || t->Deleted()) PhoneTable.First();
   ShowCurrentRow();
   return false;
 }
