@@ -22,15 +22,14 @@ constexpr char kTableProblem[] =
     "The phone book (CVPB.DBF) cannot be opened: it is damaged, locked or cannot be created here.\n"
     "It has been left as it is. No entry can be shown, added or changed.";
 
-// The phone book holds its two text fields at least as wide as it writes them.
+// A phone book has its two fields as text; narrower ones (another tool's
+// table) still work, the engine cutting what is written to their width.
 bool HasPhoneBookLayout(const TXbDataTable& table) {
   const TXbTable* t = table.Table();
   if (t == nullptr) return false;
   for (const TFieldDef& def : PhoneBookFields()) {
     const int i = t->FieldIndex(def.name);
-    if (i < 0) return false;
-    const TDbfField& f = t->Fields()[static_cast<size_t>(i)];
-    if (f.type != 'C' || f.width < def.width) return false;
+    if (i < 0 || t->Fields()[static_cast<size_t>(i)].type != 'C') return false;
   }
   return true;
 }
@@ -107,7 +106,7 @@ TPhoneBook::TPhoneBook(const std::filesystem::path& folder, TPhoneBookMode mode,
     choosing ? AcceptbuttonClick() : ModifyButtonClick();
   });
 
-  open_ = OpenTable(folder);
+  OpenTable(folder);
   TableProblem->setVisible(!open_);
   PhoneGrid->setEnabled(open_);
   SetButtons();
@@ -121,13 +120,14 @@ TPhoneBook::~TPhoneBook() {
   PhoneTable.Close();
 }
 
-bool TPhoneBook::OpenTable(const std::filesystem::path& folder) {
+void TPhoneBook::OpenTable(const std::filesystem::path& folder) {
   if (!OpenPhoneBook(PhoneTable, PhoneXbase, folder, false) || !HasPhoneBookLayout(PhoneTable) ||
       !PhoneTable.First()) {
     PhoneXbase.SetDataSource(nullptr);
     PhoneTable.Close();
-    return false;
+    return;
   }
+  open_ = true;
   model_ = new TXbTableModel(PhoneTable);
   model_->SetHighlightField("");
   model_->SetColumns({{"Name", "NAME", nullptr, 50}, {"Fax #", "PHONE", nullptr, 0}});
@@ -136,7 +136,6 @@ bool TPhoneBook::OpenTable(const std::filesystem::path& folder) {
   connect(PhoneGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) { GridRowChanged(current.row()); });
   ShowCurrentRow();
-  return true;
 }
 
 void TPhoneBook::Manage(const std::filesystem::path& folder, QWidget* parent) {

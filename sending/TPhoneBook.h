@@ -83,7 +83,7 @@ class TPhoneBook : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  bool OpenTable(const std::filesystem::path& folder);
+  void OpenTable(const std::filesystem::path& folder);
   void SetButtons();
   // Shows the table's current row as the grid's current row.
   void ShowCurrentRow();

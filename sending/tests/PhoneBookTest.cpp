@@ -308,6 +308,8 @@ TEST_F(PhoneBookTest, ChoosingReturnsTheAcceptedEntryAndCancelLeavesTheCallersTe
   answers.Push([](QWidget* w) {
     auto* b = qobject_cast<TPhoneBook*>(w);
     ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->PhoneGrid->currentIndex().row(), 0);  // opens on the first entry
+    EXPECT_TRUE(b->OKButton->isEnabled());
     b->PhoneGrid->setCurrentIndex(b->PhoneGrid->model()->index(1, 0));
     b->OKButton->click();
   });
@@ -384,6 +386,24 @@ TEST_F(PhoneBookTest, ABookThatCannotBeOpenedIsSaidSoAndLeftAlone) {
   const std::string otherBytes = FileBytes(home_ / "CVPB.DBF");
   expectRefused(home_);
   EXPECT_EQ(FileBytes(home_ / "CVPB.DBF"), otherBytes);
+
+  // A sound table whose index is damaged: the index is kept aside and built again.
+  fs::remove(home_ / "CVPB.DBF");
+  fs::remove(home_ / "CVPB.CDX");
+  {
+    TPhoneBook b(home_, TPhoneBookMode::Managing);
+    Add(b, {{"Kept", "1"}});
+  }
+  std::ofstream(home_ / "CVPB.CDX", std::ios::binary | std::ios::trunc) << garbage;
+  {
+    TPhoneBook b(home_, TPhoneBookMode::Managing);
+    ASSERT_TRUE(b.TableOpen());
+    EXPECT_EQ(b.PhoneGrid->model()->rowCount(), 1);
+    EXPECT_TRUE(b.HasCurrentRow());
+    EXPECT_EQ(GridName(b, 0), "Kept");
+    EXPECT_EQ(CurrentName(b), "Kept");
+  }
+  EXPECT_EQ(FileBytes(home_ / "CVPB.CDX.bad"), garbage);
 
   // Missing, where it cannot be created.
   std::ofstream(home_ / "not-a-folder") << "x";
