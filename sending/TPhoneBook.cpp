@@ -120,9 +120,26 @@ TPhoneBook::~TPhoneBook() {
   PhoneTable.Close();
 }
 
+namespace {
+
+// An existing file is looked at read-only first, so that a table of another
+// kind by that name gets no index built beside it.
+bool ExistingFileIsPhoneBook(TXbEngine& engine, const std::filesystem::path& folder) {
+  std::error_code ec;
+  if (!std::filesystem::exists(folder / kPhoneBookFile, ec)) return true;
+  TXbDataTable probe(engine);
+  probe.SetDatabaseName(folder);
+  probe.SetTableName(kPhoneBookFile);
+  probe.SetExclusive(false);
+  probe.SetReadOnly(true);
+  return probe.Open() && HasPhoneBookLayout(probe);
+}
+
+}  // namespace
+
 void TPhoneBook::OpenTable(const std::filesystem::path& folder) {
-  if (!OpenPhoneBook(PhoneTable, PhoneXbase, folder, false) || !HasPhoneBookLayout(PhoneTable) ||
-      !PhoneTable.First()) {
+  if (!ExistingFileIsPhoneBook(engine_, folder) || !OpenPhoneBook(PhoneTable, PhoneXbase, folder, false) ||
+      !HasPhoneBookLayout(PhoneTable) || !PhoneTable.First()) {
     PhoneXbase.SetDataSource(nullptr);
     PhoneTable.Close();
     return;

@@ -391,6 +391,7 @@ TEST_F(PhoneBookTest, ABookThatCannotBeOpenedIsSaidSoAndLeftAlone) {
   const std::string otherBytes = FileBytes(home_ / "CVPB.DBF");
   expectRefused(home_);
   EXPECT_EQ(FileBytes(home_ / "CVPB.DBF"), otherBytes);
+  EXPECT_FALSE(fs::exists(home_ / "CVPB.CDX"));
 
   // A sound table whose index is damaged: the index is kept aside and built again.
   fs::remove(home_ / "CVPB.DBF");
