@@ -13,6 +13,7 @@
 #include "shell/Dialogs.h"
 #include "shell/Help.h"
 #include "store/StoreText.h"
+#include "store/TableLog.h"
 #include "store/XbTableModel.h"
 #include "store/core/FaxTables.h"
 
@@ -117,7 +118,7 @@ TPhoneBook::~TPhoneBook() {
   PhoneGrid->setModel(nullptr);
   delete model_;
   PhoneXbase.SetDataSource(nullptr);
-  PhoneTable.Close();
+  LogTableFailure(PhoneTable.Close(), "phone book");
 }
 
 namespace {
@@ -141,7 +142,7 @@ void TPhoneBook::OpenTable(const std::filesystem::path& folder) {
   if (!ExistingFileIsPhoneBook(engine_, folder) || !OpenPhoneBook(PhoneTable, PhoneXbase, folder, false) ||
       !HasPhoneBookLayout(PhoneTable) || !PhoneTable.First()) {
     PhoneXbase.SetDataSource(nullptr);
-    PhoneTable.Close();
+    LogTableFailure(PhoneTable.Close(), "phone book");
     return;
   }
   open_ = true;
@@ -198,7 +199,7 @@ void TPhoneBook::ShowCurrentRow() {
 void TPhoneBook::GridRowChanged(int row) {
   if (syncing_ || row < 0 || model_ == nullptr) return;
   // Straight to the row: telling the table's listeners would reset the grid under the user.
-  if (TXbTable* t = PhoneTable.Table()) t->Go(model_->RecordAt(row));
+  if (TXbTable* t = PhoneTable.Table()) LogTableFailure(t->Go(model_->RecordAt(row)), "phone book");
 }
 
 bool TPhoneBook::JumpTo(const QString& prefix) {
@@ -212,7 +213,7 @@ bool TPhoneBook::JumpTo(const QString& prefix) {
       return true;
     }
   }
-  if (!t->Go(was) || t->Eof() || t->Deleted()) PhoneTable.First();
+  if (!t->Go(was) || t->Eof() || t->Deleted()) LogTableFailure(PhoneTable.First(), "phone book");
   ShowCurrentRow();
   return false;
 }

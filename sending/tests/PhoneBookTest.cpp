@@ -352,7 +352,7 @@ TEST_F(PhoneBookTest, ABookThatCannotBeOpenedIsSaidSoAndLeftAlone) {
   TXbDataTable out(engine);
   TXbase outX(engine);
   ASSERT_TRUE(OpenOutgoingTable(out, outX, home_, ".not. archived"));
-  out.Close();
+  ASSERT_TRUE(out.Close());
   const std::string outDbf = FileBytes(home_ / "CVOUT.DBF"), outCdx = FileBytes(home_ / "CVOUT.CDX");
 
   auto expectRefused = [&](const fs::path& folder) {
