@@ -181,7 +181,7 @@ void TFaxSession::SendTimeout1() {
       return;
     case S::tf1WaitHngp:
       if (c1_.pendingError != 0) return Fail1(fxcode::ecTimeout);
-      SendHangup();
+      if (!HangUp(THangupKind::hkSend)) return;
       sstate_ = S::tfClose;
       return;
     default:

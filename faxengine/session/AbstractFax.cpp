@@ -4,6 +4,7 @@
 #include <cctype>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 #include <unistd.h>
 
 #include "faxengine/session/FaxSession.h"
@@ -17,7 +18,14 @@ TFxAbstractFax::TFxAbstractFax() = default;
 
 TFxAbstractFax::~TFxAbstractFax() {
   if (session_) {
+    // A window closed with a call in hand: the call is still hung up, on the
+    // dispatcher thread, before the session lets go of the port. Nothing
+    // reaches this component any more, so no wait for it can hold that up.
+    session_->Detach();
     session_->Abort();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!session_->Finished() && session_->OnOpenPort() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     session_->Teardown();
   }
   if (!tempFile_.empty()) {
@@ -84,7 +92,7 @@ TFaxClassSet TFxAbstractFax::SupportedClasses() {
 }
 
 void TFxAbstractFax::AbortFax() {
-  if (session_ && !session_->finished_) session_->Abort();
+  if (session_ && !session_->Finished()) session_->Abort();
 }
 
 void TFxAbstractFax::CheckPort() const {
