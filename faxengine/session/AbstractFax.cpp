@@ -84,7 +84,8 @@ long TFxAbstractFax::ElapsedSeconds() const {
 
 TFaxClassSet TFxAbstractFax::SupportedClasses() {
   if (supportedKnown_) return supported_;
-  if (!comPort_ || !comPort_->Open() || Active()) return {};
+  // A session still preparing talks to the modem on its own thread.
+  if (!comPort_ || !comPort_->Open() || (session_ && !session_->Finished())) return {};
   auto probe = std::make_shared<TFaxSession>(*this, true);
   supported_ = probe->QueryClasses(false);
   supportedKnown_ = true;

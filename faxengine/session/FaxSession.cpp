@@ -243,6 +243,7 @@ void TFaxSession::Fail(int code) {
   if (std::getenv("CVFAX_TRACE"))
     std::fprintf(stderr, "[%s] error %d\n", send_ ? SendStateName(sstate_) : ReceiveStateName(rstate_), code);
   lastError_ = code;
+  postPagePause_ = false;
   Notify(TFaxMessage::fmError, code);
   if (send_)
     sstate_ = TSendState::tfAbort;
@@ -626,10 +627,11 @@ bool TFaxSession::RunsAtOnce() const {
   if (send_) {
     switch (sstate_) {
       case TSendState::tfGetEntry: case TSendState::tfInit: case TSendState::tfDial: case TSendState::tfSndPgeHdr:
-      case TSendState::tfOpenCover: case TSendState::tfPrepPage: case TSendState::tf1PrepEOP:
+      case TSendState::tfOpenCover: case TSendState::tfPrepPage:
       case TSendState::tf2SendEOP: case TSendState::tf2NextPage: case TSendState::tfClose:
       case TSendState::tfCompleteOK: case TSendState::tfAbort: case TSendState::tf2SndNwPrm:
         return true;
+      case TSendState::tf1PrepEOP: return !postPagePause_;
       default: return false;
     }
   }
@@ -648,6 +650,7 @@ bool TFaxSession::WaitsForTrigger() const {
       case TSendState::tfSendCover: case TSendState::tfSendPage: case TSendState::tfDrainPage:
       case TSendState::tfDone:
         return true;
+      case TSendState::tf1PrepEOP: return postPagePause_;
       default: return false;
     }
   }

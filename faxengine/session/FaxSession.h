@@ -1,8 +1,9 @@
 #pragma once
 // The session record of one fax component and the two state machines that
 // run on it. The machines run on the dispatcher thread as trigger handlers
-// (the first pass on the starting thread, a cancel on the caller's), one pass
-// at a time under the session lock.
+// (the preparation and the first pass on a starter thread of the session's
+// own), one pass at a time under the session lock. The host thread only
+// starts a session and asks for a cancel; neither waits for the modem.
 
 #include <atomic>
 #include <chrono>
@@ -207,6 +208,8 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   THangupKind hangupKind_ = THangupKind::hkSend;
   std::vector<THangupStep> hangupPlan_;
   size_t hangupNext_ = 0;
+  // Class 1 send: the pause before the post-page message is running.
+  bool postPagePause_ = false;
   // A write found the output ring stalled (WriteRaw); reported once.
   bool writeStalled_ = false, writeFailed_ = false;
   bool statusPending_ = false;
