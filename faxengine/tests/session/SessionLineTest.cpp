@@ -412,3 +412,28 @@ TEST_F(SessionFault, CancelWhileWaitingForACall) {
   EXPECT_EQ(RunToFinish(rx, 30s), fxcode::ecCancelRequested);
   EXPECT_EQ(rx.ProgressCode(), fxprogress::fpCancel);
 }
+
+TEST_F(SessionFault, ARefusedCallIsHungUpAndReportedOnce) {
+  const auto pages = Pages(1, 200, 3);
+  const fs::path tif = dir_.Path() / "in.tif";
+  ASSERT_TRUE(linetest::WriteTiff(tif, pages));
+  TFxReceiveFax rx;
+  Prepare(rx, Port(1), TFaxClass::fcClass2);
+  rx.DestinationDir = dir_.Path().string();
+  rx.OneFax = true;
+  rx.OnFaxAccept = [](TFxReceiveFax&, bool& accept) { accept = false; };
+  std::vector<int> logs;
+  rx.OnFaxLog = [&](TFxAbstractFax&, int code) { logs.push_back(code); };
+  rx.StartReceive();
+  exec_.RunFor(500ms);
+  ASSERT_EQ(line_->Control("send 101 " + tif.string()).rfind("OK", 0), 0u);
+  EXPECT_EQ(RunToFinish(rx, 60s), fxcode::ecFileRejected) << line_->Log();
+  EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFileRejected});
+  EXPECT_EQ(logs, std::vector<int>{6});
+  EXPECT_FALSE(fs::exists(dir_.Path() / "FAX0001.APF"));
+  // The modem was hung up: it takes commands again.
+  TFxComPort& port = *ports_.back();
+  port.PurgeInput();
+  port.WriteString("AT\r");
+  EXPECT_TRUE(port.AwaitText("OK", 36, true, false)) << line_->Log();
+}
