@@ -105,6 +105,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle("Corvane");
   resize(780, 540);
   SetApplicationWindow(this);
+  CreateFaxPrinter();
   BuildLayout();
   BuildMenus();
   qApp->installEventFilter(this);
@@ -180,8 +181,9 @@ void TMainScreen::BuildLayout() {
   connect(SortButton, &QPushButton::clicked, this, &TMainScreen::SortButtonClick);
   connect(ProblemSolverButton, &QPushButton::clicked, this, &TMainScreen::ProblemSolverButtonClick);
   connect(DeleteButton, &QPushButton::clicked, this, &TMainScreen::Delete1Click);
-  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, PrintButton, ViewButton,
-                         SendButton, ReceiveButton})
+  connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
+  connect(PrintButton, &QPushButton::clicked, this, &TMainScreen::PrintbuttonClick);
+  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, SendButton, ReceiveButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
@@ -256,8 +258,11 @@ void TMainScreen::BuildMenus() {
   connect(Archive1, &QAction::triggered, this, &TMainScreen::Archive1Click);
   connect(Clone1, &QAction::triggered, this, &TMainScreen::Clone1Click);
   connect(RebuildIndexes1, &QAction::triggered, this, &TMainScreen::RebuildIndexes1Click);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, Print1, PrintSetup1, SendFax1, ReceiveFaxes1,
-                     ViewPrintFax1, QuickConfigurationAnalysis1, ConfigurationInformation1})
+  connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
+  connect(Print1, &QAction::triggered, this, &TMainScreen::mnuPrintClick);
+  connect(PrintSetup1, &QAction::triggered, this, &TMainScreen::PrintSetup1Click);
+  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, SendFax1, ReceiveFaxes1, QuickConfigurationAnalysis1,
+                     ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
   // Refused in receive mode before anything else.
   for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, PhoneBook1, CoverSheetTemplateDesigner1, Preferences1})
@@ -478,13 +483,15 @@ void TMainScreen::SetButtons() {
   const TCommandStates s = ComputeCommandStates(currentTab_, OutgoingState(), ReceivedState());
   const std::pair<QPushButton*, bool> buttons[] = {
       {NewButton, s.New},   {AddCoverButton, s.AddCover}, {EditButton, s.Edit}, {DeleteButton, s.Delete},
-      {PrintButton, s.Print}, {SortButton, s.Sort},       {ViewButton, s.View}, {SendButton, s.Send}};
+      {PrintButton, s.Print && printerInstalled_}, {SortButton, s.Sort},       {ViewButton, s.View}, {SendButton, s.Send}};
   for (const auto& [b, on] : buttons) b->setEnabled(on);
   const std::pair<QAction*, bool> items[] = {
       {NewCoverSheet1, s.New}, {AddCoverSheet1, s.AddCover}, {Edit1, s.Edit},   {Clone1, s.Clone},
       {Delete1, s.Delete},     {Archive1, s.Archive},        {ForwardReceivedFax1, s.Forward},
-      {Print1, s.Print},       {SendFax1, s.Send},           {ViewPrintFax1, s.View}};
+      {Print1, s.Print && printerInstalled_}, {SendFax1, s.Send}, {ViewPrintFax1, s.View}};
   for (const auto& [a, on] : items) a->setEnabled(on);
+  // Without any printer there is nothing to print on or to set up.
+  PrintSetup1->setEnabled(printerInstalled_);
   Archive1->setText(s.ArchiveReadsUnarchive ? "Un&Archive" : "&Archive");
   FaxGrid->setEnabled(s.OutgoingListEnabled);
   RecGrid->setEnabled(s.ReceivedListEnabled);
