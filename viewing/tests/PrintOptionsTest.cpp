@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QToolButton>
 
 #include <filesystem>
 #include <memory>
@@ -17,6 +18,8 @@
 #include "shell/core/Settings.h"
 #include "testsupport/TempFolder.h"
 #include "viewing/FaxPrinting.h"
+#include "viewing/TFaxViewer.h"
+#include "viewing/TFxFaxViewer.h"
 #include "viewing/tests/ModalWatch.h"
 #include "viewing/tests/PrintTestUtil.h"
 
@@ -161,6 +164,46 @@ TEST_F(PrintOptions, CurrentPagePrintsThatPageAloneAndKeepsOnlyTheLineChoices) {
   });
   EXPECT_FALSE(PrintFaxWithOptions(nullptr, printer_, file, "x", true));
   EXPECT_EQ(again.forms, 1);
+}
+
+TEST_F(PrintOptions, TheViewerPrintsItsFaxWholeFirstThenTheRangeChosenLast) {
+  TFaxViewer viewer;
+  viewer.SetFileToShow(QString::fromStdString(fax_.string()));
+  viewer.HeaderText = "From: Ann";
+  viewer.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.FaxViewer->NumPages() == 4; }, 5000));
+  // Without a printer the print buttons are off and export stays.
+  EXPECT_EQ(viewer.Printbutton->isEnabled(), PrinterInstalled());
+  EXPECT_EQ(viewer.PrinterSetupButton->isEnabled(), PrinterInstalled());
+  EXPECT_TRUE(viewer.ExportBmpItem->isEnabled());
+  PrintToPdf(*viewer.FxFaxPrinter1, pdf_);
+  int forms = 0;
+  {
+    TModalWatch watch([&](TPrePrintForm& form) {
+      ++forms;
+      EXPECT_EQ(form.FromPage->value(), 1);
+      EXPECT_EQ(form.ToPage->value(), 4);
+      form.ToPage->setValue(2);
+      form.PrintMultiPage->setChecked(false);
+      form.PrintHeader->setChecked(true);
+      form.OkButton->click();
+    });
+    viewer.PrintbuttonClick();
+  }
+  ASSERT_EQ(forms, 1);
+  ASSERT_EQ(PdfSheetCount(pdf_), 2);
+  EXPECT_TRUE(SheetText(pdf_, 1).contains("From: Ann"));
+  {
+    TModalWatch watch([&](TPrePrintForm& form) {
+      ++forms;
+      EXPECT_EQ(form.FromPage->value(), 1);
+      EXPECT_EQ(form.ToPage->value(), 2);
+      form.CancelButton->click();
+    });
+    viewer.PrintbuttonClick();
+  }
+  EXPECT_EQ(forms, 2);
+  viewer.close();
 }
 
 }  // namespace
