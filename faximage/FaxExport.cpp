@@ -3,6 +3,8 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdarg>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -146,8 +148,15 @@ int FxReadCodedPage(TFxApfReader& reader, unsigned n, FxCodedPage& page) {
 int FxWriteTiffClassF(const std::vector<FxCodedPage>& pages, const fs::path& out) {
   if (pages.empty() || pages.size() > 65535) return FxErr::ecBadArgument;
   OutputGuard guard(out);
-  std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpen(out.c_str(), "w"));
-  if (!tif) return -EIO;
+  // libtiff's messages would go to stderr; the caller gets an error code.
+  std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
+  if (!options) return FxErr::ecOutOfMemory;
+  auto quiet = [](TIFF*, void*, const char*, const char*, va_list) { return 1; };
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
+  errno = 0;
+  std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpenExt(out.c_str(), "w", options.get()));
+  if (!tif) return errno != 0 ? -errno : -EIO;
   TIFF* t = tif.get();
   const auto total = static_cast<uint16_t>(pages.size());
   for (size_t i = 0; i < pages.size(); ++i) {
