@@ -121,7 +121,15 @@ int FxReadCodedPage(TFxApfReader& reader, unsigned n, FxCodedPage& page) {
   std::vector<uint8_t> lines;
   bool exact = true;
   rc = 0;
+  // Dropped lines in a row: the decoder's drop count between accepted lines.
+  const FxT4Decoder* self = nullptr;
+  uint64_t droppedBefore = 0;
+  auto countRun = [&] {
+    page.consecutiveDropped = std::max(page.consecutiveDropped, self->LinesDropped() - droppedBefore);
+    droppedBefore = self->LinesDropped();
+  };
   FxT4Decoder decoder([&](const uint8_t* line, unsigned bytes) {
+    countRun();
     if (lines.size() / lineBytes >= TFxFaxUnpacker::kMaxRows) {
       rc = FxErr::ecOutOfMemory;
       return false;
@@ -132,8 +140,10 @@ int FxReadCodedPage(TFxApfReader& reader, unsigned n, FxCodedPage& page) {
     std::memcpy(lines.data() + at, line, std::min(bytes, lineBytes));
     return true;
   });
+  self = &decoder;
   decoder.Feed(page.data.data(), page.data.size());
   if (!decoder.Stopped()) decoder.Finish();
+  countRun();
   if (rc < 0) return rc;
   page.droppedLines = decoder.LinesDropped();
   page.rows = static_cast<uint32_t>(lines.size() / lineBytes);
@@ -184,9 +194,11 @@ int FxWriteTiffClassF(const std::vector<FxCodedPage>& pages, const fs::path& out
                                                                         : CLEANFAXDATA_CLEAN) == 1;
     if (ok && p.droppedLines != 0) {
       ok = TIFFSetField(t, TIFFTAG_BADFAXLINES, static_cast<uint32_t>(std::min<uint64_t>(p.droppedLines, UINT32_MAX))) == 1;
+      ok = ok && TIFFSetField(t, TIFFTAG_CONSECUTIVEBADFAXLINES,
+                              static_cast<uint32_t>(std::min<uint64_t>(p.consecutiveDropped, UINT32_MAX))) == 1;
     }
     if (!ok) return FxErr::ecBadArgument;
-    std::vector<uint8_t> strip = p.data;  // libtiff may bit-swap the buffer in place
+    std::vector<uint8_t> strip = p.data;  // TIFFWriteRawStrip takes a non-const buffer
     if (TIFFWriteRawStrip(t, 0, strip.data(), static_cast<tmsize_t>(strip.size())) < 0) return -EIO;
     if (TIFFWriteDirectory(t) != 1) return -EIO;
   }

@@ -22,6 +22,7 @@ struct FxCodedPage {
   // Coded afresh because the stored data held lines that readers drop.
   bool recoded = false;
   uint64_t droppedLines = 0;
+  uint64_t consecutiveDropped = 0;  // longest run of dropped lines
 };
 
 // Reads page n of an open APF file into page. 0, or the reader's error

@@ -291,13 +291,14 @@ TEST(FaxExport, PagesWithLinesReadersDropAreCodedAfresh) {
     }
     ASSERT_EQ(w.WriteStream(rec.data(), FxT4::PageEndRecord(rec.data())), 0);
     ASSERT_EQ(w.EndPage(), 0);
-    // Page 2: lines of 64 and 2048 pixels among good ones.
+    // Page 2: lines of 64 pixels (two in a row, then one) and of 2048 pixels
+    // among good ones.
     w.SetPageFlags(apfHighRes);
     for (size_t y = 0; y < 30; ++y) {
       ASSERT_EQ(w.WriteRecord(rec.data(), FxT4::CodeLine(text.lines[y].data(), 1728, 0, rec.data())), 0);
-      if (y == 5) {
+      if (y == 5 || y == 20) {
         const auto shortLine = FxCodeRuns({10, 54});
-        ASSERT_EQ(w.WriteRecord(shortLine.data(), shortLine.size()), 0);
+        for (size_t k = 0; k < (y == 5 ? 2u : 1u); ++k) ASSERT_EQ(w.WriteRecord(shortLine.data(), shortLine.size()), 0);
       }
       if (y == 9) {
         const auto wideLine = FxCodeRuns({100, 1900, 48});
@@ -321,7 +322,8 @@ TEST(FaxExport, PagesWithLinesReadersDropAreCodedAfresh) {
   EXPECT_EQ(page.rows, 40u);
   ASSERT_EQ(FxReadCodedPage(reader, 2, page), 0);
   EXPECT_TRUE(page.recoded);
-  EXPECT_EQ(page.droppedLines, 1u);
+  EXPECT_EQ(page.droppedLines, 3u);
+  EXPECT_EQ(page.consecutiveDropped, 2u);
   ASSERT_EQ(FxReadCodedPage(reader, 3, page), 0);
   EXPECT_TRUE(page.recoded);
   EXPECT_EQ(page.rows, 8u);
@@ -334,6 +336,22 @@ TEST(FaxExport, PagesWithLinesReadersDropAreCodedAfresh) {
   ExpectSamePages(ReadTiffWithLibtiff(tif, tags), want, "libtiff");
   ExpectTiffinfoClean(dir, tif);
   ExpectSamePages(ReadTiffWithEfix(dir, tif), want, "efix");
+  {
+    // The page that lost a line says so; the others are clean.
+    std::unique_ptr<TIFF, void (*)(TIFF*)> t(TIFFOpen(tif.c_str(), "r"), TIFFClose);
+    ASSERT_TRUE(t);
+    uint16_t clean = 9;
+    uint32_t bad = 0, consecutive = 0;
+    ASSERT_EQ(TIFFGetField(t.get(), TIFFTAG_CLEANFAXDATA, &clean), 1);
+    EXPECT_EQ(clean, CLEANFAXDATA_CLEAN);
+    ASSERT_EQ(TIFFReadDirectory(t.get()), 1);
+    ASSERT_EQ(TIFFGetField(t.get(), TIFFTAG_CLEANFAXDATA, &clean), 1);
+    EXPECT_EQ(clean, CLEANFAXDATA_REGENERATED);
+    ASSERT_EQ(TIFFGetField(t.get(), TIFFTAG_BADFAXLINES, &bad), 1);
+    ASSERT_EQ(TIFFGetField(t.get(), TIFFTAG_CONSECUTIVEBADFAXLINES, &consecutive), 1);
+    EXPECT_EQ(bad, 3u);
+    EXPECT_EQ(consecutive, 2u);
+  }
 
   const fs::path pdf = dir / "received.pdf";
   ASSERT_EQ(FxExportPdf(apf, pdf, result), 0);
