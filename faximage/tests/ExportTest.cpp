@@ -363,6 +363,58 @@ TEST(FaxExport, PagesWithLinesReadersDropAreCodedAfresh) {
   }
 }
 
+// A received page as another fax program codes it (efax: its own fill bits
+// and end-of-line placement) is copied unchanged and reads back exactly.
+TEST(FaxExport, StreamPageCodedByEfaxIsCopied) {
+  FxTempDir dir;
+  const FxTestPage text = FxTestCorpusPage(1);
+  std::vector<uint8_t> pbm;
+  const std::string head = "P4\n1728 " + std::to_string(text.lines.size()) + "\n";
+  pbm.assign(head.begin(), head.end());
+  for (const auto& line : text.lines) pbm.insert(pbm.end(), line.begin(), line.end());
+  FxWriteFile(dir / "page.pbm", pbm);
+  ASSERT_EQ(Shell("efix -v e -i pbm -o fax '" + (dir / "page.pbm").string() + "' >'" + (dir / "page.g3").string() + "'"),
+            0);
+  std::vector<uint8_t> g3 = FxReadFile(dir / "page.g3");
+  ASSERT_GT(g3.size(), 100u);
+  for (uint8_t& b : g3) {  // efax writes the first bit in the most significant place
+    uint8_t r = 0;
+    for (int i = 0; i < 8; ++i) r = static_cast<uint8_t>(r | (((b >> i) & 1u) << (7 - i)));
+    b = r;
+  }
+  const fs::path apf = dir / "efax.apf";
+  {
+    TFxApfWriter w;
+    ASSERT_EQ(w.Create(apf), 0);
+    w.SetPageFlags(apfHighRes);
+    ASSERT_EQ(w.WriteStream(g3.data(), g3.size()), 0);
+    ASSERT_EQ(w.EndPage(), 0);
+    ASSERT_EQ(w.Finish("EFAX"), 0);
+  }
+  TFxApfReader reader;
+  ASSERT_EQ(reader.Open(apf), 0);
+  FxCodedPage page;
+  ASSERT_EQ(FxReadCodedPage(reader, 1, page), 0);
+  EXPECT_FALSE(page.recoded);
+  EXPECT_EQ(page.data, g3);
+
+  Raster want;
+  want.width = 1728;
+  want.height = static_cast<unsigned>(text.lines.size());
+  want.rows = text.lines;
+  ExpectSamePages(UnpackAll(apf), {want}, "unpacker");
+  const fs::path tif = dir / "efax.tif";
+  const fs::path pdf = dir / "efax.pdf";
+  FxExportResult result;
+  ASSERT_EQ(FxExportTiff(apf, tif, result), 0);
+  ASSERT_EQ(FxExportPdf(apf, pdf, result), 0);
+  std::vector<std::vector<uint32_t>> tags;
+  ExpectSamePages(ReadTiffWithLibtiff(tif, tags), {want}, "libtiff");
+  ExpectTiffinfoClean(dir, tif);
+  ASSERT_EQ(Shell("pdfimages '" + pdf.string() + "' '" + (dir / "im").string() + "'"), 0);
+  ExpectSamePages(ReadNetpbm(FxReadFile(dir / "im-000.pbm")), {want}, "pdfimages");
+}
+
 TEST(FaxExport, DamagedFilesGiveTheGoodPagesOrAnErrorAndNoFile) {
   FxTempDir dir;
   const fs::path apf = MakeMixedFax(dir);
