@@ -47,9 +47,9 @@ TEST_F(PrintCommand, OutgoingCoverAndDocumentPrintAsOneFax) {
   FxWriteApf(send / "FAX00000.APF", {BlockPage(2, 400), BlockPage(3, 400)}, apfHighRes);
   TXbDataTable& t = w.FaxTable;
   ASSERT_TRUE(t.Append());
-  t.SetFieldText("RECIPIENT", "Ann Smith");
-  t.SetFieldText("FAXDOC", "FAX00000.APF");
-  t.SetFieldText("FAXCOVER", "COV00000.APF");
+  ASSERT_TRUE(t.SetFieldText("RECIPIENT", "Ann Smith"));
+  ASSERT_TRUE(t.SetFieldText("FAXDOC", "FAX00000.APF"));
+  ASSERT_TRUE(t.SetFieldText("FAXCOVER", "COV00000.APF"));
   ASSERT_TRUE(t.Post());
   w.SetButtons();
   // Print is enabled as View is, when there is a printer to print on.
@@ -89,8 +89,8 @@ TEST_F(PrintCommand, ReceivedFaxPrintsWithItsSenderInTheHeader) {
   FxWriteApf(fs::path(ReceiveFolder()) / "FAX00007.APF", {BlockPage(4, 300), BlockPage(5, 300)}, 0);
   TXbDataTable& t = w.RecTable;
   ASSERT_TRUE(t.Append());
-  t.SetFieldText("FROM", "  Bob  ");
-  t.SetFieldText("FAXFILE", "FAX00007.APF");
+  ASSERT_TRUE(t.SetFieldText("FROM", "  Bob  "));
+  ASSERT_TRUE(t.SetFieldText("FAXFILE", "FAX00007.APF"));
   ASSERT_TRUE(t.Post());
   w.TabSet1->setCurrentIndex(1);
   w.SetButtons();
