@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -29,6 +30,13 @@ std::string DocName(uint32_t i) {
   return name;
 }
 
+void Must(const XbStatus& st) {
+  if (!st) {
+    std::fprintf(stderr, "%s\n", st.Message().c_str());
+    std::abort();
+  }
+}
+
 // The table every iteration starts from, built once.
 fs::path Template() {
   const fs::path dir = fs::temp_directory_path() / ("cvbench-cleanup-" + std::to_string(::getpid()));
@@ -37,23 +45,23 @@ fs::path Template() {
   TXbEngine engine;
   TXbDataTable t(engine);
   TXbase x(engine);
-  OpenOutgoingTable(t, x, dir, "");
+  if (!OpenOutgoingTable(t, x, dir, "")) std::abort();
   TXbTable* tb = t.Table();
   tb->BeginBatch();
   for (uint32_t i = 0; i < kRows; ++i) {
-    tb->AppendBlank();
-    tb->SetText(0, "Subject " + std::to_string(i * 7919 % 100000));
     const int32_t day = i % 10 == 3 ? kCut - 1 - static_cast<int32_t>(i % 900) : kCut + static_cast<int32_t>(i % 2000);
-    tb->SetValue(1, TXbValue::Date(day));
-    tb->SetText(2, "10:00");
-    tb->SetText(3, "Recipient " + std::to_string(i % 977));
-    tb->SetText(6, DocName(i));
-    tb->SetValue(10, TXbValue::Bool(i % 5 == 0));
-    tb->Post();
+    Must(tb->AppendBlank());
+    Must(tb->SetText(0, "Subject " + std::to_string(i * 7919 % 100000)));
+    Must(tb->SetValue(1, TXbValue::Date(day)));
+    Must(tb->SetText(2, "10:00"));
+    Must(tb->SetText(3, "Recipient " + std::to_string(i % 977)));
+    Must(tb->SetText(6, DocName(i)));
+    Must(tb->SetValue(10, TXbValue::Bool(i % 5 == 0)));
+    Must(tb->Post());
   }
-  (void)tb->EndBatch();
-  BuildTags(x, OutgoingTags(), false);
-  t.Close();
+  Must(tb->EndBatch());
+  if (!BuildTags(x, OutgoingTags(), false)) std::abort();
+  Must(t.Close());
   return dir;
 }
 

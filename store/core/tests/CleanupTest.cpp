@@ -80,8 +80,8 @@ class CleanupTest : public ::testing::Test {
     TTempFolder::WriteFile(receive_ / "FAX00001.APF", "user");
   }
   void TearDown() override {
-    outTable_.Close();
-    recTable_.Close();
+    EXPECT_TRUE(outTable_.Close());
+    EXPECT_TRUE(recTable_.Close());
   }
 
   static std::string Name(const char* prefix, int i) {
@@ -324,7 +324,7 @@ TEST_F(CleanupTest, SweepRemovesOnlyOwnFilesNoLiveRowNames) {
   ASSERT_TRUE(outTable_.Table()->Delete());
   EXPECT_EQ(SweepOrphanFaxFiles(outTable_, recTable_, send_, receive_).removed, 0u);
   // Without both tables nothing is called an orphan.
-  recTable_.Close();
+  ASSERT_TRUE(recTable_.Close());
   EXPECT_FALSE(SweepOrphanFaxFiles(outTable_, recTable_, send_, receive_, std::chrono::seconds(0)).tablesRead);
   EXPECT_TRUE(Exists(send_, out_[9].doc));
 }
@@ -337,8 +337,8 @@ TEST_F(CleanupTest, KilledDuringARuleLeavesNoRowWithoutItsFiles) {
     SCOPED_TRACE(round);
     const int stopAfter = std::uniform_int_distribution<int>(1, 150)(random);
     const bool timed = round % 2 == 1;
-    outTable_.Close();
-    recTable_.Close();
+    ASSERT_TRUE(outTable_.Close());
+    ASSERT_TRUE(recTable_.Close());
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
