@@ -5,13 +5,13 @@
 // the iterations' ratios.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "store/core/Cleanup.h"
 #include "store/core/FaxTables.h"

@@ -110,7 +110,9 @@ TCleanupRule RuleAll() {
 TCleanupRule RuleMatching(TConditionField field, const std::string& value, bool exact) {
   std::string v = XbUpper(TrimBlanks(value));
   if (v.empty()) return {};
-  const char* name = field == TConditionField::From ? "FROM" : field == TConditionField::Recipient ? "RECIPIENT" : "PHONE";
+  const char* name = field == TConditionField::From        ? "FROM"
+                     : field == TConditionField::Recipient ? "RECIPIENT"
+                                                           : "PHONE";
   return {[name, v = std::move(v), exact](const TXbTable& row) {
     const std::string text = XbUpper(TrimBlanks(row.GetString(name)));
     return exact ? text == v : text.find(v) != std::string::npos;
@@ -268,8 +270,10 @@ bool LiveNames(TXbDataTable& table, const std::vector<const char*>& fields, std:
       if (std::string(f) == "FAXCOVER") names.insert(fs::path(name).replace_extension(".FCD").string());
     }
   }
-  if (wasOnRow) (void)t->Go(saved);
-  else (void)t->GoTop();
+  if (wasOnRow)
+    (void)t->Go(saved);
+  else
+    (void)t->GoTop();
   return ok;
 }
 

@@ -5,17 +5,17 @@
 // without its files once the sweep has run.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <functional>
 #include <random>
 #include <set>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include "shell/core/Folders.h"
 #include "store/core/Cleanup.h"
 #include "store/core/FaxTables.h"
-#include "shell/core/Folders.h"
 #include "testsupport/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -34,12 +34,13 @@ struct RecRow {
   bool archived = false;
 };
 
-const char* const kNames[] = {"Renée Müller", "O\"Brien", "x\" .or. .t. .or. \"", "Smith & Co", "SMITH",
-                              "blacksmith",   "it's [x] \"y\"", "Zoë",             "  padded  "};
+const char* const kNames[] = {"Renée Müller",   "O\"Brien", "x\" .or. .t. .or. \"",
+                              "Smith & Co",     "SMITH",    "blacksmith",
+                              "it's [x] \"y\"", "Zoë",      "  padded  "};
 
 int32_t Day(int y, int m, int d) { return XbJulian(y, m, d); }
 
-const int32_t kDates[] = {Day(1998, 12, 7), Day(1999, 12, 31), Day(2000, 1, 1),  Day(2026, 12, 6),
+const int32_t kDates[] = {Day(1998, 12, 7), Day(1999, 12, 31), Day(2000, 1, 1), Day(2026, 12, 6),
                           Day(2026, 12, 7), Day(2049, 12, 31), Day(2050, 1, 1)};
 
 class CleanupTest : public ::testing::Test {
@@ -155,17 +156,27 @@ class CleanupTest : public ::testing::Test {
       const bool gone = expected(i);
       if (outgoing) {
         const OutRow& r = out_[i];
-        if (!r.doc.empty()) { EXPECT_EQ(Exists(send_, r.doc), !gone) << i; }
-        if (!r.cover.empty()) { EXPECT_EQ(Exists(send_, r.cover), !gone) << i; }
-        if (r.hasSide) { EXPECT_EQ(Exists(send_, fs::path(r.cover).replace_extension(".FCD").string()), !gone) << i; }
+        if (!r.doc.empty()) {
+          EXPECT_EQ(Exists(send_, r.doc), !gone) << i;
+        }
+        if (!r.cover.empty()) {
+          EXPECT_EQ(Exists(send_, r.cover), !gone) << i;
+        }
+        if (r.hasSide) {
+          EXPECT_EQ(Exists(send_, fs::path(r.cover).replace_extension(".FCD").string()), !gone) << i;
+        }
       } else if (rec_[i].file != "FAX0002.APF") {
         EXPECT_EQ(fs::exists(receive_ / rec_[i].file), !gone) << i;
       }
     }
     // The other table and the user's files are untouched.
     EXPECT_EQ(LiveRows(outgoing ? recTable_ : outTable_).size(), outgoing ? rec_.size() : out_.size());
-    for (const char* f : {"notes.txt", "FAX1234.APF", "FAX000001.APF", "MYFAX001.APF"}) { EXPECT_TRUE(fs::exists(send_ / f)); }
-    if (outgoing) { EXPECT_TRUE(fs::exists(receive_ / "FAX00001.APF")); }
+    for (const char* f : {"notes.txt", "FAX1234.APF", "FAX000001.APF", "MYFAX001.APF"}) {
+      EXPECT_TRUE(fs::exists(send_ / f));
+    }
+    if (outgoing) {
+      EXPECT_TRUE(fs::exists(receive_ / "FAX00001.APF"));
+    }
 
     TXbase& x = outgoing ? outX_ : recX_;
     ASSERT_TRUE(RebuildTableIndexes(table, x, outgoing ? OutgoingTags() : ReceivedTags()));
@@ -199,7 +210,8 @@ TEST_F(CleanupTest, EachRuleDeletesExactlyItsRowsAndTheirFiles) {
        [](const OutRow& r, const RecRow&) { return r.archived; }},
       {"archived received", TFaxKind::Received, [] { return RuleArchived(); },
        [](const OutRow&, const RecRow& r) { return r.archived; }},
-      {"sent", TFaxKind::Outgoing, [] { return RuleSent(); }, [](const OutRow& r, const RecRow&) { return r.sent != 0; }},
+      {"sent", TFaxKind::Outgoing, [] { return RuleSent(); },
+       [](const OutRow& r, const RecRow&) { return r.sent != 0; }},
       {"not sent", TFaxKind::Outgoing, [] { return RuleNotSent(); },
        [](const OutRow& r, const RecRow&) { return r.sent == 0; }},
       {"all outgoing", TFaxKind::Outgoing, [] { return RuleAll(); }, [](const OutRow&, const RecRow&) { return true; }},
@@ -210,7 +222,8 @@ TEST_F(CleanupTest, EachRuleDeletesExactlyItsRowsAndTheirFiles) {
        [](const OutRow&, const RecRow& r) { return XbUpper(r.from).find("SMITH") != std::string::npos; }},
       {"phone exact", TFaxKind::Outgoing, [] { return RuleMatching(TConditionField::Phone, "555-1003", true); },
        [](const OutRow& r, const RecRow&) { return r.phone == "555-1003"; }},
-      {"accented name", TFaxKind::Outgoing, [] { return RuleMatching(TConditionField::Recipient, "renée müller", true); },
+      {"accented name", TFaxKind::Outgoing,
+       [] { return RuleMatching(TConditionField::Recipient, "renée müller", true); },
        [](const OutRow& r, const RecRow&) { return r.recipient == "Renée Müller"; }},
       {"padded name", TFaxKind::Outgoing, [] { return RuleMatching(TConditionField::Recipient, "PADDED", true); },
        [](const OutRow& r, const RecRow&) { return r.recipient == "  padded  "; }},
@@ -289,7 +302,9 @@ TEST_F(CleanupTest, NamesReachingOutOfTheFolderAreNotDeleted) {
 }
 
 TEST_F(CleanupTest, OwnFileNames) {
-  for (const char* n : {"FAX00001.APF", "cov12345.apf", "FWD99999.APF", "COV00003.FCD"}) { EXPECT_TRUE(IsOwnSendFileName(n)) << n; }
+  for (const char* n : {"FAX00001.APF", "cov12345.apf", "FWD99999.APF", "COV00003.FCD"}) {
+    EXPECT_TRUE(IsOwnSendFileName(n)) << n;
+  }
   for (const char* n : {"FAX0001.APF", "FAX000001.APF", "FAX00001.TIF", "FAX00001.FCD", "MYF00001.APF", "FAX0000A.APF"})
     EXPECT_FALSE(IsOwnSendFileName(n)) << n;
   EXPECT_TRUE(IsOwnReceiveFileName("FAX0001.APF"));
@@ -316,7 +331,9 @@ TEST_F(CleanupTest, SweepRemovesOnlyOwnFilesNoLiveRowNames) {
   EXPECT_FALSE(Exists(send_, "COV88888.FCD"));
   EXPECT_FALSE(fs::exists(receive_ / rec_[4].file));
   EXPECT_TRUE(fs::exists(send_ / "FAX77777.APF"));
-  for (const char* f : {"notes.txt", "FAX1234.APF", "FAX000001.APF", "MYFAX001.APF"}) { EXPECT_TRUE(fs::exists(send_ / f)); }
+  for (const char* f : {"notes.txt", "FAX1234.APF", "FAX000001.APF", "MYFAX001.APF"}) {
+    EXPECT_TRUE(fs::exists(send_ / f));
+  }
   EXPECT_TRUE(fs::exists(receive_ / "FAX00001.APF"));
   EXPECT_TRUE(Exists(send_, out_[9].doc));
   // Recent files wait for a later start.
@@ -372,9 +389,15 @@ TEST_F(CleanupTest, KilledDuringARuleLeavesNoRowWithoutItsFiles) {
     for (size_t i = 0; i < out_.size(); ++i) {
       const OutRow& r = out_[i];
       const bool alive = liveSet.contains(static_cast<uint32_t>(i + 1));
-      if (!r.doc.empty()) { EXPECT_EQ(Exists(send_, r.doc), alive) << i; }
-      if (!r.cover.empty()) { EXPECT_EQ(Exists(send_, r.cover), alive) << i; }
-      if (r.hasSide) { EXPECT_EQ(Exists(send_, fs::path(r.cover).replace_extension(".FCD").string()), alive) << i; }
+      if (!r.doc.empty()) {
+        EXPECT_EQ(Exists(send_, r.doc), alive) << i;
+      }
+      if (!r.cover.empty()) {
+        EXPECT_EQ(Exists(send_, r.cover), alive) << i;
+      }
+      if (r.hasSide) {
+        EXPECT_EQ(Exists(send_, fs::path(r.cover).replace_extension(".FCD").string()), alive) << i;
+      }
     }
     // The rule finishes on the next run.
     TFaxLogCleanup cleanup(outTable_, recTable_, send_, receive_);
