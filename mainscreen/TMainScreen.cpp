@@ -29,6 +29,7 @@
 #include "mainscreen/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TRebuildInd.h"
+#include "sending/TPhoneBook.h"
 #include "store/StoreText.h"
 #include "store/TableLog.h"
 #include "store/XbTableModel.h"
@@ -266,7 +267,10 @@ void TMainScreen::BuildMenus() {
                      ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
   // Refused in receive mode before anything else.
-  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, PhoneBook1, CoverSheetTemplateDesigner1, Preferences1})
+  connect(PhoneBook1, &QAction::triggered, this, [this] {
+    if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
+  });
+  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, CoverSheetTemplateDesigner1, Preferences1})
     connect(a, &QAction::triggered, this, [this] {
       if (!ReceiveModeRefused()) NotAvailableYet();
     });
