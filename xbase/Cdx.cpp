@@ -362,7 +362,11 @@ XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out) {
   // The directory is in name order; tags are numbered in the order they were
   // made, which is the order of their headers in the file.
   std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-  for (const auto& [name, at] : entries) {
+  for (const auto& entry : entries) {
+    // Named copies, not structured bindings: the key callback below captures
+    // the name, which clang before 16 refuses for a binding.
+    const std::string& name = entry.first;
+    const uint32_t at = entry.second;
     TCdxTagData tag;
     tag.def.name = name;
     uint32_t root = 0;
