@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       __builtin_trap();  // a refused report leaves the parameters alone
     }
     if (p.scanTimeCode < 0 || p.scanTimeCode > 7) __builtin_trap();
-    if (FxMinLineBytes(p.scanTimeCode, p.fine, p.bps) > 40u * 14400u / 8000u) __builtin_trap();
+    if (FxMinLineBytes(p.scanTimeCode, p.fine, p.bps) > 40u * 33600u / 8000u) __builtin_trap();
     const int hangup = FxHangupValue(line);
     const int pageStatus = FxPageStatusValue(line);
     if (pageStatus < -1 || pageStatus > 9) __builtin_trap();
