@@ -370,9 +370,10 @@ XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out) {
     std::string name(reinterpret_cast<const char*>(key), kCdxTagNameLength);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
     if (name.empty()) return XbFail(XbError::CdxBadHeader, "empty tag name");
+    name = XbUpper(name);  // "z" and "Z" are one tag name
     for (const auto& e : entries)
       if (e.first == name) return XbFail(XbError::CdxBadHeader, "tag " + name + " twice");
-    entries.emplace_back(XbUpper(name), rec);
+    entries.emplace_back(std::move(name), rec);
     return {};
   };
   if (auto st = r.WalkTree(dirRoot, kCdxTagNameLength, ' ', onTag); !st) return st;
