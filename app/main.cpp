@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "cover/StockTemplates.h"
 #include "mainscreen/TMainScreen.h"
 #include "shell/SingleInstance.h"
 #include "shell/TStartingFaxForm.h"
@@ -67,6 +68,9 @@ int main(int argc, char** argv) {
   }
 
   TMainScreen mainScreen;  // ends the process here when another copy runs
+  // A new installation gets the stock cover templates; a failure to copy
+  // them leaves the user to design covers from scratch.
+  InstallStockTemplates(CoversFolder());
   TStartingFaxForm startingFaxForm(&mainScreen);
   CloseOnSignals(&mainScreen);
   mainScreen.show();

@@ -81,6 +81,19 @@ class BitmapReader : public TFxFaxConverter::Reader {
     endOfPage = false;
     const uint8_t* src = bitmap_.Row(row_);
     const unsigned step = doubleWidth_ ? 2 : 1;
+    if (bitmap_.bitsPerPixel == 1 && step == 1 && offset_ % 8 == 0) {
+      // A monochrome row at a whole-byte offset: whole bytes inverted (a set
+      // bit is white there, black here) instead of pixel by pixel.
+      const unsigned first = offset_ / 8;
+      const unsigned pageBytes = pageWidth_ / 8;
+      const unsigned whole = bitmap_.width / 8;
+      unsigned i = 0;
+      for (; i < whole && first + i < pageBytes; ++i) raw[first + i] |= static_cast<uint8_t>(~src[i]);
+      if (const unsigned tail = bitmap_.width % 8; tail != 0 && first + i < pageBytes)
+        raw[first + i] |= static_cast<uint8_t>(~src[i] & (0xFF00u >> tail));
+      ++row_;
+      return 0;
+    }
     const auto& dither = DitherMatrix()[row_ % 32];
     for (unsigned x = 0; x < bitmap_.width; ++x) {
       const unsigned out = offset_ + x * step;

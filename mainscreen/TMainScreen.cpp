@@ -180,8 +180,9 @@ void TMainScreen::BuildLayout() {
   connect(SortButton, &QPushButton::clicked, this, &TMainScreen::SortButtonClick);
   connect(ProblemSolverButton, &QPushButton::clicked, this, &TMainScreen::ProblemSolverButtonClick);
   connect(DeleteButton, &QPushButton::clicked, this, &TMainScreen::Delete1Click);
-  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, PrintButton, ViewButton,
-                         SendButton, ReceiveButton})
+  connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
+  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, PrintButton, SendButton,
+                         ReceiveButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
@@ -256,8 +257,9 @@ void TMainScreen::BuildMenus() {
   connect(Archive1, &QAction::triggered, this, &TMainScreen::Archive1Click);
   connect(Clone1, &QAction::triggered, this, &TMainScreen::Clone1Click);
   connect(RebuildIndexes1, &QAction::triggered, this, &TMainScreen::RebuildIndexes1Click);
+  connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
   for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, Print1, PrintSetup1, SendFax1, ReceiveFaxes1,
-                     ViewPrintFax1, QuickConfigurationAnalysis1, ConfigurationInformation1})
+                     QuickConfigurationAnalysis1, ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
   // Refused in receive mode before anything else.
   for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, PhoneBook1, CoverSheetTemplateDesigner1, Preferences1})

@@ -104,6 +104,8 @@ class TMainScreen : public QMainWindow {
   void Archive1Click();
   void Clone1Click();
   void RebuildIndexes1Click();
+  // View the current fax (ViewCommand.cpp).
+  void mnuViewPrintClick();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;

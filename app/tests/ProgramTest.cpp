@@ -84,6 +84,9 @@ TEST_F(ProgramTest, FirstStartMakesFoldersAndSigtermWritesEverySetting) {
   std::this_thread::sleep_for(300ms);
   ::kill(pid, SIGTERM);
   ASSERT_EQ(WaitExit(pid, 10s), 0);
+  // A new installation gets the stock cover templates, the first as CV0001.
+  EXPECT_TRUE(fs::is_regular_file(home_ / "Covers" / "CV0001.FCS"));
+  EXPECT_TRUE(fs::is_regular_file(home_ / "Covers" / "CV0001.FCT"));
   const std::string ini = Read(home_ / "CV.INI");
   size_t last = 0;
   for (const char* section : {"[User]", "[Dialing]", "[Modem]", "[Resetting]", "[Receive]", "[Hints]", "[Version]",

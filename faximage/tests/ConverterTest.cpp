@@ -81,6 +81,34 @@ TEST(FaxConverter, LeftMarginShiftsTheImageAndCutsItsRightEdge) {
   }
 }
 
+// Monochrome rows are copied byte by byte: every pixel must land where the
+// pixel-by-pixel rule puts it, for widths that end inside a byte, centred or
+// not, and cut at the page's right edge.
+TEST(FaxConverter, MonochromeRowsKeepEveryPixel) {
+  FxTempDir dir;
+  for (const unsigned width : {1001u, 1728u, 2000u}) {
+    for (const bool centre : {false, true}) {
+      TFxBitmap b = TFxBitmap::MakeMono(width, 3);
+      for (unsigned y = 0; y < 3; ++y)
+        for (unsigned x = 0; x < width; ++x) b.SetBlack(x, y, (x * 7 + y * 13) % 5 == 0 || x + 1 == width);
+      TFxFaxConverter c;
+      c.OutFileName = (dir / "r.apf").string();
+      c.LeftMargin = 0;
+      c.Resolution = TFaxResolution::frHigh;
+      c.SetOptions(centre ? unsigned{coCenterImage} : 0u);
+      c.ConvertBitmap(b);
+      const auto lines = PageLines(dir / "r.apf");
+      ASSERT_EQ(lines.size(), 3u);
+      const unsigned offset = centre && width < 1713 ? (1728 - width) / 16 * 8 : 0;
+      for (unsigned y = 0; y < 3; ++y)
+        for (unsigned x = 0; x < 1728; ++x) {
+          const bool expected = x >= offset && x - offset < width && b.IsBlack(x - offset, y);
+          ASSERT_EQ(Black(lines[y], x), expected) << width << " " << centre << " " << x << "," << y;
+        }
+    }
+  }
+}
+
 TEST(FaxConverter, DoubleWidthCentringAndHalfHeight) {
   FxTempDir dir;
   TFxBitmap b = TFxBitmap::MakeMono(800, 6);

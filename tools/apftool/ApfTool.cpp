@@ -20,7 +20,8 @@ constexpr const char* kUsage =
     "       apftool convert IN OUT.apf [--fine] [--wide] [--station ID]\n"
     "                 IN is a PBM, BMP or plain text file\n"
     "       apftool export FILE PAGE OUT   (OUT ending in .bmp, .pcx, .dcx or .pbm)\n"
-    "       apftool cat FIRST SECOND OUT\n";
+    "       apftool cat FIRST SECOND OUT\n"
+    "       apftool cover TEMPLATE.FCT OUT.apf [--to NAME] [--regarding TEXT] [--message FILE] ...\n";
 
 int Fail(std::ostream& err, int code, const std::string& what) {
   err << "apftool: " << what << ": " << FxImageErrorText(code) << " (" << code << ")\n";

@@ -1,8 +1,14 @@
 #include <iostream>
 
 #include "tools/apftool/ApfTool.h"
+#ifdef APFTOOL_COVER
+#include "tools/apftool/CoverCommand.h"
+#endif
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+#ifdef APFTOOL_COVER
+  if (!args.empty() && args[0] == "cover") return ApfToolCover(args, std::cout, std::cerr);
+#endif
   return ApfToolMain(args, std::cout, std::cerr);
 }

@@ -1,0 +1,84 @@
+#pragma once
+// TFaxCoverPanel: the design surface as a widget. It paints the objects of
+// its TCoverSurface (which holds every rule of placing, selecting, moving
+// and arranging) with the selection overlay, and turns mouse, keys and the
+// popup menus into the surface's edits.
+
+#include <QElapsedTimer>
+#include <QPoint>
+#include <QRect>
+#include <QWidget>
+#include <functional>
+#include <optional>
+
+#include "cover/TGHandle.h"
+#include "cover/core/CoverSurface.h"
+
+class QMenu;
+
+class TFaxCoverPanel : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TFaxCoverPanel(QWidget* parent = nullptr);
+
+  TCoverSurface& Surface() { return surface_; }
+  const TCoverSurface& Surface() const { return surface_; }
+  TGHandle& Handle() { return handle_; }
+
+  TLPanelState PanelState() const { return surface_.PanelState; }
+  void SetPanelState(TLPanelState state);
+  void SetGridSize(TGridSize size);
+  void SetSnapToGrid(bool on);
+  void SetShowGrid(bool on);
+  void SetDrawOutline(bool on);
+  void SetZoom(double z);
+  // Replaces the objects (a template opened) and repaints.
+  void SurfaceReplaced();
+
+  // Called with the rectangle the user dragged with a drawing tool, before
+  // the object is made.
+  std::function<void(const QRect&)> DroppedObjectEvent;
+  // Called after every change of the objects.
+  std::function<void()> LabelChangedEvent;
+  // Asks for the text of a new text object; false keeps "<text>". The
+  // default opens TGetLabelText; tests put their own answer here.
+  std::function<bool(TCoverObject&)> AskLabelText;
+  // Asks for the character (and font) of a symbol object; false keeps it.
+  // The default opens TGetSymbol.
+  std::function<bool(TCoverObject&)> AskSymbol;
+
+  // The popup menus, built for the object under the cursor or the surface;
+  // the caller shows and deletes them.
+  [[nodiscard]] QMenu* MakeObjectMenu(size_t index);
+  [[nodiscard]] QMenu* MakeSurfaceMenu();
+
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  enum class TMouseMode { None, Band, Move, Resize };
+
+  std::optional<size_t> ObjectAt(const QPoint& p) const;
+  void Changed();
+  void UpdateCursor(const QPoint& p);
+  void CopyToClipboardFile();
+  void PasteFromClipboardFile();
+  void ChooseFont(size_t index);
+
+  TCoverSurface surface_;
+  TCoverSurface snapshot_;  // the surface when a drag began
+  TGHandle handle_;
+  TMouseMode mode_ = TMouseMode::None;
+  TDragKind dragKind_ = TDragKind::Move;
+  size_t dragIndex_ = 0;
+  QPoint pressPos_;
+  QRect band_;
+  QElapsedTimer pressed_;
+};

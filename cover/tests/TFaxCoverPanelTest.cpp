@@ -1,0 +1,176 @@
+// The design surface widget driven by mouse and keys as a user would: tools
+// place objects, drags move and resize with the grid, the rubber band
+// selects, popup menus carry their items and edit the object.
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QTest>
+#include <thread>
+
+#include "cover/TFaxCoverPanel.h"
+#include "cover/TGetSymbol.h"
+#include "cover/TGetLabelText.h"
+
+#include <QLineEdit>
+#include <QTableWidget>
+
+namespace {
+
+QStringList Texts(const QMenu* menu) {
+  QStringList t;
+  for (const QAction* a : menu->actions()) t << (a->isSeparator() ? "-" : a->text());
+  return t;
+}
+
+QAction* Find(QMenu* menu, const QString& path) {
+  QMenu* current = menu;
+  const QStringList parts = path.split('/');
+  for (int i = 0; i < parts.size(); ++i)
+    for (QAction* a : current->actions())
+      if (a->text() == parts[i]) {
+        if (i + 1 == parts.size()) return a;
+        current = a->menu();
+        break;
+      }
+  return nullptr;
+}
+
+// A drag with the button held past the panel's start delay.
+void Drag(QWidget* w, QPoint from, QPoint to, Qt::KeyboardModifiers mods = {}) {
+  QTest::mousePress(w, Qt::LeftButton, mods, from);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  QTest::mouseMove(w, to);
+  QTest::mouseRelease(w, Qt::LeftButton, mods, to);
+}
+
+TEST(TFaxCoverPanel, ToolsPlaceObjectsAndReturnToThePointer) {
+  TFaxCoverPanel panel;
+  panel.show();
+  int changes = 0;
+  panel.LabelChangedEvent = [&] { ++changes; };
+  panel.SetPanelState(psRectangle);
+  QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(100, 120));
+  ASSERT_EQ(panel.Surface().Objects().size(), 1u);
+  EXPECT_EQ(RectOf(panel.Surface().Objects()[0]), (TCoverRect{100, 120, 50, 15}));
+  EXPECT_EQ(panel.PanelState(), psPointing);
+  EXPECT_EQ(changes, 1);
+
+  panel.AskLabelText = [](TCoverObject& o) {
+    o.Caption = "Hello";
+    return true;
+  };
+  QRect dropped;
+  panel.DroppedObjectEvent = [&](const QRect& r) { dropped = r; };
+  panel.SetPanelState(psLabel);
+  Drag(&panel, QPoint(300, 300), QPoint(200, 250));
+  EXPECT_EQ(dropped, QRect(200, 250, 100, 50));
+  EXPECT_EQ(panel.Surface().Objects()[1].Caption, "Hello");
+  EXPECT_TRUE(panel.Surface().IsSelected(1));
+  // What was placed is painted.
+  const QImage shot = panel.grab().toImage();
+  EXPECT_LT(qGray(shot.pixel(100, 120)), 128);
+}
+
+TEST(TFaxCoverPanel, DragsMoveWithTheGridAndResizeByHandles) {
+  TFaxCoverPanel panel;
+  panel.show();
+  panel.Surface().PanelState = psRectangle;
+  (void)panel.Surface().PlaceObject({0, 0, 100, 80});
+  panel.SetGridSize(gs8x8);
+  panel.SetSnapToGrid(true);
+  EXPECT_EQ(panel.Handle().GridX, 8);
+  Drag(&panel, QPoint(50, 40), QPoint(71, 40));
+  EXPECT_EQ(panel.Surface().Objects()[0].Left, 16);
+  panel.SetSnapToGrid(false);
+  Drag(&panel, QPoint(116, 80), QPoint(1, 1));  // the bottom-right handle, far past the top-left
+  EXPECT_EQ(RectOf(panel.Surface().Objects()[0]), (TCoverRect{16, 0, 5, 5}));
+  // The rubber band on the empty surface selects what it touches.
+  panel.Surface().ClearSelection();
+  Drag(&panel, QPoint(400, 400), QPoint(10, 2));
+  EXPECT_EQ(panel.Surface().Selection(), (std::vector<size_t>{0}));
+}
+
+TEST(TFaxCoverPanel, KeysDeleteCopyAndPaste) {
+  TFaxCoverPanel panel;
+  panel.show();
+  panel.Surface().PanelState = psEllipse;
+  (void)panel.Surface().PlaceObject({40, 40, 60, 60});
+  QTest::keyClick(&panel, Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(&panel, Qt::Key_V, Qt::ControlModifier);
+  ASSERT_EQ(panel.Surface().Objects().size(), 2u);
+  EXPECT_EQ(panel.Surface().Objects()[1].Left, 55);
+  QTest::keyClick(&panel, Qt::Key_Right);
+  EXPECT_EQ(panel.Surface().Objects()[1].Left, 56);
+  QTest::keyClick(&panel, Qt::Key_Delete);
+  EXPECT_EQ(panel.Surface().Objects().size(), 1u);
+}
+
+TEST(TFaxCoverPanel, PopupMenusCarryTheirItemsAndEditTheObject) {
+  TFaxCoverPanel panel;
+  TCoverSurface& s = panel.Surface();
+  s.PanelState = psField;
+  (void)s.PlaceObject({0, 0, 100, 20});
+  s.PanelState = psRoundRectangle;
+  (void)s.PlaceObject({0, 100, 100, 100});
+  s.PanelState = psLine;
+  (void)s.PlaceObject({300, 100, 20, 100});
+
+  std::unique_ptr<QMenu> field(panel.MakeObjectMenu(0));
+  EXPECT_EQ(Texts(field.get()),
+            (QStringList{"Bring To Front", "Send To Back", "Cut", "Copy", "Delete", "Clone", "-", "Locked",
+                         "Unselectable", "-", "Center Vertically", "Center Horizontally", "-", "Font", "Field"}));
+  Find(field.get(), "Field/Sender Company")->trigger();
+  EXPECT_EQ(s.Objects()[0].Caption, "[Sender Company]");
+
+  std::unique_ptr<QMenu> shape(panel.MakeObjectMenu(1));
+  EXPECT_EQ(Texts(shape.get()).mid(12), (QStringList{"-", "Line Thickness", "-", "Transparent", "Filled - White",
+                                                      "Filled - Black", "-", "Degree of Rounding"}));
+  Find(shape.get(), "Line Thickness/4 Point")->trigger();
+  Find(shape.get(), "Filled - Black")->trigger();
+  Find(shape.get(), "Degree of Rounding/60 %")->trigger();
+  EXPECT_EQ(s.Objects()[1].Pen, 4);
+  EXPECT_EQ(s.Objects()[1].ShapeFilltype, sftFilledBlack);
+  EXPECT_EQ(s.Objects()[1].RoundPerc, 60);
+
+  std::unique_ptr<QMenu> line(panel.MakeObjectMenu(2));
+  EXPECT_EQ(Texts(line.get()).mid(12), (QStringList{"-", "Style", "Line Thickness", "-", "Stretch To Edges"}));
+  Find(line.get(), "Stretch To Edges")->trigger();
+  EXPECT_EQ(s.Objects()[2].Top, 0);
+  EXPECT_EQ(s.Objects()[2].Height, TCoverSurface::kBaseHeight);
+  Find(line.get(), "Locked")->trigger();
+  EXPECT_TRUE(s.Objects()[2].Locked);
+
+  std::unique_ptr<QMenu> surface(panel.MakeSurfaceMenu());
+  EXPECT_EQ(Texts(surface.get()),
+            (QStringList{"Bring To Front", "Send To Back", "-", "Cut", "Copy", "Paste", "-", "Delete", "-",
+                         "Align Left", "Align Right", "Align Tops", "Align Bottoms", "-", "Center Vertically",
+                         "Center Horizontally", "-", "Lock All", "Unlock All", "-", "Mark All Selectable",
+                         "Mark All Unselectable", "Select All", "-", "Font"}));
+  Find(surface.get(), "Unlock All")->trigger();
+  EXPECT_FALSE(s.Objects()[2].Locked);
+}
+
+TEST(TFaxCoverPanel, SymbolsAreChosenFromTheFontsCharacters) {
+  TFaxCoverPanel panel;
+  panel.AskSymbol = [](TCoverObject& o) {
+    TGetSymbol dialog(QFont("Liberation Sans", 12), QString::fromStdString(o.Caption));
+    EXPECT_EQ(dialog.Symbol(), "[");  // the current character is chosen at the start
+    dialog.SymbolGrid->setCurrentCell(0, 0);
+    EXPECT_EQ(dialog.Symbol(), "!");
+    o.Caption = dialog.Symbol().toStdString();
+    return true;
+  };
+  panel.SetPanelState(psSymbolLabel);
+  QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(10, 10));
+  ASSERT_EQ(panel.Surface().Objects().size(), 1u);
+  EXPECT_EQ(panel.Surface().Objects()[0].Caption, "!");
+  std::unique_ptr<QMenu> menu(panel.MakeObjectMenu(0));
+  EXPECT_EQ(menu->actions().back()->text(), "Symbol Selector");
+
+  TGetLabelText text("old");
+  EXPECT_EQ(text.windowTitle(), "Text");
+  text.Edit1->setText("new");
+  EXPECT_EQ(text.Text(), "new");
+}
+
+}  // namespace
