@@ -36,12 +36,10 @@ bool CloneAPFFax(TXbDataTable& table, const std::string& documentPath, const std
     faxCover = fs::path(target).filename().string();
   }
   if (!table.Append()) return false;
-  table.SetFieldText("FAXDOC", faxDoc);
-  table.SetFieldText("FAXCOVER", faxCover);
-  table.SetFieldText("RECIPIENT", recipient);
-  table.SetFieldText("SUBJECT", "[clone]" + subject);
-  table.SetFieldText("PHONE", phone);
-  if (table.Post()) return true;
+  if (table.SetFieldText("FAXDOC", faxDoc) && table.SetFieldText("FAXCOVER", faxCover) &&
+      table.SetFieldText("RECIPIENT", recipient) && table.SetFieldText("SUBJECT", "[clone]" + subject) &&
+      table.SetFieldText("PHONE", phone) && table.Post())
+    return true;
   table.Cancel();
   return false;
 }

@@ -29,7 +29,9 @@
 #include "mainscreen/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TRebuildInd.h"
+#include "sending/TPhoneBook.h"
 #include "store/StoreText.h"
+#include "store/TableLog.h"
 #include "store/XbTableModel.h"
 #include "store/core/FaxTables.h"
 #include "shell/Dialogs.h"
@@ -105,6 +107,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle("Corvane");
   resize(780, 540);
   SetApplicationWindow(this);
+  CreateFaxPrinter();
   BuildLayout();
   BuildMenus();
   qApp->installEventFilter(this);
@@ -119,9 +122,9 @@ TMainScreen::~TMainScreen() {
   RecGrid->setModel(nullptr);
   delete FaxModel;
   delete RecModel;
-  FaxTable.Close();
-  RecTable.Close();
-  PhoneTable.Close();
+  LogTableFailure(FaxTable.Close(), "closing the outgoing table");
+  LogTableFailure(RecTable.Close(), "closing the received table");
+  LogTableFailure(PhoneTable.Close(), "closing the phone book");
 }
 
 void TMainScreen::BuildLayout() {
@@ -181,8 +184,8 @@ void TMainScreen::BuildLayout() {
   connect(ProblemSolverButton, &QPushButton::clicked, this, &TMainScreen::ProblemSolverButtonClick);
   connect(DeleteButton, &QPushButton::clicked, this, &TMainScreen::Delete1Click);
   connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
-  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, PrintButton, SendButton,
-                         ReceiveButton})
+  connect(PrintButton, &QPushButton::clicked, this, &TMainScreen::PrintbuttonClick);
+  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, SendButton, ReceiveButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
@@ -258,11 +261,16 @@ void TMainScreen::BuildMenus() {
   connect(Clone1, &QAction::triggered, this, &TMainScreen::Clone1Click);
   connect(RebuildIndexes1, &QAction::triggered, this, &TMainScreen::RebuildIndexes1Click);
   connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, Print1, PrintSetup1, SendFax1, ReceiveFaxes1,
-                     QuickConfigurationAnalysis1, ConfigurationInformation1})
+  connect(Print1, &QAction::triggered, this, &TMainScreen::mnuPrintClick);
+  connect(PrintSetup1, &QAction::triggered, this, &TMainScreen::PrintSetup1Click);
+  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, SendFax1, ReceiveFaxes1, QuickConfigurationAnalysis1,
+                     ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
   // Refused in receive mode before anything else.
-  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, PhoneBook1, CoverSheetTemplateDesigner1, Preferences1})
+  connect(PhoneBook1, &QAction::triggered, this, [this] {
+    if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
+  });
+  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, CoverSheetTemplateDesigner1, Preferences1})
     connect(a, &QAction::triggered, this, [this] {
       if (!ReceiveModeRefused()) NotAvailableYet();
     });
@@ -311,14 +319,14 @@ void TMainScreen::FormCreate() {
   // user's faxes stay in it for rescue, and the program closes.
   if (OpenOutgoingTable(FaxTable, FaxXbase, folder, listFilter_.toStdString())) {
     FaxXbase.SetOrder(1);
-    FaxTable.First();
+    LogTableFailure(FaxTable.First(), "outgoing list");
   } else {
-    FaxTable.Close();
+    LogTableFailure(FaxTable.Close(), "closing the outgoing table");
     ShowInformation("Unable to open/create the FAX datafile - closing program");
     PostCloseMessage();
   }
   if (!OpenReceivedTable(RecTable, RecXbase, folder)) {
-    RecTable.Close();
+    LogTableFailure(RecTable.Close(), "closing the received table");
     ShowInformation("Unable to open/create the FAX RECEIVE datafile - closing program");
     PostCloseMessage();
     return;
@@ -404,7 +412,7 @@ void TMainScreen::AttachLists() {
     connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this, tablePtr, model](const QModelIndex& current) {
               if (syncing_ || !current.isValid()) return;
-              if (TXbTable* tb = tablePtr->Table()) tb->Go(model->RecordAt(current.row()));
+              if (TXbTable* tb = tablePtr->Table()) LogTableFailure(tb->Go(model->RecordAt(current.row())), "list");
               SetButtons();
             });
     connect(model, &QAbstractItemModel::modelReset, this, [this, tablePtr, gridPtr] {
@@ -464,12 +472,12 @@ void TMainScreen::UpdateOrders() {
   for (const auto& [table, group] : lists) {
     if (!table->Active()) continue;
     if (!HasRow(*table)) {
-      if (!table->IndexName().empty()) table->SetIndexName("");
+      if (!table->IndexName().empty()) LogTableFailure(table->SetIndexName(""), "list order");
     } else if (table->IndexName().empty()) {
       QAction* first = group->actions().front();
-      table->SetIndexName(first->data().toString().toStdString());
+      LogTableFailure(table->SetIndexName(first->data().toString().toStdString()), "list order");
       first->setChecked(true);
-      table->First();
+      LogTableFailure(table->First(), "list");
     }
   }
 }
@@ -480,13 +488,15 @@ void TMainScreen::SetButtons() {
   const TCommandStates s = ComputeCommandStates(currentTab_, OutgoingState(), ReceivedState());
   const std::pair<QPushButton*, bool> buttons[] = {
       {NewButton, s.New},   {AddCoverButton, s.AddCover}, {EditButton, s.Edit}, {DeleteButton, s.Delete},
-      {PrintButton, s.Print}, {SortButton, s.Sort},       {ViewButton, s.View}, {SendButton, s.Send}};
+      {PrintButton, s.Print && printerInstalled_}, {SortButton, s.Sort},       {ViewButton, s.View}, {SendButton, s.Send}};
   for (const auto& [b, on] : buttons) b->setEnabled(on);
   const std::pair<QAction*, bool> items[] = {
       {NewCoverSheet1, s.New}, {AddCoverSheet1, s.AddCover}, {Edit1, s.Edit},   {Clone1, s.Clone},
       {Delete1, s.Delete},     {Archive1, s.Archive},        {ForwardReceivedFax1, s.Forward},
-      {Print1, s.Print},       {SendFax1, s.Send},           {ViewPrintFax1, s.View}};
+      {Print1, s.Print && printerInstalled_}, {SendFax1, s.Send}, {ViewPrintFax1, s.View}};
   for (const auto& [a, on] : items) a->setEnabled(on);
+  // Without any printer there is nothing to print on or to set up.
+  PrintSetup1->setEnabled(printerInstalled_);
   Archive1->setText(s.ArchiveReadsUnarchive ? "Un&Archive" : "&Archive");
   FaxGrid->setEnabled(s.OutgoingListEnabled);
   RecGrid->setEnabled(s.ReceivedListEnabled);
@@ -494,7 +504,7 @@ void TMainScreen::SetButtons() {
 
 void TMainScreen::SetOrder(TXbDataTable& table, const char* tag) {
   if (!HasRow(table)) return;
-  table.SetIndexName(tag);
+  LogTableFailure(table.SetIndexName(tag), "list order");
   SetButtons();
 }
 
@@ -525,8 +535,9 @@ void TMainScreen::Resettle(TXbDataTable& table) {
   TXbTable* t = table.Table();
   if (!t) return;
   // Skipping from a row the list no longer shows lands on the next one it does.
-  t->Skip(1);
-  if (t->Eof()) t->GoBottom();
+  XbStatus st = t->Skip(1);
+  if (st && t->Eof()) st = t->GoBottom();
+  LogTableFailure(st, "list");
   table.DataChanged();
 }
 
@@ -584,12 +595,16 @@ void TMainScreen::DeleteOutgoing() {
   };
   switch (choice) {
     case TDeleteChoice::Cover:
-      FaxTable.SetFieldText("FAXCOVER", "");
-      if (FaxTable.Post()) removeCover();
+      if (FaxTable.SetFieldText("FAXCOVER", "") && FaxTable.Post())
+        removeCover();  // only once the row no longer names it
+      else
+        FaxTable.Cancel();
       break;
     case TDeleteChoice::Body:
-      FaxTable.SetFieldText("FAXDOC", "");
-      if (FaxTable.Post()) removeBody();
+      if (FaxTable.SetFieldText("FAXDOC", "") && FaxTable.Post())
+        removeBody();
+      else
+        FaxTable.Cancel();
       break;
     case TDeleteChoice::Both:
       if (!FaxTable.Delete()) return;
@@ -621,8 +636,11 @@ void TMainScreen::Archive1Click() {
   if (AskYesNoDefaultNo(question, "Archive")) {
     TXbTable* t = table.Table();
     if (t && t->Go(recno)) {
-      table.SetFieldValue("ARCHIVED", TXbValue::Bool(!archived));
-      if (table.Post() && !archived && !listFilter_.isEmpty()) Resettle(table);
+      if (table.SetFieldValue("ARCHIVED", TXbValue::Bool(!archived)) && table.Post()) {
+        if (!archived && !listFilter_.isEmpty()) Resettle(table);
+      } else {
+        table.Cancel();
+      }
     }
   }
   SetButtons();
@@ -650,13 +668,15 @@ void TMainScreen::Clone1Click() {
 void TMainScreen::FaxTableCloseAndOpen() {
   const uint32_t recno = FaxTable.RecNo();
   FaxGrid->setUpdatesEnabled(false);
-  FaxTable.Close();
+  LogTableFailure(FaxTable.Close(), "closing the outgoing table");
   QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   if (FaxTable.Open()) {
     FaxXbase.SetFilter(listFilter_.toStdString());
     const QAction* checked = outgoingOrder_->checkedAction();
-    FaxTable.SetIndexName(checked ? checked->data().toString().toStdString() : std::string("DATESENT"));
-    if (TXbTable* t = FaxTable.Table(); t && !t->Go(recno)) t->GoTop();
+    LogTableFailure(
+        FaxTable.SetIndexName(checked ? checked->data().toString().toStdString() : std::string("DATESENT")),
+        "list order");
+    if (TXbTable* t = FaxTable.Table(); t && !t->Go(recno)) LogTableFailure(t->GoTop(), "outgoing list");
     FaxTable.DataChanged();
   }
   FaxGrid->setUpdatesEnabled(true);
@@ -664,20 +684,24 @@ void TMainScreen::FaxTableCloseAndOpen() {
 
 bool TMainScreen::ProcessExtraPDFaxFiles() {
   if (!FaxTable.Active()) return false;
-  const bool found = ::ProcessExtraPDFaxFiles([this](const std::string& faxDoc, const TJobDescription& job) {
+  TJobTable jobs;
+  jobs.append = [this](const std::string& faxDoc, const TJobDescription& job) {
     const uint32_t recno = FaxTable.RecNo();
     if (!FaxTable.Append()) return false;
-    FaxTable.SetFieldText("FAXDOC", faxDoc);
-    FaxTable.SetFieldText("RECIPIENT", job.recipient);
-    FaxTable.SetFieldText("SUBJECT", job.subject);
-    FaxTable.SetFieldText("PHONE", job.faxNumber);
-    const bool ok = static_cast<bool>(FaxTable.Post());
+    const bool ok = FaxTable.SetFieldText("FAXDOC", faxDoc) && FaxTable.SetFieldText("RECIPIENT", job.recipient) &&
+                    FaxTable.SetFieldText("SUBJECT", job.subject) &&
+                    FaxTable.SetFieldText("PHONE", job.faxNumber) && FaxTable.Post();
     if (!ok) FaxTable.Cancel();
     // The list keeps its current row.
-    if (TXbTable* t = FaxTable.Table(); t && recno <= t->RecCount()) t->Go(recno);
+    if (TXbTable* t = FaxTable.Table(); t && recno <= t->RecCount()) LogTableFailure(t->Go(recno), "outgoing list");
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     return ok;
-  });
+  };
+  jobs.hasRow = [this](const std::string& faxDoc) -> std::optional<bool> {
+    TXbTable* t = FaxTable.Table();
+    return t ? TableHasFaxDoc(*t, faxDoc) : std::nullopt;
+  };
+  const bool found = ::ProcessExtraPDFaxFiles(jobs);
   if (found) FaxTableCloseAndOpen();
   return found;
 }
@@ -846,7 +870,7 @@ void TMainScreen::FirstActivation() {
   }
   if (FaxXbase.TagNumber("DATEND") == 0 || RecXbase.TagNumber("DATEND") == 0) RebuildIndexes();
   if (remembered != 0)
-    if (TXbTable* t = FaxTable.Table()) t->Go(remembered);
+    if (TXbTable* t = FaxTable.Table()) LogTableFailure(t->Go(remembered), "outgoing list");
   SetButtons();
   LoadGridOrders();
   WriteZRTPDINI();
@@ -868,8 +892,8 @@ void TMainScreen::closeEvent(QCloseEvent* e) {
     closed_ = true;
     if (firstRunNotice_) firstRunNotice_->close();
     if (!closePosted_) SaveGridOrders();
-    FaxTable.Close();
-    RecTable.Close();
+    LogTableFailure(FaxTable.Close(), "closing the outgoing table");
+    LogTableFailure(RecTable.Close(), "closing the received table");
     // Settings first, so that a new file starts with the settings sections.
     // When start-up ended before reading them, writing would put defaults
     // over the user's file.

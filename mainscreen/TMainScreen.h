@@ -21,6 +21,8 @@ class QPushButton;
 class QStackedWidget;
 class QTabBar;
 class QTableView;
+class TFxFaxPrinter;
+class TFxFaxPrinterStatus;
 class TGraphicPanel;
 class TJustOne;
 class TXbTableModel;
@@ -66,6 +68,8 @@ class TMainScreen : public QMainWindow {
   TXbDataTable FaxTable{Engine};
   TXbDataTable RecTable{Engine};
   TXbDataTable PhoneTable{Engine};
+  TFxFaxPrinter* FxFaxPrinter1 = nullptr;
+  TFxFaxPrinterStatus* FxFaxPrinterStatus1 = nullptr;
   TXbase FaxXbase{Engine};
   TXbase RecXbase{Engine};
   TXbase PhoneXbase{Engine};
@@ -106,6 +110,10 @@ class TMainScreen : public QMainWindow {
   void RebuildIndexes1Click();
   // View the current fax (ViewCommand.cpp).
   void mnuViewPrintClick();
+  // Print the current fax, choose the printer (PrintCommand.cpp).
+  void PrintbuttonClick();
+  void mnuPrintClick();
+  void PrintSetup1Click();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
@@ -138,6 +146,8 @@ class TMainScreen : public QMainWindow {
   // Keys the window handles itself, whichever control has the focus.
   bool WindowKey(QKeyEvent* e);
 
+  void CreateFaxPrinter();
+
   TJustOne* JustOne1;
   QActionGroup* outgoingOrder_;
   QActionGroup* receivedOrder_;
@@ -156,4 +166,5 @@ class TMainScreen : public QMainWindow {
   bool receiveMode_ = false;   // receive mode is on
   bool receivingNow_ = false;  // a fax is arriving now
   bool syncing_ = false;       // the lists are being moved to their tables' rows
+  bool printerInstalled_ = false;
 };

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "mainscreen/TMainScreen.h"
+#include "store/TableLog.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ void TRebuildInd::RebuildTable(const TRebuildTarget& target) {
   xbase.Pack();
   Step(target.rebuildingText);
   BuildTags(xbase, *target.tags, false);
-  table.SetIndexName(order);
+  LogTableFailure(table.SetIndexName(order), "list order");
   xbase.SetProgress({});
 }
 
@@ -106,7 +107,7 @@ void TRebuildInd::Rebuild() {
   if (OpenPhoneBook(phoneBook_, phoneBookXbase_, phoneBookFolder_, true)) {
     RebuildTable({&phoneBook_, &phoneBookXbase_, "Removing PHONE file records marked for deletion",
                   "Rebuilding PHONE file indexes", &PhoneBookTags()});
-    phoneBook_.SetIndexName("NAME");
-    phoneBook_.Close();
+    LogTableFailure(phoneBook_.SetIndexName("NAME"), "phone book order");
+    LogTableFailure(phoneBook_.Close(), "closing the phone book");
   }
 }

@@ -2,6 +2,23 @@
 
 #include <QColor>
 
+#include "store/StoreText.h"
+#include "store/TableLog.h"
+
+namespace {
+
+// Puts the table's cursor back where a look at other rows found it. Going
+// back to a row that was there a moment ago fails only when the file can no
+// longer be read; the next move of the user's then starts from where the
+// look left the cursor.
+void RestoreCursor(TXbTable& t, bool wasEof, uint32_t current) {
+  XbStatus st = wasEof ? t.GoBottom() : t.Go(current);
+  if (st && wasEof) st = t.Skip(1);
+  LogTableFailure(st, "list");
+}
+
+}  // namespace
+
 TXbTableModel::TXbTableModel(TXbDataTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table) {
   listener_ = table_.AddDataListener([this] { Refresh(); });
 }
@@ -62,12 +79,7 @@ void TXbTableModel::fetchMore(const QModelIndex& parent) {
   if (st && !t->Eof()) st = t->SkipCollecting(kFetchRows + 1 - static_cast<long>(more.size()), more);
   const bool end = !st || t->Eof();
   if (more.size() > static_cast<size_t>(kFetchRows)) more.pop_back();
-  if (wasEof) {
-    t->GoBottom();
-    t->Skip(1);
-  } else {
-    t->Go(current);
-  }
+  RestoreCursor(*t, wasEof, current);
   atEnd_ = end;
   if (more.empty()) return;
   beginInsertRows(QModelIndex(), static_cast<int>(rows_.size()), static_cast<int>(rows_.size() + more.size() - 1));
@@ -123,12 +135,7 @@ QVariant TXbTableModel::data(const QModelIndex& index, int role) const {
     const uint32_t current = t->RecNo();
     if (!t->Go(recno)) return {};
     const QString s = col.derived(table_);
-    if (wasEof) {
-      t->GoBottom();
-      t->Skip(1);
-    } else {
-      t->Go(current);
-    }
+    RestoreCursor(*t, wasEof, current);
     return s;
   }
   if (!ReadRow(recno)) return {};
@@ -140,7 +147,7 @@ QVariant TXbTableModel::data(const QModelIndex& index, int role) const {
     case XbType::Character: {
       std::string s = v.str;
       while (!s.empty() && s.back() == ' ') s.pop_back();
-      return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+      return TableText(s);
     }
     case XbType::Date: return v.date == 0 ? QString() : QString::fromStdString(XbDtoc(v.date, table_.Engine().Settings()));
     case XbType::Numeric: return QString::fromStdString(XbFormatNumber(v.num, fd.width, fd.decimals)).trimmed();

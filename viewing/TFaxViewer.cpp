@@ -21,6 +21,9 @@
 #include "faximage/FaxUnpacker.h"
 #include "shell/Help.h"
 #include "shell/Placement.h"
+#include "viewing/FaxPrinting.h"
+#include "viewing/TFxFaxPrinter.h"
+#include "viewing/TFxFaxPrinterStatus.h"
 #include "viewing/TFxFaxViewer.h"
 
 namespace {
@@ -120,8 +123,21 @@ void TFaxViewer::BuildLayout() {
     Load();
     for (QAction* a : {NoRotationItem, Rotate90Item, Rotate180Item, Rotate270Item}) a->setChecked(false);
   };
-  // Printing comes with the fax printer; until then its buttons stay off.
-  for (QToolButton* b : {PrinterSetupButton, Printbutton, PrintSinglePageButton}) b->setEnabled(false);
+  FxFaxPrinterStatus1 = new TFxFaxPrinterStatus(this);
+  FxFaxPrinter1 = new TFxFaxPrinter(this);
+  FxFaxPrinter1->setObjectName("FxFaxPrinter1");
+  FxFaxPrinter1->Caption = "Corvane Fax Printer";
+  FxFaxPrinter1->FaxHeader.Caption = "File: $F";
+  FxFaxPrinter1->FaxHeader.Enabled = false;
+  FxFaxPrinter1->FaxFooter.Caption = kPrintFooterCaption;
+  FxFaxPrinter1->FaxFooter.Enabled = false;
+  FxFaxPrinter1->StatusDisplay = FxFaxPrinterStatus1;
+  connect(Printbutton, &QToolButton::clicked, this, &TFaxViewer::PrintbuttonClick);
+  connect(PrintSinglePageButton, &QToolButton::clicked, this, &TFaxViewer::PrintSinglePageButtonClick);
+  connect(PrinterSetupButton, &QToolButton::clicked, this, &TFaxViewer::PrinterSetupButtonClick);
+  // Without a printer only viewing and export are left.
+  if (!PrinterInstalled())
+    for (QToolButton* b : {PrinterSetupButton, Printbutton, PrintSinglePageButton}) b->setEnabled(false);
 }
 
 void TFaxViewer::BuildMenus() {
@@ -173,6 +189,35 @@ void TFaxViewer::showEvent(QShowEvent* e) {
   }
   QDialog::showEvent(e);
   if (firstActivation_) FormActivate();
+}
+
+void TFaxViewer::PrintbuttonClick() {
+  if (FxFaxPrinter1->Printing() || FaxViewer->NumPages() == 0) {
+    QApplication::beep();
+    return;
+  }
+  (void)PrintFaxWithOptions(this, *FxFaxPrinter1, fileToShow_, HeaderText, printRangeSet_);
+  printRangeSet_ = true;
+}
+
+void TFaxViewer::PrintSinglePageButtonClick() {
+  if (FxFaxPrinter1->Printing() || FaxViewer->NumPages() == 0) {
+    QApplication::beep();
+    return;
+  }
+  (void)PrintCurrentPage(this, *FxFaxPrinter1, fileToShow_, FaxViewer->CurrentPage(), HeaderText);
+}
+
+void TFaxViewer::PrinterSetupButtonClick() {
+  if (FxFaxPrinter1->Printing()) {
+    QApplication::beep();
+    return;
+  }
+  if (!printRangeSet_) {
+    FxFaxPrinter1->SetFileName(fileToShow_);
+    printRangeSet_ = true;
+  }
+  (void)FxFaxPrinter1->PrinterSetup(this);
 }
 
 void TFaxViewer::FormActivate() {

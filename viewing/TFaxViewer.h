@@ -13,6 +13,8 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 class QToolButton;
+class TFxFaxPrinter;
+class TFxFaxPrinterStatus;
 class TFxFaxViewer;
 
 class TFaxViewer : public QDialog {
@@ -48,6 +50,8 @@ class TFaxViewer : public QDialog {
   QAction *Zoom50Item, *Zoom100Item, *Zoom150Item, *Zoom200Item;
   QAction *NoRotationItem, *Rotate90Item, *Rotate180Item, *Rotate270Item;
   QAction *ExportBmpItem, *ExportPcxItem, *ExportDcxItem;
+  TFxFaxPrinter* FxFaxPrinter1;
+  TFxFaxPrinterStatus* FxFaxPrinterStatus1;
 
  public slots:
   void FormActivate();
@@ -58,6 +62,9 @@ class TFaxViewer : public QDialog {
   void ZoomInButtonClick();
   void ZoomOutButtonClick();
   void HelpbuttonClick();
+  void PrintbuttonClick();
+  void PrintSinglePageButtonClick();
+  void PrinterSetupButtonClick();
   void FaxViewerPageChange();
   void FaxViewerViewerError(int errorCode);
   // The menu item's caption names the format.
@@ -85,4 +92,7 @@ class TFaxViewer : public QDialog {
   int zoomLevel_ = 100;
   bool firstActivation_ = true;
   bool placementRestored_ = false;
+  // The first print or set-up offers the whole fax; later ones the range
+  // last chosen.
+  bool printRangeSet_ = false;
 };

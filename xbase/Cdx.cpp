@@ -486,6 +486,7 @@ std::string XbWriteCdx(uint32_t serial, uint32_t recordCount, const std::vector<
   uint8_t* h = w.At(0);
   PutLe32(h + 16, serial);
   PutLe32(h + 20, recordCount);
+  h[24] = kCdxLetterCase1252;
   return w.out;
 }
 
@@ -531,6 +532,7 @@ XbStatus TCdxFile::Open(const std::filesystem::path& path, std::shared_ptr<const
   if (Le16(h + 12) != kCdxTagNameLength) return XbFail(XbError::CdxBadHeader, "tag directory key length");
   f->serial_ = Le32(h + 16);
   f->recordCount_ = Le32(h + 20);
+  f->letterCase_ = h[24];
   std::vector<std::pair<std::string, uint32_t>> entries;
   {
     TCdxCursor dir;

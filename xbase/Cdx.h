@@ -18,8 +18,12 @@
 // Keys are kept in ascending byte order on disk; a descending tag is walked
 // backwards. Corvane writes the whole file at once (next to it, then renamed
 // over it). The directory header's reserved bytes 16-23 record the change
-// serial and record count of the table the index was written for, and byte 36
-// of each tag header the key type ('C', 'N' for numbers and dates, 'L').
+// serial and record count of the table the index was written for, byte 24
+// how the keys of UPPER() and LOWER() were made (kCdxLetterCase1252, or 0 in
+// files from before the mapping followed code page 1252, whose keys of
+// accented letters differ), and byte 36 of each tag header the key type
+// ('C', 'N' for numbers and dates, 'L'). Other readers leave reserved bytes
+// alone.
 //
 // The reader takes any bytes: every pointer, count and length is checked,
 // pages reached twice are reported as a cycle, and nothing is trusted to stay
@@ -40,6 +44,7 @@ constexpr size_t kCdxPageSize = 512;
 constexpr size_t kCdxMaxKeyLength = 240;
 constexpr size_t kCdxTagNameLength = 10;
 constexpr uint64_t kCdxMaxFileSize = 1ull << 31;
+constexpr uint8_t kCdxLetterCase1252 = 1;
 
 struct TCdxTagDef {
   std::string name;     // upper case, at most 10 characters
@@ -106,6 +111,8 @@ class TCdxFile {
 
   uint32_t Serial() const { return serial_; }
   uint32_t RecordCount() const { return recordCount_; }
+  // Byte 24 of the directory header (kCdxLetterCase1252 when written so).
+  uint8_t LetterCase() const { return letterCase_; }
   uint64_t Size() const { return size_; }
   const std::vector<Tag>& Tags() const { return tags_; }
   // One tree page at a page-aligned offset inside the file.
@@ -119,6 +126,7 @@ class TCdxFile {
   TXbFile file_;
   uint64_t size_ = 0;
   uint32_t serial_ = 0, recordCount_ = 0;
+  uint8_t letterCase_ = 0;
   std::vector<Tag> tags_;
 };
 

@@ -33,11 +33,15 @@ XbStatus TXbEngine::Close(int area) {
   return st;
 }
 
-void TXbEngine::CloseAll() {
-  for (size_t i = 0; i < areas_.size(); ++i)
-    if (areas_[i].table) Close(static_cast<int>(i + 1));
+XbStatus TXbEngine::CloseAll() {
+  XbStatus first;
+  for (size_t i = 0; i < areas_.size(); ++i) {
+    if (!areas_[i].table) continue;
+    if (XbStatus st = Close(static_cast<int>(i + 1)); !st && first) first = std::move(st);
+  }
   areas_.clear();
   current_ = 0;
+  return first;
 }
 
 XbStatus TXbEngine::Select(int area) {

@@ -24,7 +24,8 @@ class TXbEngine {
   // number (1-based) in `area`.
   XbStatus Use(const std::filesystem::path& dbf, TXbTable::OpenOptions options, int& area);
   XbStatus Close(int area);
-  void CloseAll();
+  // Closes every area even when one fails; the first failure is returned.
+  XbStatus CloseAll();
 
   int Current() const { return current_; }
   XbStatus Select(int area);

@@ -734,10 +734,10 @@ void Eval(const TXbNode& n, const TXbEvalContext& c, TXbValue& out) {
     case Op::Upper:
     case Op::Lower:
       kid(0, out);
-      for (char& ch : out.str) {
-        if (n.op == Op::Upper && ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 32);
-        if (n.op == Op::Lower && ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
-      }
+      if (n.op == Op::Upper)
+        XbUpperText(out.str);
+      else
+        XbLowerText(out.str);
       return;
     case Op::AllTrim:
     case Op::LTrim:
@@ -864,6 +864,17 @@ XbStatus TXbExpr::Compile(std::string_view text, const std::vector<TDbfField>& f
 
 XbType TXbExpr::Type() const { return root_ ? root_->type : XbType::Logical; }
 int TXbExpr::Width() const { return root_ ? root_->width : 0; }
+
+namespace {
+bool ChangesCase(const TXbNode& n) {
+  if (n.op == Op::Upper || n.op == Op::Lower) return true;
+  for (const auto& k : n.kids)
+    if (ChangesCase(*k)) return true;
+  return false;
+}
+}  // namespace
+
+bool TXbExpr::ChangesLetterCase() const { return root_ && ChangesCase(*root_); }
 
 void TXbExpr::Eval(const TXbEvalContext& ctx, TXbValue& out) const {
   if (!root_) {

@@ -15,6 +15,8 @@
 //               LEFT() RIGHT() LEN() STR() VAL() IIF() SPACE() AT() YEAR()
 //               MONTH() DAY() INT() ABS(); a name of four or more letters
 //               may abbreviate a function name, as in dBASE (ALLT, SUBS).
+//               UPPER() and LOWER() treat text as code page 1252: accented
+//               letters change case too.
 // Text comparison: "==" compares the whole texts exactly. "=", "<>", "#",
 // "!=", "<", "<=", ">", ">=" compare with trailing blanks ignored; while EXACT
 // is off, "=" and its relatives look only at as many characters of the left
@@ -65,6 +67,9 @@ class TXbExpr {
   XbType Type() const;
   // Largest width of a text result (for the key length of an index).
   int Width() const;
+  // True when the expression calls UPPER() or LOWER() (its keys depend on
+  // how letter case is mapped).
+  bool ChangesLetterCase() const;
 
   // Not reentrant: nodes keep scratch values between calls.
   void Eval(const TXbEvalContext& ctx, TXbValue& out) const;

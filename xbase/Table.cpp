@@ -31,7 +31,12 @@ bool ValidTagName(const std::string& n) {
 
 TXbTable::TXbTable() = default;
 
-TXbTable::~TXbTable() { Close(); }
+TXbTable::~TXbTable() {
+  // A destructor has no one to tell. What Close could still fail to write is
+  // the index (a stale one is rebuilt at the next open) or an edit never
+  // posted; callers that care close the table themselves first.
+  static_cast<void>(Close());
+}
 
 std::filesystem::path TXbTable::CdxPath() const {
   std::filesystem::path upper = dbf_.Path(), lower = dbf_.Path();
@@ -45,7 +50,8 @@ std::filesystem::path TXbTable::CdxPath() const {
 }
 
 XbStatus TXbTable::Open(const std::filesystem::path& dbf, OpenOptions options, const TXbSettings* settings) {
-  Close();
+  // The table open before: a failure to finish it is this call's failure.
+  if (auto st = Close(); !st) return st;
   options_ = options;
   settings_ = settings ? settings : &defaultSettings_;
   const auto access = options.access == XbAccess::ReadOnly ? TDbfFile::Access::ReadOnly : TDbfFile::Access::ReadWrite;
@@ -158,6 +164,15 @@ bool TXbTable::AdoptTags(const std::shared_ptr<const TCdxFile>& file, std::vecto
   return true;
 }
 
+bool TXbTable::KeysCaseCurrent(const TCdxFile& file, const std::vector<std::unique_ptr<Tag>>& tags) {
+  // Only keys made by UPPER() or LOWER() depend on the letter case mapping;
+  // an index without such tags is kept whoever wrote it.
+  if (file.LetterCase() == kCdxLetterCase1252) return true;
+  for (const auto& t : tags)
+    if (t->key.ChangesLetterCase() || t->cond.ChangesLetterCase()) return false;
+  return true;
+}
+
 XbStatus TXbTable::RecoverIndex(const std::filesystem::path& cdx) {
   // Keep the damaged file; rebuild its tags when their definitions survive.
   std::string bytes;
@@ -200,14 +215,15 @@ XbStatus TXbTable::OpenIndex() {
   std::vector<std::unique_ptr<Tag>> tags;
   if (!AdoptTags(file, tags)) return MoveIndexAside(cdx);
   tags_ = std::move(tags);
-  if (file->Serial() == dbf_.Serial() && file->RecordCount() == dbf_.RecordCount()) {
+  if (file->Serial() == dbf_.Serial() && file->RecordCount() == dbf_.RecordCount() && KeysCaseCurrent(*file)) {
     indexState_ = XbIndexState::Current;
     serialAhead_ = false;
     indexDirty_ = false;
     return {};
   }
   // Written for another state of the table (a crash between a change and the
-  // index write): the definitions stand, the keys are recomputed. The new
+  // index write), or with the ASCII-only letter case of older versions: the
+  // definitions stand, the keys are recomputed. The new
   // index replaces the file, so a damaged one is found now and kept aside.
   {
     std::string bytes;
@@ -990,7 +1006,7 @@ XbStatus TXbTable::PostChecked() {
     } else if (st) {
       st = dbf_.WriteRecord(recno_, row_);
     }
-    if (tempLock) Unlock(recno_);
+    if (tempLock) static_cast<void>(Unlock(recno_));  // locked above: cannot fail
     if (!st) return st;
     if (CacheSlot* c = CachedBlock(recno_))
       std::memcpy(c->data.data() + static_cast<size_t>((recno_ - 1) % kCacheRecords) * dbf_.RecordLength(),
@@ -1205,7 +1221,7 @@ XbStatus TXbTable::SharedSync() {
   std::shared_ptr<const TCdxFile> file;
   if (TCdxFile::Open(CdxPath(), file) && file->Serial() == dbf_.Serial() && file->RecordCount() == dbf_.RecordCount()) {
     std::vector<std::unique_ptr<Tag>> tags;
-    if (AdoptTags(file, tags)) {
+    if (AdoptTags(file, tags) && KeysCaseCurrent(*file, tags)) {
       const std::string current = TagName(order_);
       tags_ = std::move(tags);
       order_ = current.empty() ? 0 : TagNumber(current);

@@ -275,6 +275,10 @@ class TXbTable {
   // not fit the table.
   bool AdoptTags(const std::shared_ptr<const TCdxFile>& file, std::vector<std::unique_ptr<Tag>>& out) const;
   XbStatus RecoverIndex(const std::filesystem::path& cdx);
+  // False when the file's keys of UPPER()/LOWER() tags were made with the
+  // old ASCII-only letter case and must be recomputed.
+  static bool KeysCaseCurrent(const TCdxFile& file, const std::vector<std::unique_ptr<Tag>>& tags);
+  bool KeysCaseCurrent(const TCdxFile& file) const { return KeysCaseCurrent(file, tags_); }
   // Reads the keys of every tag still in the index file into memory.
   XbStatus EnsureKeys();
   void AttachCursor(Tag& t);

@@ -228,3 +228,39 @@ std::string XbLower(std::string_view s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return r;
 }
+
+namespace {
+
+// The two directions of the code page 1252 letter case, one table each.
+struct TCaseTables {
+  uint8_t upper[256];
+  uint8_t lower[256];
+  TCaseTables() {
+    for (int b = 0; b < 256; ++b) upper[b] = lower[b] = static_cast<uint8_t>(b);
+    auto pair = [this](int small, int capital) {
+      upper[small] = static_cast<uint8_t>(capital);
+      lower[capital] = static_cast<uint8_t>(small);
+    };
+    for (int b = 'a'; b <= 'z'; ++b) pair(b, b - 0x20);
+    for (int b = 0xE0; b <= 0xFE; ++b)
+      if (b != 0xF7) pair(b, b - 0x20);  // not ÷ (and so not ×)
+    pair(0x9A, 0x8A);  // š Š
+    pair(0x9C, 0x8C);  // œ Œ
+    pair(0x9E, 0x8E);  // ž Ž
+    pair(0xFF, 0x9F);  // ÿ Ÿ
+  }
+};
+
+const TCaseTables& CaseTables() {
+  static const TCaseTables tables;
+  return tables;
+}
+
+void MapBytes(std::string& s, const uint8_t* table) {
+  for (char& c : s) c = static_cast<char>(table[static_cast<uint8_t>(c)]);
+}
+
+}  // namespace
+
+void XbUpperText(std::string& s) { MapBytes(s, CaseTables().upper); }
+void XbLowerText(std::string& s) { MapBytes(s, CaseTables().lower); }

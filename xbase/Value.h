@@ -116,5 +116,14 @@ std::string XbFormatNumber(double v, int width, int dec);
 // Leading blanks, sign, digits, decimals; stops at the first other character.
 double XbParseNumber(std::string_view s);
 
+// Names (fields, tags, aliases) are ASCII: their letter case changes in
+// a-z/A-Z only.
 std::string XbUpper(std::string_view s);
 std::string XbLower(std::string_view s);
+
+// Letter case of stored text, as UPPER() and LOWER() change it: text is in
+// code page 1252, so besides a-z the accented letters change too (à-þ and
+// À-Þ except ÷ and ×, ÿ/Ÿ, š/Š, œ/Œ, ž/Ž), as other FoxPro-compatible
+// programs reading these tables change them when they build or seek keys.
+void XbUpperText(std::string& s);
+void XbLowerText(std::string& s);

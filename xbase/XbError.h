@@ -48,7 +48,7 @@ std::string_view XbErrorText(XbError e);
 
 // A code plus the detail that makes it useful (file name, column of a syntax
 // error, the name that was not found).
-struct XbStatus {
+struct [[nodiscard]] XbStatus {
   XbError code = XbError::Ok;
   std::string detail;
 

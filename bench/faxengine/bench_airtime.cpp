@@ -43,9 +43,17 @@ struct TAirtimeCase {
 };
 
 const TAirtimeCase kCases[] = {
+    {"class2/2400", TFaxClass::fcClass2, 2400},
+    {"class2/4800", TFaxClass::fcClass2, 4800},
+    {"class2/7200", TFaxClass::fcClass2, 7200},
     {"class2/9600", TFaxClass::fcClass2, 9600},
+    {"class2/12000", TFaxClass::fcClass2, 12000},
     {"class2/14400", TFaxClass::fcClass2, 14400},
+    {"class2.0/2400", TFaxClass::fcClass2_0, 2400},
+    {"class2.0/4800", TFaxClass::fcClass2_0, 4800},
+    {"class2.0/7200", TFaxClass::fcClass2_0, 7200},
     {"class2.0/9600", TFaxClass::fcClass2_0, 9600},
+    {"class2.0/12000", TFaxClass::fcClass2_0, 12000},
     {"class2.0/14400", TFaxClass::fcClass2_0, 14400},
     {"class1/2400", TFaxClass::fcClass1, 2400},
     {"class1/4800", TFaxClass::fcClass1, 4800},

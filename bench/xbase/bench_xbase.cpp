@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -72,20 +73,30 @@ const std::vector<RowValues>& Rows() {
   return rows;
 }
 
+// A failed engine call means the benchmark measures nothing: stop loudly.
+// On the inlined fast paths the status is a constant and the check folds
+// away, so the timed loops cost what they did.
+void Must(const XbStatus& st) {
+  if (!st) {
+    std::fprintf(stderr, "bench_xbase: %s\n", st.Message().c_str());
+    std::abort();
+  }
+}
+
 void Fill(TXbTable& t, uint32_t i) {
   const RowValues& r = Rows()[i];
-  t.AppendBlank();
-  t.SetText(0, r.subject);
-  t.SetValue(1, TXbValue::Date(r.date));
-  t.SetText(2, r.time);
-  t.SetText(3, r.recipient);
-  t.SetText(4, r.phone);
-  t.SetText(5, r.result);
-  t.SetText(6, r.doc);
-  t.SetText(8, r.notes);
-  t.SetText(9, r.codes);
-  t.SetValue(10, TXbValue::Bool(r.archived));
-  t.Post();
+  Must(t.AppendBlank());
+  Must(t.SetText(0, r.subject));
+  Must(t.SetValue(1, TXbValue::Date(r.date)));
+  Must(t.SetText(2, r.time));
+  Must(t.SetText(3, r.recipient));
+  Must(t.SetText(4, r.phone));
+  Must(t.SetText(5, r.result));
+  Must(t.SetText(6, r.doc));
+  Must(t.SetText(8, r.notes));
+  Must(t.SetText(9, r.codes));
+  Must(t.SetValue(10, TXbValue::Bool(r.archived)));
+  Must(t.Post());
 }
 
 std::filesystem::path Fresh(const char* name) {
@@ -93,7 +104,7 @@ std::filesystem::path Fresh(const char* name) {
   std::filesystem::remove(p);
   auto cdx = p;
   std::filesystem::remove(cdx.replace_extension(".CDX"));
-  TDbfFile::Create(p, Fields(), true);
+  Must(TDbfFile::Create(p, Fields(), true));
   return p;
 }
 
@@ -101,11 +112,11 @@ std::filesystem::path Fresh(const char* name) {
 void AppendBatchedOnce(const std::filesystem::path& path) {
   TXbSettings s;
   TXbTable t;
-  t.Open(path, {}, &s);
+  Must(t.Open(path, {}, &s));
   t.BeginBatch();
   for (uint32_t i = 0; i < kRows; ++i) Fill(t, i);
-  t.EndBatch();
-  t.Close();
+  Must(t.EndBatch());
+  Must(t.Close());
 }
 
 // A full table with the creation tags, made once.
@@ -115,10 +126,10 @@ const std::filesystem::path& Prepared() {
     AppendBatchedOnce(path);
     TXbSettings s;
     TXbTable t;
-    t.Open(path, {}, &s);
+    Must(t.Open(path, {}, &s));
     for (const TTagDef& d : OutgoingTags())
-      if (d.atCreation) t.AddTag(d.tag, d.key, kTagCondition, d.descending);
-    t.Close();
+      if (d.atCreation) Must(t.AddTag(d.tag, d.key, kTagCondition, d.descending));
+    Must(t.Close());
     return path;
   }();
   return p;
@@ -142,9 +153,9 @@ void BM_Append_PostEachRow(benchmark::State& state) {
     state.ResumeTiming();
     TXbSettings s;
     TXbTable t;
-    t.Open(path, {}, &s);
+    Must(t.Open(path, {}, &s));
     for (uint32_t i = 0; i < kRows; ++i) Fill(t, i);
-    t.Close();
+    Must(t.Close());
   }
   state.SetItemsProcessed(state.iterations() * kRows);
 }
@@ -156,13 +167,13 @@ void BM_Append_BatchedWithFiveTags(benchmark::State& state) {
     state.ResumeTiming();
     TXbSettings s;
     TXbTable t;
-    t.Open(path, {}, &s);
+    Must(t.Open(path, {}, &s));
     for (const TTagDef& d : OutgoingTags())
-      if (d.atCreation) t.AddTag(d.tag, d.key, kTagCondition, d.descending);
+      if (d.atCreation) Must(t.AddTag(d.tag, d.key, kTagCondition, d.descending));
     t.BeginBatch();
     for (uint32_t i = 0; i < kRows; ++i) Fill(t, i);
-    t.EndBatch();
-    t.Close();
+    Must(t.EndBatch());
+    Must(t.Close());
   }
   state.SetItemsProcessed(state.iterations() * kRows);
 }
@@ -178,7 +189,7 @@ bool SequentialWriteOnce(const std::filesystem::path& path, const std::string& b
 
 void BM_Baseline_SequentialWrite(benchmark::State& state) {
   std::string bytes;
-  XbReadWholeFile(Prepared(), bytes, 1ull << 32);
+  Must(XbReadWholeFile(Prepared(), bytes, 1ull << 32));
   const auto path = Dir() / "SEQ.DBF";
   for (auto _ : state) {
     state.PauseTiming();
@@ -202,7 +213,7 @@ double ThreadCpuSeconds() {
 // is the median of the iterations' ratios, of wall time and of CPU time.
 void BM_AppendAgainstSequentialWrite(benchmark::State& state) {
   std::string bytes;
-  XbReadWholeFile(Prepared(), bytes, 1ull << 32);
+  Must(XbReadWholeFile(Prepared(), bytes, 1ull << 32));
   const auto seq = Dir() / "SEQ.DBF";
   std::vector<double> ratios, cpuRatios;
   for (auto _ : state) {
@@ -230,11 +241,11 @@ void BM_AppendAgainstSequentialWrite(benchmark::State& state) {
 void BM_BuildTags_FiveAndDatend(benchmark::State& state) {
   TXbSettings s;
   TXbTable t;
-  t.Open(Prepared(), {}, &s);
+  Must(t.Open(Prepared(), {}, &s));
   for (auto _ : state) {
-    for (const TTagDef& d : OutgoingTags()) t.AddTag(d.tag, d.key, kTagCondition, d.descending);
+    for (const TTagDef& d : OutgoingTags()) Must(t.AddTag(d.tag, d.key, kTagCondition, d.descending));
   }
-  t.Close();
+  Must(t.Close());
   state.SetItemsProcessed(state.iterations() * kRows * 6);
 }
 
@@ -244,13 +255,13 @@ void BM_Baseline_SortKeys(benchmark::State& state) {
   {
     TXbSettings s;
     TXbTable t;
-    t.Open(Prepared(), {XbOpenMode::Exclusive, XbAccess::ReadOnly}, &s);
+    Must(t.Open(Prepared(), {XbOpenMode::Exclusive, XbAccess::ReadOnly}, &s));
     for (const TTagDef& d : OutgoingTags()) {
       TXbExpr e;
-      TXbExpr::Compile(d.key, t.Fields(), e);
+      Must(TXbExpr::Compile(d.key, t.Fields(), e));
       std::vector<std::string> k;
       k.reserve(kRows);
-      for (t.SetOrder(0), t.GoTop(); !t.Eof(); t.Skip(1)) {
+      for (Must(t.SetOrder(0)), Must(t.GoTop()); !t.Eof(); Must(t.Skip(1))) {
         TXbValue v;
         e.Eval({t.RecordBuffer(), t.RecNo(), &s}, v);
         k.push_back(v.type == XbType::Character ? v.str : std::string(1, v.log ? 'T' : 'F'));
@@ -272,13 +283,13 @@ void BM_Walk_DatesentNotArchived(benchmark::State& state) {
   TXbSettings s;
   s.deleted = true;
   TXbTable t;
-  t.Open(Prepared(), {}, &s);
-  t.SetOrder(t.TagNumber("DATESENT"));
-  t.SetFilter(".not. archived");
+  Must(t.Open(Prepared(), {}, &s));
+  Must(t.SetOrder(t.TagNumber("DATESENT")));
+  Must(t.SetFilter(".not. archived"));
   uint32_t n = 0;
   for (auto _ : state) {
     n = 0;
-    for (t.GoTop(); !t.Eof(); t.Skip(1)) ++n;
+    for (Must(t.GoTop()); !t.Eof(); Must(t.Skip(1))) ++n;
     benchmark::DoNotOptimize(n);
   }
   state.counters["visible"] = n;
@@ -289,7 +300,7 @@ void BM_Walk_DatesentNotArchived(benchmark::State& state) {
 void BM_Baseline_ReadWholeTable(benchmark::State& state) {
   for (auto _ : state) {
     std::string bytes;
-    XbReadWholeFile(Prepared(), bytes, 1ull << 32);
+    Must(XbReadWholeFile(Prepared(), bytes, 1ull << 32));
     benchmark::DoNotOptimize(bytes);
   }
   state.SetItemsProcessed(state.iterations() * kRows);
@@ -306,16 +317,16 @@ void BM_Pack_AfterDeletingTenPercent(benchmark::State& state) {
     std::filesystem::copy_file(pcdx.replace_extension(".CDX"), cdx, std::filesystem::copy_options::overwrite_existing);
     TXbSettings s;
     TXbTable t;
-    t.Open(path, {}, &s);
+    Must(t.Open(path, {}, &s));
     for (uint32_t r = 1; r <= kRows; r += 10) {
-      t.Go(r);
-      t.Delete();
+      Must(t.Go(r));
+      Must(t.Delete());
     }
-    t.Commit();
+    Must(t.Commit());
     state.ResumeTiming();
-    t.Pack();
+    Must(t.Pack());
     state.PauseTiming();
-    t.Close();
+    Must(t.Close());
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * kRows);

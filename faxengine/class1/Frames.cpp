@@ -6,19 +6,20 @@
 // --- frame control field -------------------------------------------------------------
 
 TFxFrameKind FxFrameKind(uint8_t fcf) {
-  switch (fcf) {
-    case 0x80: case 0x81: return TFxFrameKind::fkDIS;
-    case 0x40: case 0x41: case 0x42: case 0x43: return TFxFrameKind::fkCSI;
-    case 0x82: case 0x83: return TFxFrameKind::fkDCS;
-    case 0x84: case 0x85: return TFxFrameKind::fkCFR;
-    case 0x44: case 0x45: return TFxFrameKind::fkFTT;
-    case 0x4C: case 0x4D: return TFxFrameKind::fkRTN;
-    case 0x8C: return TFxFrameKind::fkMCF;
-    case 0xCC: return TFxFrameKind::fkRTP;
-    case 0x4E: case 0x4F: return TFxFrameKind::fkMPS;
-    case 0x8E: case 0x8F: return TFxFrameKind::fkEOM;
-    case 0x2E: case 0x2F: return TFxFrameKind::fkEOP;
-    case 0xFA: case 0xFB: return TFxFrameKind::fkDCN;
+  using t30::TFcf;
+  switch (t30::FcfOf(fcf)) {
+    case TFcf::DIS: return TFxFrameKind::fkDIS;
+    case TFcf::CSI: case TFcf::TSI: return TFxFrameKind::fkCSI;
+    case TFcf::DCS: return TFxFrameKind::fkDCS;
+    case TFcf::CFR: return TFxFrameKind::fkCFR;
+    case TFcf::FTT: return TFxFrameKind::fkFTT;
+    case TFcf::RTN: return TFxFrameKind::fkRTN;
+    case TFcf::MCF: return TFxFrameKind::fkMCF;
+    case TFcf::RTP: return TFxFrameKind::fkRTP;
+    case TFcf::MPS: return TFxFrameKind::fkMPS;
+    case TFcf::EOM: return TFxFrameKind::fkEOM;
+    case TFcf::EOP: return TFxFrameKind::fkEOP;
+    case TFcf::DCN: return TFxFrameKind::fkDCN;
     default: return TFxFrameKind::fkOther;
   }
 }
@@ -165,16 +166,18 @@ TFxCollect TFxFrameCollector::Feed(uint8_t b) {
 // --- speeds ------------------------------------------------------------------------------
 
 namespace {
-// DIS speed bits: 0x08 V.27ter, 0x0C V.27ter and V.29, 0x2C with V.17 as well.
-// A DIS has no way to offer V.17 12000 without 14400, so index 5 offers V.17.
-constexpr std::array<TFxSpeed, kFxMaxSpeedIndex> kSpeeds = {{
-    {2400, "24", "24", 0x00, 0x00},
-    {4800, "48", "48", 0x08, 0x08},
-    {7200, "72", "72", 0x0C, 0x0C},
-    {9600, "96", "96", 0x04, 0x0C},
-    {12000, "121", "122", 0x28, 0x2C},
-    {14400, "145", "146", 0x20, 0x2C},
-}};
+// The six speeds on the modulation each is sent with. A DIS has no way to
+// offer V.17 12000 without 14400, so index 5 offers V.17.
+std::array<TFxSpeed, kFxMaxSpeedIndex> MakeSpeeds() {
+  std::array<TFxSpeed, kFxMaxSpeedIndex> speeds{};
+  const int kBps[kFxMaxSpeedIndex] = {2400, 4800, 7200, 9600, 12000, 14400};
+  for (size_t i = 0; i < speeds.size(); ++i) {
+    const t30::TRate& r = *t30::SendRate(kBps[i]);
+    speeds[i] = {r.bps, r.longTrain, r.shortTrain, r.dcsBits, t30::DisRateBits(r.bps)};
+  }
+  return speeds;
+}
+const std::array<TFxSpeed, kFxMaxSpeedIndex> kSpeeds = MakeSpeeds();
 }  // namespace
 
 const TFxSpeed& FxSpeed(int index) {
@@ -199,10 +202,9 @@ TFxSpeedSet FxParseSpeedQuery(std::string_view line) {
   if (line.find(',') == std::string_view::npos) return set;
   std::string token;
   auto take = [&] {
-    if (token == "72") set.has[3] = true;
-    if (token == "96") set.has[4] = true;
-    if (token == "121") set.has[5] = true;
-    if (token == "145") set.has[6] = true;
+    // Each speed from 7200 up by the long-train code of its own modulation.
+    for (int i = 3; i <= kFxMaxSpeedIndex; ++i)
+      if (token == FxSpeed(i).longTrain) set.has[static_cast<size_t>(i)] = true;
     token.clear();
   };
   for (char c : line) {
@@ -230,101 +232,62 @@ int FxStepDown(const TFxSpeedSet& local, const TFxSpeedSet& remote, int current)
 
 // --- information fields --------------------------------------------------------------
 
-uint8_t FxDcsScanBits(int scanTimeCode, bool fine) {
-  // Per code: {normal, fine}. 0x70 0 ms, 0x10 5 ms, 0x20 10 ms, 0x00 20 ms, 0x40 40 ms.
-  static constexpr uint8_t kBits[8][2] = {{0x70, 0x70}, {0x10, 0x10}, {0x20, 0x10}, {0x20, 0x20},
-                                          {0x00, 0x20}, {0x00, 0x00}, {0x40, 0x00}, {0x40, 0x40}};
-  if (scanTimeCode < 0 || scanTimeCode > 7) scanTimeCode = 5;  // 20 ms: safe for any receiver
-  return kBits[scanTimeCode][fine ? 1 : 0];
-}
+uint8_t FxDcsScanBits(int scanTimeCode, bool fine) { return t30::DcsScanBits(scanTimeCode, fine); }
 
-int FxScanCodeFromBits(uint8_t bits) {
-  static constexpr int kCodes[8] = {5, 1, 3, 4, 7, 6, 2, 0};
-  return kCodes[(bits >> 4) & 0x07];
-}
+int FxScanCodeFromBits(uint8_t bits) { return t30::ScanCodeOf(bits); }
 
 bool FxDecodeDis(const std::vector<uint8_t>& fif, TFxDisInfo& out) {
   if (fif.size() < 3) return false;
   TFxDisInfo d;
   const uint8_t flags = fif[1];
   const uint8_t ext = fif[2];
-  // Bits 11-14: 0x08 V.27ter (4800), 0x04 V.29 (7200, 9600), 0x20 V.17
-  // (up to 14400). 7200 and 9600 are sent on V.29, so they need its bit.
-  if (flags & 0x04) d.speeds.has[3] = d.speeds.has[4] = true;
-  if (flags & 0x20) d.speeds.has[5] = d.speeds.has[6] = true;
-  d.receives = (flags & 0x02) != 0;
-  d.fine = (flags & 0x40) != 0;
-  // Bits 17-18: 1,0 = 1728 and 2048; 0,1 = 1728, 2048 and 2432.
-  d.wide = (ext & 0x03) == 0x01 || (ext & 0x03) == 0x02;
-  // Bits 19-20: 1,0 unlimited, 0,1 A4 and B4.
-  d.lengthUnlimited = (ext & 0x0C) == 0x04;
-  d.lengthB4 = (ext & 0x0C) == 0x08;
-  d.scanTimeCode = FxScanCodeFromBits(ext & 0x70);
+  // 7200 and 9600 are sent on V.29, so they need it; 2400 and 4800 are
+  // taken as always there.
+  const t30::TDisModems modems = t30::DisModems(flags);
+  if (modems.v29) d.speeds.has[3] = d.speeds.has[4] = true;
+  if (modems.v17) d.speeds.has[5] = d.speeds.has[6] = true;
+  d.receives = (flags & t30::kT4Bit) != 0;
+  d.fine = (flags & t30::kFineBit) != 0;
+  d.wide = t30::WidthOf(ext) >= 1;  // 2048, or 2432 and so 2048 too
+  d.lengthUnlimited = t30::LengthOf(ext) == 2;
+  d.lengthB4 = t30::LengthOf(ext) == 1;
+  d.scanTimeCode = t30::ScanCodeOf(ext);
   out = d;
   return true;
 }
 
 std::vector<uint8_t> FxEncodeDis(int localMaxIndex) {
-  return {0x00, static_cast<uint8_t>(0x42 | FxSpeed(localMaxIndex).disBits), 0xF9, 0x00};
+  // Fine, 1728 and 2048, A4 and B4, no minimum scan time.
+  return {0x00, static_cast<uint8_t>(t30::kT4Bit | t30::kFineBit | FxSpeed(localMaxIndex).disBits),
+          static_cast<uint8_t>(t30::kExtendBit | t30::DisScanBits(0) | t30::LengthBits(1) | t30::WidthBits(1)), 0x00};
 }
 
 bool FxDecodeDcs(const std::vector<uint8_t>& fif, TFxDcsInfo& out) {
   if (fif.size() < 3) return false;
+  const t30::TRate* rate = t30::DcsRate(fif[1]);
+  if (rate == nullptr) return false;  // V.33 or reserved
   TFxDcsInfo d;
-  const uint8_t flags = fif[1];
-  const uint8_t ext = fif[2];
-  switch (flags & 0x3C) {
-    case 0x00: d.speedIndex = 1; d.longTrain = d.shortTrain = "24"; break;
-    case 0x08: d.speedIndex = 2; d.longTrain = d.shortTrain = "48"; break;
-    case 0x0C: d.speedIndex = 3; d.longTrain = d.shortTrain = "72"; break;
-    case 0x04: d.speedIndex = 4; d.longTrain = d.shortTrain = "96"; break;
-    case 0x2C: d.speedIndex = 3; d.longTrain = "73"; d.shortTrain = "74"; break;   // V.17 7200
-    case 0x24: d.speedIndex = 4; d.longTrain = "97"; d.shortTrain = "98"; break;   // V.17 9600
-    case 0x28: d.speedIndex = 5; d.longTrain = "121"; d.shortTrain = "122"; break;
-    case 0x20: d.speedIndex = 6; d.longTrain = "145"; d.shortTrain = "146"; break;
-    default: return false;  // V.33 or reserved
-  }
-  d.fine = (flags & 0x40) != 0;
-  d.wide = (ext & 0x03) == 0x01;
-  d.scanTimeCode = FxScanCodeFromBits(ext & 0x70);
+  d.speedIndex = FxSpeedIndex(rate->bps);
+  d.longTrain = rate->longTrain;
+  d.shortTrain = rate->shortTrain;
+  d.fine = (fif[1] & t30::kFineBit) != 0;
+  d.wide = t30::WidthOf(fif[2]) == 1;
+  d.scanTimeCode = t30::ScanCodeOf(fif[2]);
   out = d;
   return true;
 }
 
 std::vector<uint8_t> FxEncodeDcs(int speedIndex, bool fine, bool wide, int scanTimeCode, const TFxDisInfo& remote) {
-  uint8_t length = 0x00;  // A4
-  if (remote.lengthB4)
-    length = 0x08;
-  else if (remote.lengthUnlimited)
-    length = 0x04;
-  const uint8_t flags = static_cast<uint8_t>((fine ? 0x42 : 0x02) | FxSpeed(speedIndex).dcsBits);
-  const uint8_t ext = static_cast<uint8_t>(FxDcsScanBits(scanTimeCode, fine) | 0x80 | length | (wide ? 0x01 : 0x00));
+  const int length = remote.lengthB4 ? 1 : remote.lengthUnlimited ? 2 : 0;
+  const uint8_t flags = static_cast<uint8_t>(t30::kT4Bit | (fine ? t30::kFineBit : 0) | FxSpeed(speedIndex).dcsBits);
+  const uint8_t ext = static_cast<uint8_t>(t30::DcsScanBits(scanTimeCode, fine) | t30::kExtendBit |
+                                           t30::LengthBits(length) | t30::WidthBits(wide ? 1 : 0));
   return {0x00, flags, ext, 0x00};
 }
 
-std::vector<uint8_t> FxEncodeId(std::string_view id) {
-  if (id.size() > 20) id = id.substr(0, 20);
-  std::vector<uint8_t> out;
-  out.reserve(20);
-  for (auto it = id.rbegin(); it != id.rend(); ++it) out.push_back(static_cast<uint8_t>(*it));
-  out.resize(20, ' ');
-  return out;
-}
+std::vector<uint8_t> FxEncodeId(std::string_view id) { return t30::EncodeId(id); }
 
-std::string FxDecodeId(const std::vector<uint8_t>& fif) {
-  // The ID is the first 20 bytes; what follows (check-sum bytes the
-  // collector could not verify, say) is not part of it.
-  const size_t n = std::min<size_t>(fif.size(), 20);
-  std::string id;
-  for (size_t i = n; i-- > 0;) {
-    const uint8_t c = fif[i];
-    if (c >= 0x20 && c < 0x7F) id += static_cast<char>(c);
-  }
-  const size_t first = id.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  const size_t last = id.find_last_not_of(' ');
-  return id.substr(first, last - first + 1);
-}
+std::string FxDecodeId(const std::vector<uint8_t>& fif) { return t30::DecodeId(fif); }
 
 // --- training check ----------------------------------------------------------------
 

@@ -16,37 +16,40 @@
 #include <vector>
 
 #include "faxengine/class2/Class2Parse.h"
+#include "faxengine/t30/T30.h"
 
 // --- frame control field -------------------------------------------------------------
 
-// FCF values as written. Frames of the calling station carry the low bit
-// (T.30's "X" bit); those of the answering station do not.
+// FCF values as this station writes them: with the X bit of the calling
+// station on the frames it sends as a caller (DCS, TSI, the post-page
+// messages, DCN), without it on those it answers with.
 enum class TFxFcf : uint8_t {
-  DIS = 0x80,
-  CSI = 0x40,
-  TSI = 0x43,
-  DCS = 0x83,
-  CFR = 0x84,
-  FTT = 0x44,
-  RTN = 0x4C,
-  MCF = 0x8C,
-  RTP = 0xCC,
-  MPS = 0x4F,
-  EOM = 0x8F,
-  EOP = 0x2F,
-  DCN = 0xFB,
+  DIS = t30::FcfByte(t30::TFcf::DIS, false),
+  CSI = t30::FcfByte(t30::TFcf::CSI, false),
+  TSI = t30::FcfByte(t30::TFcf::TSI, true),
+  DCS = t30::FcfByte(t30::TFcf::DCS, true),
+  CFR = t30::FcfByte(t30::TFcf::CFR, false),
+  FTT = t30::FcfByte(t30::TFcf::FTT, false),
+  RTN = t30::FcfByte(t30::TFcf::RTN, false),
+  MCF = t30::FcfByte(t30::TFcf::MCF, false),
+  RTP = t30::FcfByte(t30::TFcf::RTP, false),
+  MPS = t30::FcfByte(t30::TFcf::MPS, true),
+  EOM = t30::FcfByte(t30::TFcf::EOM, true),
+  EOP = t30::FcfByte(t30::TFcf::EOP, true),
+  DCN = t30::FcfByte(t30::TFcf::DCN, true),
 };
 
-// What a received FCF means to the machines.
+// What a received FCF means to the machines, whichever way its X bit is
+// set (that depends only on who placed the call).
 enum class TFxFrameKind : uint8_t {
-  fkDIS,    // 0x80, 0x81
+  fkDIS,    // 0x80 (0x81, DTC, is read as a DIS)
   fkCSI,    // 0x40..0x43: CSI and TSI alike
   fkDCS,    // 0x82, 0x83
   fkCFR,    // 0x84, 0x85
   fkFTT,    // 0x44, 0x45
   fkRTN,    // 0x4C, 0x4D
-  fkMCF,    // 0x8C exactly
-  fkRTP,    // 0xCC exactly
+  fkMCF,    // 0x8C, 0x8D
+  fkRTP,    // 0xCC, 0xCD
   fkMPS,    // 0x4E, 0x4F
   fkEOM,    // 0x8E, 0x8F
   fkEOP,    // 0x2E, 0x2F
@@ -139,7 +142,7 @@ class TFxFrameCollector {
 // Speed indexes 1 (2400) to 6 (14400). The codes are the arguments of
 // AT+FTM= and AT+FRM=: the long-train code for the training check and the
 // first page after it, the short-train code for later pages. 7200 and 9600
-// run on V.29, 12000 and 14400 on V.17.
+// run on V.29, 12000 and 14400 on V.17 (t30::SendRate).
 struct TFxSpeed {
   int bps;
   const char* longTrain;

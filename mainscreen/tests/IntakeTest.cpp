@@ -26,11 +26,18 @@ class IntakeTest : public ::testing::Test {
     MakeFolders();
   }
   static void Write(const fs::path& p, const std::string& text) { TTempFolder::WriteFile(p, text); }
-  TAppendJobRow Appender(bool succeed = true) {
-    return [this, succeed](const std::string& doc, const TJobDescription& job) {
+  TJobTable Appender(bool succeed = true) {
+    TJobTable table;
+    table.append = [this, succeed](const std::string& doc, const TJobDescription& job) {
       if (succeed) rows_.push_back({doc, job});
       return succeed;
     };
+    table.hasRow = [this](const std::string& doc) -> std::optional<bool> {
+      for (const TRow& r : rows_)
+        if (r.faxDoc == doc) return true;
+      return false;
+    };
+    return table;
   }
 
   TTempFolder temp_;
@@ -98,6 +105,30 @@ TEST_F(IntakeTest, NamesTooLongForTheTableAreRenamedNotCut) {
   EXPECT_EQ(rows_[0].faxDoc, "FAX00000.APF");
   EXPECT_TRUE(fs::exists(send_ / "FAX00000.APF"));
   EXPECT_FALSE(fs::exists(send_ / "QUARTERLYREPORT.ZRD"));
+}
+
+TEST_F(IntakeTest, ClaimsLeftByAnInterruptedRunEndAsOneRow) {
+  // B's row was written before the run stopped; C's was not.
+  Write(send_ / "B.APF", "apf");
+  Write(send_ / "B.ZRC", "1\nBob\nsent\n");
+  Write(send_ / "C.APF", "apf");
+  Write(send_ / "C.ZRC", "2\nCid\nnot yet\n");
+  rows_.push_back({"B.APF", {"1", "Bob", "sent"}});
+  EXPECT_TRUE(ProcessExtraPDFaxFiles(Appender()));
+  ASSERT_EQ(rows_.size(), 2u);
+  EXPECT_EQ(rows_[1].faxDoc, "C.APF");
+  EXPECT_EQ(rows_[1].job.recipient, "Cid");
+  EXPECT_FALSE(fs::exists(send_ / "B.ZRC"));
+  EXPECT_FALSE(fs::exists(send_ / "C.ZRC"));
+
+  // A table that cannot be read decides nothing: the claim stays.
+  Write(send_ / "D.APF", "apf");
+  Write(send_ / "D.ZRC", "3\nDan\nlater\n");
+  TJobTable unreadable = Appender();
+  unreadable.hasRow = [](const std::string&) { return std::optional<bool>(); };
+  ProcessExtraPDFaxFiles(unreadable);
+  EXPECT_EQ(rows_.size(), 2u);
+  EXPECT_TRUE(fs::exists(send_ / "D.ZRC"));
 }
 
 TEST_F(IntakeTest, LocationFileNamesTheSendFolder) {

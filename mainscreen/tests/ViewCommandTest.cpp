@@ -93,9 +93,9 @@ TEST_F(ViewCommand, OutgoingRowShowsCoverThenDocumentAndLeavesNoTemporaryFile) {
   FxWriteApf(send / "FAX00000.APF", {Page(100, 2), Page(100, 3)}, apfHighRes);
   TXbDataTable& t = w.FaxTable;
   ASSERT_TRUE(t.Append());
-  t.SetFieldText("RECIPIENT", "Ann Smith");
-  t.SetFieldText("FAXDOC", "FAX00000.APF");
-  t.SetFieldText("FAXCOVER", "COV00000.APF");
+  ASSERT_TRUE(t.SetFieldText("RECIPIENT", "Ann Smith"));
+  ASSERT_TRUE(t.SetFieldText("FAXDOC", "FAX00000.APF"));
+  ASSERT_TRUE(t.SetFieldText("FAXCOVER", "COV00000.APF"));
   ASSERT_TRUE(t.Post());
   w.SetButtons();
   ASSERT_TRUE(w.ViewButton->isEnabled());
@@ -134,8 +134,8 @@ TEST_F(ViewCommand, ReceivedRowShowsItsFileFromTheReceiveFolder) {
   FxWriteApf(fs::path(ReceiveFolder()) / "FAX00007.APF", {Page(80, 4), Page(80, 5)}, 0);
   TXbDataTable& t = w.RecTable;
   ASSERT_TRUE(t.Append());
-  t.SetFieldText("FROM", "  Bob  ");
-  t.SetFieldText("FAXFILE", "FAX00007.APF");
+  ASSERT_TRUE(t.SetFieldText("FROM", "  Bob  "));
+  ASSERT_TRUE(t.SetFieldText("FAXFILE", "FAX00007.APF"));
   ASSERT_TRUE(t.Post());
   w.TabSet1->setCurrentIndex(1);
   w.SetButtons();

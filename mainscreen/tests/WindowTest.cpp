@@ -117,21 +117,23 @@ class WindowTest : public ::testing::Test {
                      bool archived = false, const std::string& date = "") {
     TXbDataTable& t = w.FaxTable;
     ASSERT_TRUE(t.Append());
-    t.SetFieldText("SUBJECT", subject);
-    t.SetFieldText("RECIPIENT", "To " + subject);
-    t.SetFieldText("PHONE", "555-" + subject);
-    t.SetFieldText("FAXDOC", doc);
-    t.SetFieldText("FAXCOVER", cover);
-    if (!date.empty()) t.SetFieldText("DATESENT", date);
-    t.SetFieldValue("ARCHIVED", TXbValue::Bool(archived));
+    ASSERT_TRUE(t.SetFieldText("SUBJECT", subject));
+    ASSERT_TRUE(t.SetFieldText("RECIPIENT", "To " + subject));
+    ASSERT_TRUE(t.SetFieldText("PHONE", "555-" + subject));
+    ASSERT_TRUE(t.SetFieldText("FAXDOC", doc));
+    ASSERT_TRUE(t.SetFieldText("FAXCOVER", cover));
+    if (!date.empty()) {
+      ASSERT_TRUE(t.SetFieldText("DATESENT", date));
+    }
+    ASSERT_TRUE(t.SetFieldValue("ARCHIVED", TXbValue::Bool(archived)));
     ASSERT_TRUE(t.Post());
     w.SetButtons();
   }
   static void AddReceived(TMainScreen& w, const std::string& from, const std::string& file) {
     TXbDataTable& t = w.RecTable;
     ASSERT_TRUE(t.Append());
-    t.SetFieldText("FROM", from);
-    t.SetFieldText("FAXFILE", file);
+    ASSERT_TRUE(t.SetFieldText("FROM", from));
+    ASSERT_TRUE(t.SetFieldText("FAXFILE", file));
     ASSERT_TRUE(t.Post());
     w.SetButtons();
   }
@@ -271,7 +273,7 @@ TEST_F(WindowTest, ArchiveFilterAndSortOrders) {
   // The filter applies to both lists at once.
   AddReceived(w, "SENDER", "R1.APF");
   TXbDataTable& rec = w.RecTable;
-  rec.SetFieldValue("ARCHIVED", TXbValue::Bool(true));
+  ASSERT_TRUE(rec.SetFieldValue("ARCHIVED", TXbValue::Bool(true)));
   ASSERT_TRUE(rec.Post());
   w.ShowArchivedFaxes1->trigger();
   EXPECT_EQ(w.ListFilter(), ".not. ARCHIVED");
@@ -394,8 +396,8 @@ TEST_F(WindowTest, CloneCopiesTheFilesToNewNames) {
 
   // A cover without its side file is not cloned.
   TMainScreen* pw = &w;
-  while (pw->FaxTable.FieldText("SUBJECT") != "Report") pw->FaxTable.Next();
-  pw->FaxTable.SetFieldText("FAXCOVER", "NOSIDE.APF");
+  while (pw->FaxTable.FieldText("SUBJECT") != "Report") ASSERT_TRUE(pw->FaxTable.Next());
+  ASSERT_TRUE(pw->FaxTable.SetFieldText("FAXCOVER", "NOSIDE.APF"));
   ASSERT_TRUE(pw->FaxTable.Post());
   pw->SetButtons();
   answers.Yes();

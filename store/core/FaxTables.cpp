@@ -78,11 +78,12 @@ bool OpenTable(TXbDataTable& table, TXbase& xbase, const std::filesystem::path& 
   if (xbase.DataSource() != &table) xbase.SetDataSource(&table);
   std::error_code ec;
   if (!std::filesystem::exists(table.FilePath(), ec)) {
-    table.Close();
-    if (!make(xbase)) return false;
+    if (!table.Close() || !make(xbase)) return false;
   }
   (void)fields;
-  table.Close();
+  // A table whose last writes failed to finish is not opened again as if
+  // nothing had happened.
+  if (!table.Close()) return false;
   table.SetExclusive(exclusive);
   if (!table.Open()) return false;
   if (!CdxExists(table) && !BuildTags(xbase, tags, true)) return false;

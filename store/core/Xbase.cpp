@@ -12,7 +12,8 @@ XbStatus TXbDataTable::Open() {
   const int previous = engine_.Current();
   int area = 0;
   XbStatus st = engine_.Use(FilePath(), o, area);
-  engine_.Select(previous);
+  // The area current before stays open, so selecting it again cannot fail.
+  static_cast<void>(engine_.Select(previous));
   if (!st) return st;
   area_ = area;
   if (OnActiveChanged) OnActiveChanged(true);
@@ -20,14 +21,15 @@ XbStatus TXbDataTable::Open() {
   return {};
 }
 
-void TXbDataTable::Close() {
-  if (!Active()) return;
+XbStatus TXbDataTable::Close() {
+  if (!Active()) return {};
   if (OnActiveChanged) OnActiveChanged(false);
   const int previous = engine_.Current();
-  engine_.Close(area_);
-  if (previous != area_) engine_.Select(previous);
+  XbStatus st = engine_.Close(area_);
+  if (previous != area_) static_cast<void>(engine_.Select(previous));  // still open: cannot fail
   area_ = 0;
   DataChanged();
+  return st;
 }
 
 int TXbDataTable::AddDataListener(std::function<void()> listener) {
@@ -91,7 +93,9 @@ std::string TXbDataTable::FieldText(std::string_view field) const {
 
 TXbValue TXbDataTable::FieldValue(std::string_view field) const {
   TXbValue v;
-  if (const TXbTable* t = Table()) t->GetValue(field, v);
+  const TXbTable* t = Table();
+  // No table, no row or no such field: the value is empty.
+  if (!t || !t->GetValue(field, v)) return TXbValue();
   return v;
 }
 
@@ -134,8 +138,10 @@ XbStatus TXbDataTable::Delete() {
   if (!t) return NotOpen();
   XbStatus st = t->Delete();
   if (!st) return st;
-  // The deleted row is no longer visible: move on as a data set does.
-  if (t->Skip(1) && t->Eof()) t->GoBottom();
+  // The deleted row is no longer visible: move on as a data set does. The
+  // row stays deleted when the move fails; the failure is still reported.
+  st = t->Skip(1);
+  if (st && t->Eof()) st = t->GoBottom();
   DataChanged();
   return st;
 }
@@ -159,8 +165,10 @@ std::string TXbDataTable::IndexName() const {
 
 class TXbase::AreaScope {
  public:
-  AreaScope(TXbEngine& e, int area) : e_(e), previous_(e.Current()) { e_.Select(area); }
-  ~AreaScope() { e_.Select(previous_); }
+  // Made only while the table's area is open, and nothing inside closes an
+  // area, so neither selection can fail.
+  AreaScope(TXbEngine& e, int area) : e_(e), previous_(e.Current()) { static_cast<void>(e_.Select(area)); }
+  ~AreaScope() { static_cast<void>(e_.Select(previous_)); }
   AreaScope(const AreaScope&) = delete;
   AreaScope& operator=(const AreaScope&) = delete;
 

@@ -25,7 +25,8 @@
 class TXbDataTable {
  public:
   explicit TXbDataTable(TXbEngine& engine) : engine_(engine) {}
-  ~TXbDataTable() { Close(); }
+  // Nothing to report to here; owners that care close the table first.
+  ~TXbDataTable() { static_cast<void>(Close()); }
   TXbDataTable(const TXbDataTable&) = delete;
   TXbDataTable& operator=(const TXbDataTable&) = delete;
 
@@ -39,7 +40,8 @@ class TXbDataTable {
   void SetReadOnly(bool on) { readOnly_ = on; }
 
   XbStatus Open();
-  void Close();
+  // Closes even when the last writes fail; that failure is returned.
+  XbStatus Close();
   bool Active() const { return area_ != 0; }
   int Area() const { return area_; }
   // The engine's table (nullptr while closed).

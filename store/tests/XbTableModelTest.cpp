@@ -40,7 +40,7 @@ class ModelTest : public ::testing::Test {
     ASSERT_TRUE(out_.First());
   }
   void TearDown() override {
-    out_.Close();
+    EXPECT_TRUE(out_.Close());
     std::filesystem::remove_all(folder_);
   }
   std::vector<TXbColumn> Columns() {

@@ -17,16 +17,18 @@ constexpr uint8_t kEtx = 0x03;
 constexpr uint8_t kXon = 0x11;
 constexpr uint8_t kDc2 = 0x12;
 
-// T.30 frame control fields without the X bit (which marks frames from the
-// calling station).
-constexpr uint8_t kDis = 0x80, kCsi = 0x40, kNsf = 0x20, kDcs = 0x82, kTsi = 0x42, kCfr = 0x84, kFtt = 0x44,
-                  kMps = 0x4E, kEom = 0x8E, kEop = 0x2E, kMcf = 0x8C, kRtp = 0xCC, kRtn = 0x4C, kDcn = 0xFA,
-                  kCrp = 0x1A;
+// T.30 frame control fields, read with the X bit cleared (it marks only
+// which station placed the call).
+using t30::TFcf;
+constexpr TFcf kDis = TFcf::DIS, kCsi = TFcf::CSI, kDcs = TFcf::DCS, kTsi = TFcf::TSI, kCfr = TFcf::CFR,
+               kFtt = TFcf::FTT, kMps = TFcf::MPS, kEom = TFcf::EOM, kEop = TFcf::EOP, kMcf = TFcf::MCF,
+               kRtp = TFcf::RTP, kRtn = TFcf::RTN, kDcn = TFcf::DCN, kCrp = TFcf::CRP;
 
 constexpr long kT1 = 35 * kTicksPerSecond;  // waiting for the first DIS
 constexpr long kT2 = 7 * kTicksPerSecond;   // waiting for page data or a command
 constexpr long kT4 = 3 * kTicksPerSecond;   // waiting for a response
 constexpr long kGap = 4;                    // 80 ms between signals
+constexpr long kDcnHold = 10;               // 200 ms of silence after our DCN before hanging up
 
 // Class 2 hangup codes used here.
 constexpr int kHangNormal = 0, kHangAborted = 2, kHangNoAnswer = 11, kHangDcsNoResponse = 25,
@@ -34,51 +36,15 @@ constexpr int kHangNormal = 0, kHangAborted = 2, kHangNoAnswer = 11, kHangDcsNoR
               kHangNoEopResponse = 54, kHangNoEomResponse = 56, kHangRxPhaseB = 70, kHangT2 = 73,
               kHangRxPhaseC = 90, kHangRxPhaseD = 100;
 
-// Speed bits of byte 2 of DIS and DCS by BR code (2400 ... 14400).
-constexpr uint8_t kDcsRate[6] = {0x00, 0x08, 0x0C, 0x04, 0x10, 0x20};
-constexpr uint8_t kDisRate[6] = {0x00, 0x08, 0x0C, 0x0C, 0x2C, 0x2C};
-// Minimum scan time bits (byte 3) by ST code, for DIS; a DCS carries the time
-// for the resolution in force.
-constexpr uint8_t kDisScan[8] = {0x70, 0x10, 0x60, 0x20, 0x30, 0x00, 0x50, 0x40};
-const char* const kLongTrain[6] = {"24", "48", "72", "96", "121", "145"};
-const char* const kShortTrain[6] = {"24", "48", "72", "96", "122", "146"};
-
 // By value: GCC 12 misreads std::clamp on literals as uninitialised.
 int Clamp(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
-int ScanFromBits(uint8_t bits) {
-  switch (bits & 0x70) {
-    case 0x00: return 5;
-    case 0x10: return 1;
-    case 0x20: return 3;
-    case 0x30: return 4;
-    case 0x40: return 7;
-    case 0x50: return 6;
-    case 0x60: return 2;
-    default: return 0;
-  }
-}
-
-// Scan time in force for a DIS code at a resolution, as a DCS code (0, 1, 3, 5, 7).
-uint8_t DcsScanBits(int st, int vr) {
-  static const int kNormal[8] = {0, 5, 10, 10, 20, 20, 40, 40};
-  static const int kFine[8] = {0, 5, 5, 10, 10, 20, 20, 40};
-  const int ms = (vr ? kFine : kNormal)[Clamp(st, 0, 7)];
-  switch (ms) {
-    case 0: return 0x70;
-    case 5: return 0x10;
-    case 10: return 0x20;
-    case 20: return 0x00;
-    default: return 0x40;
-  }
-}
-
-std::vector<uint8_t> Frame(uint8_t fcf, bool final, bool x, const std::vector<uint8_t>& fif = {}) {
+std::vector<uint8_t> Frame(TFcf fcf, bool final, bool calling, const std::vector<uint8_t>& fif = {}) {
   std::vector<uint8_t> f;
   f.reserve(3 + fif.size());
   f.push_back(0xFF);
   f.push_back(final ? 0x13 : 0x03);
-  f.push_back(static_cast<uint8_t>(fcf | (x ? 1 : 0)));
+  f.push_back(t30::FcfByte(fcf, calling));
   for (uint8_t b : fif) f.push_back(b);
   return f;
 }
@@ -152,18 +118,31 @@ int BitRateOf(int br) {
   return kRates[Clamp(br, 0, 5)];
 }
 
+namespace {
+// The rate a Class 2 BR code is sent at.
+const t30::TRate& SendRateOf(int br) { return *t30::SendRate(BitRateOf(br)); }
+
+// The BR code of a speed of the six.
+int BrOf(int bps) {
+  for (int br = 0; br <= 5; ++br)
+    if (BitRateOf(br) == bps) return br;
+  return 0;
+}
+}  // namespace
+
 std::vector<uint8_t> MakeDis(const TSessionParams& caps) {
-  uint8_t b2 = static_cast<uint8_t>(0x02 | kDisRate[Clamp(caps.br, 0, 5)] | (caps.vr ? 0x40 : 0) |
-                                    (caps.df ? 0x80 : 0));
-  uint8_t b3 = static_cast<uint8_t>(Clamp(caps.wd, 0, 2) | (Clamp(caps.ln, 0, 2) << 2) |
-                                    kDisScan[Clamp(caps.st, 0, 7)] | 0x80);
+  const auto b2 = static_cast<uint8_t>(t30::kT4Bit | t30::DisRateBits(BitRateOf(caps.br)) |
+                                       (caps.vr ? t30::kFineBit : 0) | (caps.df ? t30::kTwoDimBit : 0));
+  const auto b3 = static_cast<uint8_t>(t30::WidthBits(caps.wd) | t30::LengthBits(caps.ln) |
+                                       t30::DisScanBits(caps.st) | t30::kExtendBit);
   return {0x00, b2, b3, 0x00};
 }
 
 std::vector<uint8_t> MakeDcs(const TSessionParams& p) {
-  uint8_t b2 = static_cast<uint8_t>(0x02 | kDcsRate[Clamp(p.br, 0, 5)] | (p.vr ? 0x40 : 0) | (p.df ? 0x80 : 0));
-  uint8_t b3 = static_cast<uint8_t>(Clamp(p.wd, 0, 2) | (Clamp(p.ln, 0, 2) << 2) | DcsScanBits(p.st, p.vr) |
-                                    0x80);
+  const auto b2 = static_cast<uint8_t>(t30::kT4Bit | SendRateOf(p.br).dcsBits | (p.vr ? t30::kFineBit : 0) |
+                                       (p.df ? t30::kTwoDimBit : 0));
+  const auto b3 = static_cast<uint8_t>(t30::WidthBits(p.wd) | t30::LengthBits(p.ln) |
+                                       t30::DcsScanBits(p.st, p.vr != 0) | t30::kExtendBit);
   return {0x00, b2, b3, 0x00};
 }
 
@@ -171,44 +150,30 @@ TSessionParams ReadDisOrDcs(const std::vector<uint8_t>& fif, bool isDcs) {
   TSessionParams p;
   const uint8_t b2 = fif.size() > 1 ? fif[1] : 0;
   const uint8_t b3 = fif.size() > 2 ? fif[2] : 0;
-  p.vr = (b2 & 0x40) ? 1 : 0;
-  p.df = (b2 & 0x80) ? 1 : 0;
-  const uint8_t rate = b2 & 0x3C;
+  p.vr = (b2 & t30::kFineBit) ? 1 : 0;
+  p.df = (b2 & t30::kTwoDimBit) ? 1 : 0;
   if (isDcs) {
-    p.br = 0;
-    for (int i = 0; i < 6; ++i)
-      if (kDcsRate[i] == rate) p.br = i;
+    // A rate this modem cannot run (V.33) reads as 2400; the caller refuses it.
+    const t30::TRate* rate = t30::DcsRate(b2);
+    p.br = rate ? BrOf(rate->bps) : 0;
   } else {
-    if (rate & 0x20) p.br = 5;                  // V.17
-    else if ((rate & 0x0C) == 0x0C || (rate & 0x0C) == 0x04) p.br = 3;  // V.29
-    else if ((rate & 0x0C) == 0x08) p.br = 1;   // V.27ter 4800
-    else p.br = 0;
+    p.br = BrOf(t30::DisHighestBps(b2));
   }
-  p.wd = std::min(b3 & 0x03, 2);
-  p.ln = std::min((b3 >> 2) & 0x03, 2);
+  p.wd = t30::WidthOf(b3);
+  p.ln = t30::LengthOf(b3);
   p.ec = 0;
   p.bf = 0;
-  p.st = ScanFromBits(b3);
+  p.st = t30::ScanCodeOf(b3);
   return p;
 }
 
-std::vector<uint8_t> MakeIdFrame(const std::string& id) {
-  std::string s = id.substr(0, 20);
-  std::vector<uint8_t> fif(20, ' ');
-  // The first character of the ID is sent last.
-  for (size_t i = 0; i < s.size(); ++i) fif[19 - i] = static_cast<uint8_t>(s[i]);
-  return fif;
-}
+std::vector<uint8_t> MakeIdFrame(const std::string& id) { return t30::EncodeId(id); }
 
 std::string ReadIdFrame(const std::vector<uint8_t>& fif) {
-  std::string s;
-  for (size_t i = fif.size(); i-- > 0;) {
-    const uint8_t c = fif[i];
-    s += (c >= 0x20 && c < 0x7F && c != '"') ? static_cast<char>(c) : ' ';
-  }
-  s.erase(0, s.find_first_not_of(' '));
-  s.erase(s.find_last_not_of(' ') + 1);
-  return s;
+  // The ID goes into quoted reports: a quote in it becomes a space.
+  std::vector<uint8_t> bytes = fif;
+  std::replace(bytes.begin(), bytes.end(), uint8_t{'"'}, uint8_t{' '});
+  return t30::DecodeId(bytes);
 }
 
 uint8_t Reverse(uint8_t b) {
@@ -289,7 +254,7 @@ TClass2Reply TClass2Engine::Command(const TAtCommand& c) {
       After(kGap, [this] { SendDcsAndTcf(); });
     } else {
       state_ = TState::TxPageStart;
-      After(kGap, [this] { StartSendData(session_.br, false); });
+      After(kGap, [this] { StartSendData(SendRateOf(session_.br), false); });
     }
     return TClass2Reply::Pending;
   }
@@ -441,6 +406,7 @@ void TClass2Engine::CallEnded() {
   ppmTries_ = 0;
   ppm_ = -1;
   remoteId_.clear();
+  rxRate_ = nullptr;
 }
 
 void TClass2Engine::Finish(int code) {
@@ -462,8 +428,12 @@ void TClass2Engine::RemoteHungUp() {
     case TState::RxWaitDcn: code = kHangNormal; break;
     case TState::TxWaitDis: code = kHangNoAnswer; break;
     case TState::TxPage: case TState::TxPageDrain: case TState::TxPageStart: code = 40; break;
-    case TState::TxWaitFet: case TState::TxSendPpm: case TState::TxWaitPpr: case TState::TxSendDcn:
+    case TState::TxWaitFet: case TState::TxSendPpm: case TState::TxWaitPpr:
       code = kHangTxPhaseD; break;
+    case TState::TxSendDcn:
+      // Every page is confirmed: a receiver that hangs up on our DCN, or
+      // before it, ends a complete call.
+      code = kHangNormal; break;
     case TState::RxSendDis: case TState::RxWaitDcs: case TState::RxTcf: case TState::RxSendCfr:
       code = kHangRxPhaseB; break;
     case TState::RxPage: code = kHangRxPhaseC; break;
@@ -553,21 +523,21 @@ void TClass2Engine::StartSendFrames(std::vector<std::vector<uint8_t>> frames, bo
   if (issue) T31Command("+FTH=3");
 }
 
-void TClass2Engine::StartSendData(int br, bool training) {
+void TClass2Engine::StartSendData(const t30::TRate& rate, bool training) {
   op_ = TOp::SendData;
   stage_ = TOpStage::WaitConnect;
   trainingData_ = training;
   opTimeout_ = 0;
   // The training check uses the long train, page data the short one.
-  T31Command(std::string("+FTM=") + (training ? kLongTrain : kShortTrain)[Clamp(br, 0, 5)]);
+  T31Command(std::string("+FTM=") + (training ? rate.longTrain : rate.shortTrain));
 }
 
-void TClass2Engine::StartRecvData(int br) {
+void TClass2Engine::StartRecvData(const t30::TRate& rate) {
   op_ = TOp::RecvData;
   stage_ = TOpStage::WaitConnect;
   opTicks_ = 0;
   opTimeout_ = kT2;
-  T31Command(std::string("+FRM=") + (state_ == TState::RxTcf ? kLongTrain : kShortTrain)[Clamp(br, 0, 5)]);
+  T31Command(std::string("+FRM=") + (state_ == TState::RxTcf ? rate.longTrain : rate.shortTrain));
 }
 
 void TClass2Engine::T31Output(const uint8_t* buf, size_t len) {
@@ -718,14 +688,27 @@ void TClass2Engine::OnFrame(const std::vector<uint8_t>& frame, bool ok) {
   // The T.31 engine passes the two check bytes on; they are not FIF.
   const size_t end = frame.size() >= 5 ? frame.size() - 2 : frame.size();
   std::vector<uint8_t> fif(frame.begin() + 3, frame.begin() + static_cast<long>(end));
-  const uint8_t fcf = static_cast<uint8_t>(frame[2] & 0xFE);
-  if (Debug()) std::fprintf(stderr, "class2 frame fcf %02x len %zu\n", fcf, frame.size());
+  const TFcf fcf = t30::FcfOf(frame[2]);
+  if (Debug()) std::fprintf(stderr, "class2 frame %s len %zu\n", t30::FcfName(frame[2]), frame.size());
   const bool final = (frame[1] & 0x10) != 0;
   if (originate_)
     HandleTxFrame(fcf, fif);
   else
     HandleRxFrame(fcf, fif);
-  if (!final && op_ == TOp::None && state_ != TState::Idle) StartRecvFrame();
+  if (op_ != TOp::None || afterTicks_ >= 0 || state_ == TState::Idle) return;
+  if (!final) {
+    StartRecvFrame();
+    return;
+  }
+  // A last frame that moved nothing on (one we cannot read, a DIS where an
+  // answer belongs): as no answer for a command we sent, which is repeated;
+  // while we wait for the sender's next command, listen on.
+  switch (state_) {
+    case TState::TxWaitCfr: case TState::TxWaitPpr: OnFrameTimeout(); break;
+    case TState::RxWaitPpm: if (!ppmReceived_) StartRecvFrame(); break;
+    case TState::RxWaitDcs: case TState::RxWaitDcn: StartRecvFrame(); break;
+    default: break;
+  }
 }
 
 void TClass2Engine::OnFrameTimeout() {
@@ -769,7 +752,7 @@ void TClass2Engine::SendDcsAndTcf() {
   StartSendFrames(std::move(frames));
 }
 
-void TClass2Engine::HandleTxFrame(uint8_t fcf, const std::vector<uint8_t>& fif) {
+void TClass2Engine::HandleTxFrame(TFcf fcf, const std::vector<uint8_t>& fif) {
   switch (state_) {
     case TState::TxWaitDis:
       if (fcf == kCsi) {
@@ -794,7 +777,7 @@ void TClass2Engine::HandleTxFrame(uint8_t fcf, const std::vector<uint8_t>& fif) 
         Report(Name("+FDCS:", "+FCS:") + session_.Text());
         state_ = TState::TxPageStart;
         needTraining_ = false;
-        After(kGap, [this] { StartSendData(session_.br, false); });
+        After(kGap, [this] { StartSendData(SendRateOf(session_.br), false); });
       } else if (fcf == kFtt) {
         if (session_.br == 0) {
           Finish(kHangTrainFail);
@@ -868,13 +851,13 @@ void TClass2Engine::SendPpm() {
     return;
   }
   state_ = TState::TxSendPpm;
-  const uint8_t fcf = ppm_ == 0 ? kMps : ppm_ == 1 ? kEom : kEop;
+  const TFcf fcf = ppm_ == 0 ? kMps : ppm_ == 1 ? kEom : kEop;
   StartSendFrames({Frame(fcf, true, true)});
 }
 
 // ---- the receiving side ----------------------------------------------------------
 
-void TClass2Engine::HandleRxFrame(uint8_t fcf, const std::vector<uint8_t>& fif) {
+void TClass2Engine::HandleRxFrame(TFcf fcf, const std::vector<uint8_t>& fif) {
   if (fcf == kDcn) {
     if (state_ == TState::RxWaitDcn) Finish(kHangNormal);
     else Finish(state_ == TState::RxWaitPpm ? kHangRxPhaseD : kHangRxPhaseB);
@@ -887,10 +870,19 @@ void TClass2Engine::HandleRxFrame(uint8_t fcf, const std::vector<uint8_t>& fif) 
         Report(Name("+FTSI:", "+FTI:") + "\"" + remoteId_ + "\"");
       } else if (fcf == kDcs) {
         session_ = ReadDisOrDcs(fif, true);
+        rxRate_ = t30::DcsRate(fif.size() > 1 ? fif[1] : 0);
+        if (rxRate_ == nullptr) {
+          // V.33 or a reserved code: no training can be heard at it; FTT
+          // makes the sender try another rate.
+          cfrGood_ = false;
+          state_ = TState::RxSendCfr;
+          StartSendFrames({Frame(kFtt, true, originate_)});
+          break;
+        }
         Report(Name("+FDCS:", "+FCS:") + session_.Text());
         state_ = TState::RxTcf;
         tcfBytes_ = tcfNonZero_ = 0;
-        StartRecvData(session_.br);
+        StartRecvData(rxRate_ ? *rxRate_ : SendRateOf(session_.br));
       }
       break;
     case TState::RxWaitPpm:
@@ -913,7 +905,7 @@ void TClass2Engine::OnOpDone(bool ok) {
   switch (state_) {
     case TState::TxSendDcs:
       state_ = TState::TxSendTcf;
-      After(kGap, [this] { StartSendData(session_.br, true); });
+      After(kGap, [this] { StartSendData(SendRateOf(session_.br), true); });
       break;
     case TState::TxSendTcf:
       state_ = TState::TxWaitCfr;
@@ -933,7 +925,12 @@ void TClass2Engine::OnOpDone(bool ok) {
       StartRecvFrame();
       break;
     case TState::TxSendDcn:
-      Finish(kHangNormal);
+      // The engine says OK as the last bits of DCN go into the modulator,
+      // while the line is carrying that very block. Hanging up now would
+      // cut the frame's end off at the far side, which then sees a carrier
+      // and no frame. A modem sends the whole DCN, drops its carrier, and
+      // only then goes on hook.
+      After(kDcnHold, [this] { Finish(kHangNormal); });
       break;
     case TState::RxSendDis:
       state_ = TState::RxWaitDcs;
@@ -966,7 +963,7 @@ void TClass2Engine::OnOpDone(bool ok) {
       dteStarted_ = false;
       dteEtxSent_ = false;
       ppmReceived_ = false;
-      StartRecvData(session_.br);
+      StartRecvData(rxRate_ ? *rxRate_ : SendRateOf(session_.br));
       if (awaiting_ && !pendingFdr_) {
         // ATA completes once the first page may come.
         awaiting_ = false;
@@ -989,7 +986,7 @@ void TClass2Engine::OnOpDone(bool ok) {
         dteStarted_ = false;
         dteEtxSent_ = false;
         ppmReceived_ = false;
-        StartRecvData(session_.br);
+        StartRecvData(rxRate_ ? *rxRate_ : SendRateOf(session_.br));
       } else if (ppm_ == 1) {
         disTries_ = 0;
         StartPhaseBAnswer();

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "faxengine/t30/T30.h"
 #include "tools/cvmodemline/AtParser.h"
 
 class TVirtualModem;
@@ -38,7 +39,8 @@ struct TSessionParams {
   bool Parse(const std::string& text);
 };
 
-// Bit rates by BR code, and T.30 helpers shared with the tests.
+// Bit rates by BR code, and the DIS and DCS this modem writes and reads
+// (with the T.30 bits of faxengine/t30), shared with the tests.
 int BitRateOf(int br);
 std::vector<uint8_t> MakeDis(const TSessionParams& caps);
 std::vector<uint8_t> MakeDcs(const TSessionParams& p);
@@ -104,8 +106,8 @@ class TClass2Engine {
   void ToT31(const std::string& bytes);
   void StartRecvFrame(bool issue = true);
   void StartSendFrames(std::vector<std::vector<uint8_t>> frames, bool issue = true);
-  void StartSendData(int br, bool training);
-  void StartRecvData(int br);
+  void StartSendData(const t30::TRate& rate, bool training);
+  void StartRecvData(const t30::TRate& rate);
   void SendStuffed(const uint8_t* data, size_t n);
   void SendRaw(const uint8_t* data, size_t n);
   void OnT31Line(const std::string& line);
@@ -115,8 +117,8 @@ class TClass2Engine {
 
   // Procedure steps.
   void SendDcsAndTcf();
-  void HandleTxFrame(uint8_t fcf, const std::vector<uint8_t>& fif);
-  void HandleRxFrame(uint8_t fcf, const std::vector<uint8_t>& fif);
+  void HandleTxFrame(t30::TFcf fcf, const std::vector<uint8_t>& fif);
+  void HandleRxFrame(t30::TFcf fcf, const std::vector<uint8_t>& fif);
   void SendPpm();
   void PageDataEnded(int ppm);
   void FeedDte();
@@ -140,6 +142,7 @@ class TClass2Engine {
   // Negotiated and remote state.
   TSessionParams remote_;     // from the remote DIS
   TSessionParams session_;    // DCS in force
+  const t30::TRate* rxRate_ = nullptr;  // the rate a received DCS named, with its modulation
   std::string remoteId_;
   bool haveDis_ = false;
   int dcsTries_ = 0;

@@ -11,6 +11,8 @@
 
 #include <spandsp.h>
 
+#include "faxengine/t30/T30.h"
+
 namespace {
 constexpr long kHangupDelay = kTicksPerSecond;
 
@@ -111,12 +113,20 @@ void TFarEndFax::PhaseE(t30_state_s* t30, void* user, int result) {
   t30_stats_t st{};
   t30_get_transfer_statistics(s, &st);
   const char* remote = t30_get_rx_ident(s);
+  // A call that failed before its speed or page format was agreed leaves
+  // stale or meaningless values in the statistics: only what the call
+  // settled is logged.
+  std::string settled;
+  if (t30::IsSpeed(st.bit_rate)) settled += " rate=" + std::to_string(st.bit_rate);
+  if (st.x_resolution > 0 && st.y_resolution > 0)
+    settled += " resolution=" + std::to_string(st.x_resolution) + "x" + std::to_string(st.y_resolution);
+  if (st.width > 0) settled += " width=" + std::to_string(st.width);
   char buf[512];
-  std::snprintf(buf, sizeof buf, "%s %s pages=%d rate=%d resolution=%dx%d width=%d remote=\"%s\" result=%d (%s)",
+  std::snprintf(buf, sizeof buf, "%s %s pages=%d%s remote=\"%s\" result=%d (%s)",
                 self->sending_ ? "sent" : "received",
                 self->sending_ ? self->sendFile_.c_str() : self->rxFile_.c_str(),
-                self->sending_ ? st.pages_tx : st.pages_rx, st.bit_rate, st.x_resolution, st.y_resolution,
-                st.width, remote ? remote : "", result, t30_completion_code_to_str(result));
+                self->sending_ ? st.pages_tx : st.pages_rx, settled.c_str(), remote ? remote : "", result,
+                t30_completion_code_to_str(result));
   self->result_ = buf;
   self->phaseEDone_ = true;
   self->hangupTicks_ = 0;

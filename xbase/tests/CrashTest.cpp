@@ -25,17 +25,17 @@ struct Report {
   uint32_t value;
 };
 
-void AddTags(TXbTable& t) {
-  t.AddTag("DATESENT", "DTOS(DATESENT)+TIMESENT", ".not. deleted()", true);
-  t.AddTag("SUBJECT", "UPPER(SUBJECT)", ".not. deleted()", false);
-  t.AddTag("ARCHIVED", "ARCHIVED", ".not. deleted()", false);
+bool AddTags(TXbTable& t) {
+  return t.AddTag("DATESENT", "DTOS(DATESENT)+TIMESENT", ".not. deleted()", true) &&
+         t.AddTag("SUBJECT", "UPPER(SUBJECT)", ".not. deleted()", false) &&
+         t.AddTag("ARCHIVED", "ARCHIVED", ".not. deleted()", false);
 }
 
 [[noreturn]] void Child(const std::filesystem::path& path, int fd, unsigned seed) {
   TXbSettings settings;
   TXbTable t;
   if (!t.Open(path, {}, &settings)) ::_exit(3);
-  if (t.TagCount() == 0) AddTags(t);
+  if (t.TagCount() == 0 && !AddTags(t)) ::_exit(11);
   std::mt19937 rng(seed);
   uint32_t counter = seed * 100000;
   auto report = [&](char kind, uint32_t recno, uint32_t value) {
@@ -48,18 +48,18 @@ void AddTags(TXbTable& t) {
     const std::string text = "row " + std::to_string(counter);
     if (k < 12 || t.RecCount() == 0) {
       if (!t.AppendBlank()) ::_exit(5);
-      t.SetValue("SUBJECT", TXbValue::Char(text));
-      t.SetValue("DATESENT", TXbValue::Date(XbJulian(2020, 1, 1) + static_cast<int32_t>(counter % 900)));
-      t.SetValue("TIMESENT", TXbValue::Char(std::to_string(10 + counter % 14) + ":00"));
-      t.SetValue("PAGES", TXbValue::Num(counter % 1000));
-      if (!t.Post()) ::_exit(6);
+      if (!t.SetValue("SUBJECT", TXbValue::Char(text)) ||
+          !t.SetValue("DATESENT", TXbValue::Date(XbJulian(2020, 1, 1) + static_cast<int32_t>(counter % 900))) ||
+          !t.SetValue("TIMESENT", TXbValue::Char(std::to_string(10 + counter % 14) + ":00")) ||
+          !t.SetValue("PAGES", TXbValue::Num(counter % 1000)) || !t.Post())
+        ::_exit(6);
       report('A', t.RecNo(), counter);
     } else if (k < 17) {
       const auto r = static_cast<uint32_t>(1 + rng() % t.RecCount());
       if (!t.Go(r)) ::_exit(7);
-      t.SetValue("SUBJECT", TXbValue::Char(text));
-      t.SetValue("PAGES", TXbValue::Num(counter % 1000));
-      if (!t.Post()) ::_exit(8);
+      if (!t.SetValue("SUBJECT", TXbValue::Char(text)) || !t.SetValue("PAGES", TXbValue::Num(counter % 1000)) ||
+          !t.Post())
+        ::_exit(8);
       report('R', r, counter);
     } else if (k < 19) {
       const auto r = static_cast<uint32_t>(1 + rng() % t.RecCount());

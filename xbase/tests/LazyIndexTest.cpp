@@ -346,13 +346,10 @@ TEST_F(LazyIndexTest, AHandleKeepsReadingTheFileItOpenedWhenANewOneIsRenamedOver
     TXbTable t;
     if (!t.Open(path_, {}, &s)) ::_exit(1);
     for (int i = 0; i < 500; ++i) {
-      t.AppendBlank();
-      t.SetValue("SUBJECT", TXbValue::Char("new " + std::to_string(i)));
-      t.Post();
+      if (!t.AppendBlank() || !t.SetValue("SUBJECT", TXbValue::Char("new " + std::to_string(i))) || !t.Post())
+        ::_exit(3);
     }
-    t.Go(3);
-    t.SetValue("SUBJECT", TXbValue::Char("AAA"));
-    t.Post();
+    if (!t.Go(3) || !t.SetValue("SUBJECT", TXbValue::Char("AAA")) || !t.Post()) ::_exit(4);
     if (!t.Pack() || !t.Close()) ::_exit(2);
     ::_exit(0);
   }
@@ -380,9 +377,9 @@ TEST_F(LazyIndexTest, SharedReaderFollowsAnotherProcessesChangesWhileWalking) {
     TXbTable w;
     if (!w.Open(path_, {XbOpenMode::Shared, XbAccess::ReadWrite}, &s)) ::_exit(1);
     for (int i = 0; i < 200; ++i) {
-      w.AppendBlank();
-      w.SetValue("SUBJECT", TXbValue::Char("zz" + std::to_string(1000 + i)));
-      if (!w.Post()) ::_exit(2);
+      if (!w.AppendBlank() || !w.SetValue("SUBJECT", TXbValue::Char("zz" + std::to_string(1000 + i))) ||
+          !w.Post())
+        ::_exit(2);
     }
     ::_exit(w.Close() ? 0 : 3);
   }

@@ -540,6 +540,87 @@ TEST(Engine, WorkAreasAndAliases) {
   int a4 = 0;
   XB_ASSERT_OK(e.Use(dir / "sub" / "CVOUT.DBF", {}, a4));
   EXPECT_EQ(a4, a2);  // the free area is reused
-  e.CloseAll();
+  XB_EXPECT_OK(e.CloseAll());
   EXPECT_EQ(e.Table(a1), nullptr);
+}
+
+// Text is in code page 1252: UPPER() keys accented letters as their capitals,
+// as other FoxPro-compatible programs do when they build or seek keys.
+TEST_F(TableTest, UpperKeysFollowCodePage1252AndOldKeysAreRebuiltAtOpen) {
+  // "\xE9" é, "\xC9" É, "\x9C" œ, "\x8C" Œ, "\xFF" ÿ, "\x9F" Ÿ, "\xF7" ÷, "\xDF" ß.
+  const std::vector<std::string> names = {"\xE9mile", "Zo\xEB", "\xC9MILE", "eve",     "\x9Cuvre",
+                                          "\x8CUVRE", "Ezra",   "zo\xCB",   "\xFFves", "\x9FVES"};
+  for (const std::string& n : names) Add({n, D(2021, 1, 1), "10:00", false, false});
+  XB_ASSERT_OK(t_.AddTag("SUBJECT", "UPPER(SUBJECT)", ".not. deleted()", false));
+  TXbValue v;
+  XB_ASSERT_OK(t_.Go(1));
+  XB_ASSERT_OK(t_.EvalValue("UPPER(SUBJECT)+LOWER(SUBJECT)", v));
+  EXPECT_EQ(v.str.substr(0, 5) + v.str.substr(50, 5), "\xC9MILE\xE9mile");
+  XB_ASSERT_OK(t_.EvalValue("UPPER('\xF7\xD7\xDF\x9A\x9E\xB5')+LOWER('\xD7\xDF\x8A\x8E')", v));
+  EXPECT_EQ(v.str, "\xF7\xD7\xDF\x8A\x8E\xB5\xD7\xDF\x9A\x9E");
+
+  // Names that differ only in letter case have one key and sit side by side.
+  const auto keyOrder = [&] {
+    std::vector<std::string> rows;
+    for (uint32_t r : Walk()) rows.push_back(names[r - 1]);
+    return rows;
+  };
+  XB_ASSERT_OK(t_.SetOrder(1));
+  // Equal keys follow record order.
+  const auto order = keyOrder();
+  EXPECT_EQ(order, (std::vector<std::string>{"eve", "Ezra", "Zo\xEB", "zo\xCB", "\x9Cuvre", "\x8CUVRE", "\xFFves",
+                                              "\x9FVES", "\xE9mile", "\xC9MILE"}));
+  bool found = false;
+  XB_ASSERT_OK(t_.Seek(TXbValue::Char("\xC9MI"), found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(t_.RecNo(), 1u);
+  XB_ASSERT_OK(t_.Close());
+
+  // An index written by an older version: keys upper-cased in ASCII only and
+  // no letter case mark in the header. Opening recomputes the keys.
+  const auto cdx = dir_ / "OUT.CDX";
+  std::string bytes;
+  XB_ASSERT_OK(XbReadWholeFile(cdx, bytes, 1 << 28));
+  TCdxImage img;
+  XB_ASSERT_OK(XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img));
+  ASSERT_EQ(img.tags.size(), 1u);
+  TXbKeyList& keys = img.tags[0].keys;
+  const size_t len = keys.KeyLength();
+  std::vector<std::pair<std::string, uint32_t>> old;
+  for (uint32_t r = 1; r <= names.size(); ++r) {
+    std::string k = names[r - 1];
+    for (char& c : k)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    k.resize(len, ' ');
+    old.emplace_back(k, r);
+  }
+  std::sort(old.begin(), old.end());
+  keys.Clear();
+  for (const auto& [k, r] : old) keys.AppendSorted(reinterpret_cast<const uint8_t*>(k.data()), r);
+  std::string stale = XbWriteCdx(img);
+  stale[24] = 0;
+  XB_ASSERT_OK(XbReplaceFile(cdx, stale.data(), stale.size(), false));
+
+  XB_ASSERT_OK(t_.Open(path_, {}, &settings_));
+  EXPECT_EQ(t_.IndexState(), XbIndexState::Rebuilt);
+  XB_EXPECT_OK(t_.VerifyIndexes());
+  XB_ASSERT_OK(t_.SetOrder(1));
+  EXPECT_EQ(keyOrder(), order);
+  XB_ASSERT_OK(t_.Close());
+  XB_ASSERT_OK(XbReadWholeFile(cdx, bytes, 1 << 28));
+  EXPECT_EQ(bytes[24], char{kCdxLetterCase1252});
+  XB_ASSERT_OK(t_.Open(path_, {}, &settings_));
+  EXPECT_EQ(t_.IndexState(), XbIndexState::Current);
+
+  // Tags whose keys do not depend on letter case are kept whoever wrote them.
+  XB_ASSERT_OK(t_.AddTag("DATESENT", "DTOS(DATESENT)+TIMESENT", ".not. deleted()", true));
+  XB_ASSERT_OK(t_.Close());
+  XB_ASSERT_OK(XbReadWholeFile(cdx, bytes, 1 << 28));
+  XB_ASSERT_OK(XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img));
+  img.tags.erase(img.tags.begin());
+  stale = XbWriteCdx(img);
+  stale[24] = 0;
+  XB_ASSERT_OK(XbReplaceFile(cdx, stale.data(), stale.size(), false));
+  XB_ASSERT_OK(t_.Open(path_, {}, &settings_));
+  EXPECT_EQ(t_.IndexState(), XbIndexState::Current);
 }

@@ -95,18 +95,28 @@ TEST(Class1Frames, CollectorReportsGarbageAndRecovers) {
 }
 
 TEST(Class1Frames, FcfRecognition) {
-  EXPECT_EQ(FxFrameKind(0x81), TFxFrameKind::fkDIS);
-  EXPECT_EQ(FxFrameKind(0x42), TFxFrameKind::fkCSI);
-  EXPECT_EQ(FxFrameKind(0x43), TFxFrameKind::fkCSI);
-  EXPECT_EQ(FxFrameKind(0x82), TFxFrameKind::fkDCS);
-  EXPECT_EQ(FxFrameKind(0x4D), TFxFrameKind::fkRTN);
-  EXPECT_EQ(FxFrameKind(0x8D), TFxFrameKind::fkOther);  // MCF only as 0x8C
-  EXPECT_EQ(FxFrameKind(0xCD), TFxFrameKind::fkOther);  // RTP only as 0xCC
-  EXPECT_EQ(FxFrameKind(0x4E), TFxFrameKind::fkMPS);
-  EXPECT_EQ(FxFrameKind(0x8E), TFxFrameKind::fkEOM);
-  EXPECT_EQ(FxFrameKind(0x2E), TFxFrameKind::fkEOP);
-  EXPECT_EQ(FxFrameKind(0xFA), TFxFrameKind::fkDCN);
+  // Every frame the machines act on, as the called station sends it (X bit
+  // clear) and as the calling station does (X bit set): which one a frame
+  // carries depends on who placed the call, not on what it means.
+  const std::pair<uint8_t, TFxFrameKind> kFrames[] = {
+      {0x80, TFxFrameKind::fkDIS}, {0x40, TFxFrameKind::fkCSI}, {0x42, TFxFrameKind::fkCSI},
+      {0x82, TFxFrameKind::fkDCS}, {0x84, TFxFrameKind::fkCFR}, {0x44, TFxFrameKind::fkFTT},
+      {0x4C, TFxFrameKind::fkRTN}, {0x8C, TFxFrameKind::fkMCF}, {0xCC, TFxFrameKind::fkRTP},
+      {0x4E, TFxFrameKind::fkMPS}, {0x8E, TFxFrameKind::fkEOM}, {0x2E, TFxFrameKind::fkEOP},
+      {0xFA, TFxFrameKind::fkDCN},
+  };
+  for (const auto& [fcf, kind] : kFrames) {
+    EXPECT_EQ(FxFrameKind(fcf), kind) << std::hex << int(fcf);
+    EXPECT_EQ(FxFrameKind(static_cast<uint8_t>(fcf | 0x01)), kind) << std::hex << int(fcf | 0x01);
+  }
+  // The named send values carry the X bit of the calling station where the
+  // frame has one.
+  EXPECT_EQ(FxFrameKind(static_cast<uint8_t>(TFxFcf::MCF)), TFxFrameKind::fkMCF);
+  EXPECT_EQ(FxFrameKind(static_cast<uint8_t>(TFxFcf::RTP)), TFxFrameKind::fkRTP);
   EXPECT_EQ(FxFrameKind(0x20), TFxFrameKind::fkOther);  // NSF
+  EXPECT_EQ(FxFrameKind(0x21), TFxFrameKind::fkOther);  // NSC
+  EXPECT_EQ(FxFrameKind(0x1A), TFxFrameKind::fkOther);  // CRP
+  EXPECT_EQ(FxFrameKind(0x00), TFxFrameKind::fkOther);
 }
 
 TEST(Class1Frames, SpeedQueryAndChoice) {

@@ -24,8 +24,8 @@ class FaxTablesTest : public ::testing::Test {
     engine_.Settings().today = today_;
   }
   void TearDown() override {
-    out_.Close();
-    rec_.Close();
+    EXPECT_TRUE(out_.Close());
+    EXPECT_TRUE(rec_.Close());
     std::filesystem::remove_all(folder_);
   }
 
@@ -138,8 +138,8 @@ TEST_F(FaxTablesTest, OpeningWithoutFilesCreatesTablesAndCreationTags) {
   TXbDataTable pb3(engine_);
   TXbase pb3X(engine_);
   EXPECT_FALSE(OpenPhoneBook(pb3, pb3X, folder_, true));
-  pb2.Close();
-  pb.Close();
+  ASSERT_TRUE(pb2.Close());
+  ASSERT_TRUE(pb.Close());
   EXPECT_TRUE(OpenPhoneBook(pb3, pb3X, folder_, true));
 }
 
@@ -155,9 +155,9 @@ TEST_F(FaxTablesTest, IndependentReaderReadsAllThreeTables) {
   ASSERT_TRUE(pb.SetFieldText("NAME", "Smith & Co"));
   ASSERT_TRUE(pb.SetFieldText("PHONE", "555-0199"));
   ASSERT_TRUE(pb.Post());
-  pb.Close();
-  out_.Close();
-  rec_.Close();
+  ASSERT_TRUE(pb.Close());
+  ASSERT_TRUE(out_.Close());
+  ASSERT_TRUE(rec_.Close());
   auto run = [&](const char* file) {
     const std::string cmd = "PYTHONIOENCODING=utf-8 /usr/bin/python3 " CORVANE_SOURCE_DIR
                             "/xbase/tests/dbfread_dump.py '" + (folder_ / file).string() + "' 2>&1";
@@ -187,7 +187,7 @@ TEST_F(FaxTablesTest, MissingIndexRebuildsOnlyTheCreationTags) {
   EXPECT_EQ(outX_.TagNumber("DATEND"), 6);
   AddOutgoing("b", XbJulian(2026, 1, 2), "10:00", "");
   AddOutgoing("a", XbJulian(2026, 1, 3), "10:00", "");
-  out_.Close();
+  ASSERT_TRUE(out_.Close());
   std::filesystem::remove(folder_ / "CVOUT.CDX");
   ASSERT_TRUE(OpenOutgoingTable(out_, outX_, folder_, ".not. archived"));
   EXPECT_EQ(out_.Table()->TagCount(), 5);

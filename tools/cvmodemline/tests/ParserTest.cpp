@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "faxengine/t30/T30.h"
 #include "tools/cvmodemline/AtParser.h"
 #include "tools/cvmodemline/Class2.h"
 #include "tools/cvmodemline/Control.h"
@@ -130,14 +131,52 @@ TEST(Class2Frames, DcsCarriesWhatWasNegotiated) {
   EXPECT_EQ(MakeDcs(caps)[1] & 0x3C, 0x20);
 }
 
+// The modem's DIS and DCS read by T.30's tables, not by the modem's own
+// reader: every speed, both resolutions, every width and length; and the
+// DCS a V.17 sender uses at 7200 and 9600 read back at its own speed.
+TEST(Class2Frames, DisAndDcsFollowT30) {
+  for (int br = 0; br <= 5; ++br) {
+    for (int vr = 0; vr <= 1; ++vr) {
+      for (int wd = 0; wd <= 2; ++wd) {
+        for (int ln = 0; ln <= 2; ++ln) {
+          TSessionParams p;
+          p.br = br;
+          p.vr = vr;
+          p.wd = wd;
+          p.ln = ln;
+          const auto dcs = MakeDcs(p);
+          const t30::TRate* rate = t30::DcsRate(dcs[1]);
+          ASSERT_NE(rate, nullptr) << br;
+          EXPECT_EQ(rate->bps, BitRateOf(br));
+          EXPECT_EQ(rate, t30::SendRate(BitRateOf(br))) << br;
+          EXPECT_EQ((dcs[1] & t30::kFineBit) != 0, vr == 1);
+          EXPECT_EQ(t30::WidthOf(dcs[2]), wd);
+          EXPECT_EQ(t30::LengthOf(dcs[2]), ln);
+          const auto dis = MakeDis(p);
+          EXPECT_EQ(t30::DisHighestBps(dis[1]), br == 4 ? 14400 : br == 2 ? 9600 : BitRateOf(br)) << br;
+          EXPECT_EQ(t30::LengthOf(dis[2]), ln);
+          EXPECT_EQ(t30::WidthOf(dis[2]), wd);
+        }
+      }
+    }
+  }
+  for (const t30::TRate& r : t30::Rates()) {
+    const std::vector<uint8_t> dcs{0x00, static_cast<uint8_t>(0x02 | r.dcsBits), 0x00, 0x00};
+    EXPECT_EQ(BitRateOf(ReadDisOrDcs(dcs, true).br), r.bps) << int(r.dcsBits);
+  }
+}
+
 TEST(Class2Frames, StationIdsGoLastCharacterFirst) {
   auto fif = MakeIdFrame("ABC");
   ASSERT_EQ(fif.size(), 20u);
-  EXPECT_EQ(std::string(fif.begin(), fif.end()), std::string(17, ' ') + "CBA");
+  // The padding goes last, as the most significant positions: receivers
+  // read "ABC", not "ABC" followed by 17 spaces.
+  EXPECT_EQ(std::string(fif.begin(), fif.end()), "CBA" + std::string(17, ' '));
   EXPECT_EQ(ReadIdFrame(fif), "ABC");
   EXPECT_EQ(ReadIdFrame(MakeIdFrame("+1 555 0200")), "+1 555 0200");
   std::vector<uint8_t> junk{0x00, 0x22, 0xFF, 'X'};
   EXPECT_EQ(ReadIdFrame(junk), "X");
+  EXPECT_EQ(ReadIdFrame({'A', 0x22, 'B'}), "B A");
   EXPECT_EQ(Reverse(0x01), 0x80);
   EXPECT_EQ(Reverse(0x12), 0x48);
 }
