@@ -691,7 +691,7 @@ void TFaxSession::SendLine(const std::string& line) {
       if (FxHas(line, cmds_.sessionParams)) {
         TakeSessionParams(line);
       } else if (FxHas(line, cmds_.remoteCaps)) {
-        FxParseParams(line, remote_);
+        if (!FxParseParams(line, remote_)) return Fail(fxcode::ecFaxBadModemResult);
         remoteFine_ = remote_.fine;
         remoteWide_ = remote_.wide;
         if ((page_.HighRes() && !remoteFine_) || (page_.Wide() && !remoteWide_)) return Fail(fxcode::ecFaxBadMachine);

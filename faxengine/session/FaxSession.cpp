@@ -221,7 +221,7 @@ void TFaxSession::Status(int kind) {
 }
 
 void TFaxSession::TakeSessionParams(const std::string& line) {
-  FxParseParams(line, session_);
+  if (!FxParseParams(line, session_)) return Fail(fxcode::ecFaxBadModemResult);
   connectBps = session_.bps;
   connectFine = session_.fine;
   connectWide = session_.wide;

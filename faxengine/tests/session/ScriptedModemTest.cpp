@@ -362,3 +362,21 @@ TEST_F(ScriptedModem, AWriteThatCannotCompleteEndsTheCallWithATimeOut) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 9s);
   EXPECT_EQ(fax_.DialAttempt(), 0);
 }
+
+TEST_F(ScriptedModem, SessionParametersAreReadFieldByFieldAndAnImpossibleOneEndsTheCall) {
+  {
+    TScriptedModem modem(pty_, [](const std::string& c) {
+      if (c == "AT+FDT") return std::string("\r\n+FDCS: 0, 5, 0, 2, 0, 0, 0, 0\r\nCONNECT\r\n");
+      return Class2Reply(c, "1");
+    });
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(fax_.ConnectBPS(), 14400);
+  }
+  port_.SetOpen(false);
+  errors_.clear();
+  TScriptedModem modem(pty_, [](const std::string& c) {
+    if (c == "AT+FDT") return std::string("\r\n+FDCS:0,9,0,2,0,0,0,0\r\nCONNECT\r\n");
+    return Class2Reply(c, "1");
+  });
+  EXPECT_EQ(Run(), fxcode::ecFaxBadModemResult);
+}
