@@ -9,6 +9,11 @@ if(CORVANE_SANITIZE)
   add_compile_options(-fsanitize=${CORVANE_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${CORVANE_SANITIZE})
 endif()
+if(CORVANE_LIBFUZZER)
+  # Every library the targets reach is instrumented, so that libFuzzer's
+  # coverage guidance sees into the parsers and not only into the targets.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 find_package(Threads REQUIRED)
 
 # corvane_add_gtest(NAME <target> SOURCES ... LIBS ... [LABEL label] [TIMEOUT s] [QT_MAIN])
@@ -41,20 +46,27 @@ function(corvane_add_gtest)
 endfunction()
 
 # corvane_add_fuzzer(NAME <target> SOURCE <file> LIBS ... [CORPUS dir])
-# With CORVANE_LIBFUZZER the target is a libFuzzer binary. Otherwise it links
-# a small driver that replays the seed corpus and a bounded number of
-# deterministic mutations of it, and runs as an ordinary test (label fuzz).
+# The seed corpus is fuzz/corpus/<target>/ unless CORPUS names another. With
+# CORVANE_LIBFUZZER the target is a libFuzzer binary in fuzz/bin/ of the
+# build (scripts/fuzz runs them all). Otherwise it links a small driver that
+# replays the seed corpus and a bounded number of deterministic mutations of
+# it, and runs as an ordinary test (label fuzz).
 function(corvane_add_fuzzer)
   cmake_parse_arguments(F "" "NAME;SOURCE;CORPUS" "LIBS" ${ARGN})
   add_executable(${F_NAME} ${F_SOURCE})
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  if(NOT F_CORPUS)
+    set(F_CORPUS ${PROJECT_SOURCE_DIR}/fuzz/corpus/${F_NAME})
+  endif()
   if(CORVANE_LIBFUZZER)
     target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
     target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+    set_target_properties(${F_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz/bin)
+    add_dependencies(corvane_fuzzers ${F_NAME})
   else()
     target_link_libraries(${F_NAME} PRIVATE corvane_fuzz_driver)
     set(corpus "")
-    if(F_CORPUS)
+    if(EXISTS ${F_CORPUS})
       set(corpus "${F_CORPUS}")
     endif()
     add_test(NAME ${F_NAME} COMMAND ${F_NAME} ${corpus})

@@ -1,5 +1,6 @@
 #include "faxengine/HostExecutor.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -25,39 +26,81 @@ void TPlainExecutor::Post(std::function<void()> task) {
   cv_.notify_all();
 }
 
-bool THostExecutor::Send(std::function<void()> task, std::chrono::milliseconds timeout) {
-  if (IsHostThread()) {
-    task();
-    return true;
-  }
-  enum class State { Waiting, Running, Done, Dropped };
-  struct Shared {
-    std::mutex m;
-    std::condition_variable cv;
-    State state = State::Waiting;
-  };
-  auto shared = std::make_shared<Shared>();
-  Post([shared, task = std::move(task)] {
-    {
-      std::lock_guard lock(shared->m);
-      if (shared->state == State::Dropped) return;
-      shared->state = State::Running;
+bool THostCall::Wait(std::chrono::milliseconds timeout, const std::function<bool()>& stop) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::unique_lock lock(mutex_);
+  while (state_ != TState::hcDone) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    if (stop) {
+      lock.unlock();
+      const bool stopped = stop();
+      lock.lock();
+      if (stopped) return state_ == TState::hcDone;
     }
-    struct Finish {
-      Shared& s;
-      ~Finish() {
-        {
-          std::lock_guard lock(s.m);
-          s.state = State::Done;
-        }
-        s.cv.notify_all();
-      }
-    } finish{*shared};
+    cv_.wait_for(lock, std::min<std::chrono::steady_clock::duration>(deadline - now, std::chrono::milliseconds(20)));
+  }
+  return true;
+}
+
+bool THostCall::Drop() {
+  std::lock_guard lock(mutex_);
+  if (state_ == TState::hcQueued) state_ = TState::hcDropped;
+  return state_ == TState::hcDropped;
+}
+
+THostCall::TState THostCall::State() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+int THostCall::Result() const {
+  std::lock_guard lock(mutex_);
+  return state_ == TState::hcDone ? result_ : 0;
+}
+
+bool THostCall::BeginRun() {
+  std::lock_guard lock(mutex_);
+  if (state_ == TState::hcDropped) return false;
+  state_ = TState::hcRunning;
+  return true;
+}
+
+void THostCall::EndRun(int result) {
+  {
+    std::lock_guard lock(mutex_);
+    result_ = result;
+    state_ = TState::hcDone;
+  }
+  cv_.notify_all();
+}
+
+std::shared_ptr<THostCall> THostExecutor::Call(std::function<int()> task) {
+  auto call = std::make_shared<THostCall>();
+  auto run = [this, call, task = std::move(task)] {
+    if (!call->BeginRun()) return;
+    int result = 0;
+    try {
+      result = task();
+    } catch (...) {
+      HandleException(std::current_exception());
+    }
+    call->EndRun(result);
+  };
+  if (IsHostThread())
+    run();
+  else
+    Post(std::move(run));
+  return call;
+}
+
+bool THostExecutor::Send(std::function<void()> task, std::chrono::milliseconds timeout) {
+  auto call = Call([task = std::move(task)] {
     task();
+    return 0;
   });
-  std::unique_lock lock(shared->m);
-  if (shared->cv.wait_for(lock, timeout, [&] { return shared->state == State::Done; })) return true;
-  if (shared->state == State::Waiting) shared->state = State::Dropped;
+  if (call->Wait(timeout)) return true;
+  call->Drop();
   return false;
 }
 

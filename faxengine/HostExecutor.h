@@ -11,8 +11,40 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
+
+// One task handed to the host thread and its outcome. The caller and the
+// task share it, so a task that ends after its caller stopped waiting (a slow
+// handler, a modal box) writes into live memory; the task itself must own
+// what it touches rather than refer to the caller's locals.
+class THostCall {
+ public:
+  enum class TState { hcQueued, hcRunning, hcDone, hcDropped };
+
+  // Waits until the task has run to its end, the timeout has passed or stop
+  // (checked every 20 ms) returns true. True when the task is done.
+  bool Wait(std::chrono::milliseconds timeout, const std::function<bool()>& stop = {});
+  // Withdraws a task that has not started; false when it has (it then runs
+  // to its end and its result lands here).
+  bool Drop();
+  TState State() const;
+  bool Done() const { return State() == TState::hcDone; }
+  // The task's result; 0 until it is done.
+  int Result() const;
+
+ private:
+  friend class THostExecutor;
+  // The host thread's side: false when the task was dropped before it ran.
+  bool BeginRun();
+  void EndRun(int result);
+
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  TState state_ = TState::hcQueued;
+  int result_ = 0;
+};
 
 class THostExecutor {
  public:
@@ -21,10 +53,16 @@ class THostExecutor {
   // Queues task to run on the host thread and returns at once.
   virtual void Post(std::function<void()> task) = 0;
 
+  // Queues task to run on the host thread and returns its shared record at
+  // once; called from the host thread itself, it runs the task directly. An
+  // exception from the task goes to HandleException and leaves result 0.
+  std::shared_ptr<THostCall> Call(std::function<int()> task);
+
   // Runs task on the host thread and waits for it up to timeout. Returns true
   // when the task ran to its end in time. A task that has not started when the
-  // time runs out is dropped; one that has started is left to finish. Called
-  // from the host thread itself, it runs the task directly. Built on Post, so
+  // time runs out is dropped; one that has started is left to finish, so it
+  // must not refer to the caller's locals (use Call for a result). Called
+  // from the host thread itself, it runs the task directly. Built on Call, so
   // every executor shares this one rule.
   bool Send(std::function<void()> task, std::chrono::milliseconds timeout);
 

@@ -30,6 +30,7 @@
 #include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TRebuildInd.h"
 #include "sending/SendCommand.h"
+#include "sending/TPhoneBook.h"
 #include "store/StoreText.h"
 #include "store/TableLog.h"
 #include "store/XbTableModel.h"
@@ -269,7 +270,10 @@ void TMainScreen::BuildMenus() {
                      ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
   // Refused in receive mode before anything else.
-  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, PhoneBook1, CoverSheetTemplateDesigner1, Preferences1})
+  connect(PhoneBook1, &QAction::triggered, this, [this] {
+    if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
+  });
+  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, CoverSheetTemplateDesigner1, Preferences1})
     connect(a, &QAction::triggered, this, [this] {
       if (!ReceiveModeRefused()) NotAvailableYet();
     });

@@ -2,6 +2,7 @@
 
 #include <QColor>
 
+#include "store/StoreText.h"
 #include "store/TableLog.h"
 
 namespace {
@@ -146,7 +147,7 @@ QVariant TXbTableModel::data(const QModelIndex& index, int role) const {
     case XbType::Character: {
       std::string s = v.str;
       while (!s.empty() && s.back() == ' ') s.pop_back();
-      return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+      return TableText(s);
     }
     case XbType::Date: return v.date == 0 ? QString() : QString::fromStdString(XbDtoc(v.date, table_.Engine().Settings()));
     case XbType::Numeric: return QString::fromStdString(XbFormatNumber(v.num, fd.width, fd.decimals)).trimmed();

@@ -299,6 +299,23 @@ bool Less(const uint8_t* a, uint32_t ra, const uint8_t* b, uint32_t rb, size_t l
   return c < 0 || (c == 0 && ra < rb);
 }
 
+// One end of the key range a page must keep to, met on the way down; an
+// unset end bounds nothing.
+struct TBound {
+  bool set = false;
+  uint8_t key[kCdxMaxKeyLength];
+  uint32_t rec = 0;
+  void Set(const uint8_t* k, uint32_t r, size_t len) {
+    std::memcpy(key, k, len);
+    rec = r;
+    set = true;
+  }
+  // As a lower end: true when (k, r) lies above it.
+  bool Below(const uint8_t* k, uint32_t r, size_t len) const { return !set || Less(key, rec, k, r, len); }
+  // As an upper end: true when (k, r) does not lie above it.
+  bool AtLeast(const uint8_t* k, uint32_t r, size_t len) const { return !set || !Less(key, rec, k, r, len); }
+};
+
 }  // namespace
 
 uint8_t XbKeyPad(char keyType) { return keyType == 'C' ? ' ' : 0; }
@@ -353,16 +370,21 @@ XbStatus XbReadCdx(const uint8_t* data, size_t size, TCdxImage& out) {
     std::string name(reinterpret_cast<const char*>(key), kCdxTagNameLength);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
     if (name.empty()) return XbFail(XbError::CdxBadHeader, "empty tag name");
+    name = XbUpper(name);  // "z" and "Z" are one tag name
     for (const auto& e : entries)
       if (e.first == name) return XbFail(XbError::CdxBadHeader, "tag " + name + " twice");
-    entries.emplace_back(XbUpper(name), rec);
+    entries.emplace_back(std::move(name), rec);
     return {};
   };
   if (auto st = r.WalkTree(dirRoot, kCdxTagNameLength, ' ', onTag); !st) return st;
   // The directory is in name order; tags are numbered in the order they were
   // made, which is the order of their headers in the file.
   std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-  for (const auto& [name, at] : entries) {
+  for (const auto& entry : entries) {
+    // Named copies, not structured bindings: the key callback below captures
+    // the name, which clang before 16 refuses for a binding.
+    const std::string& name = entry.first;
+    const uint32_t at = entry.second;
     TCdxTagData tag;
     tag.def.name = name;
     uint32_t root = 0;
@@ -687,6 +709,11 @@ XbStatus TCdxCursor::LoadLeaf(uint32_t offset, const uint8_t* page) {
 XbStatus TCdxCursor::Descend(Descent how, const TXbKeyProbe* probe) {
   uint32_t path[kMaxDepth + 1];
   uint32_t page = root_;
+  // The keys below the entry followed must lie above `lo` (the entry before
+  // it, when there is one) and not above `hi` (the entry itself): a child
+  // that disagrees with its parent would make seeks and walks see different
+  // keys.
+  TBound lo, hi;
   for (int depth = 0;; ++depth) {
     if (depth > kMaxDepth) return Fail(XbFail(XbError::CdxBadNode, "tree too deep"));
     for (int k = 0; k < depth; ++k)
@@ -698,8 +725,12 @@ XbStatus TCdxCursor::Descend(Descent how, const TXbKeyProbe* probe) {
     const size_t n = Le16(p + 2);
     if (attr > 3) return Fail(XbFail(XbError::CdxBadNode, "page attributes " + std::to_string(attr)));
     if ((attr & kAttrRoot) != 0 && depth != 0) return Fail(XbFail(XbError::CdxBadNode, "second root page"));
+    if (auto st = CheckEdgeLinks(page, p, depth, how); !st) return Fail(st);
     if ((attr & kAttrLeaf) != 0) {
       if (auto st = LoadLeaf(page, p); !st) return Fail(st);
+      if (count_ > 0 && (!lo.Below(keys_.data(), recs_[0], keyLen_) ||
+                         !hi.AtLeast(keys_.data() + (count_ - 1) * keyLen_, recs_[count_ - 1], keyLen_)))
+        return Fail(XbFail(XbError::CdxBadNode, "page " + std::to_string(page) + ": keys outside the range of its parent"));
       switch (how) {
         case Descent::First:
           if (count_ == 0) return Step(true);
@@ -720,12 +751,20 @@ XbStatus TCdxCursor::Descend(Descent how, const TXbKeyProbe* probe) {
     }
     if (n == 0 || n > kInteriorArea / (keyLen_ + 8))
       return Fail(XbFail(XbError::CdxBadNode, "interior page with " + std::to_string(n) + " keys"));
+    auto entry = [&](size_t j) { return p + 12 + j * (keyLen_ + 8); };
+    for (size_t j = 0; j < n; ++j) {
+      const uint8_t* e = entry(j);
+      const bool above = j == 0 ? lo.Below(e, Be32(e + keyLen_), keyLen_)
+                                : Less(entry(j - 1), Be32(entry(j - 1) + keyLen_), e, Be32(e + keyLen_), keyLen_);
+      if (!above || !hi.AtLeast(e, Be32(e + keyLen_), keyLen_))
+        return Fail(XbFail(XbError::CdxBadNode, "page " + std::to_string(page) + ": keys out of order"));
+    }
     size_t j = 0;
     if (how == Descent::Last) {
       j = n - 1;
     } else if (how == Descent::Probe) {
       while (j < n) {
-        const uint8_t* e = p + 12 + j * (keyLen_ + 8);
+        const uint8_t* e = entry(j);
         if (XbCompareProbe(e, Be32(e + keyLen_), *probe) >= 0) break;
         ++j;
       }
@@ -734,8 +773,38 @@ XbStatus TCdxCursor::Descend(Descent how, const TXbKeyProbe* probe) {
         return {};
       }
     }
-    page = Be32(p + 12 + j * (keyLen_ + 8) + keyLen_ + 4);
+    if (j > 0) lo.Set(entry(j - 1), Be32(entry(j - 1) + keyLen_), keyLen_);
+    hi.Set(entry(j), Be32(entry(j) + keyLen_), keyLen_);
+    page = Be32(entry(j) + keyLen_ + 4);
   }
+}
+
+XbStatus TCdxCursor::CheckEdgeLinks(uint32_t offset, const uint8_t* page, int depth, Descent how) const {
+  // The root stands alone on its level; the way to the first (last) key
+  // runs along the first (last) page of every level.
+  const uint32_t left = Le32(page + 4), right = Le32(page + 8);
+  const bool leftmost = depth == 0 || how == Descent::First, rightmost = depth == 0 || how == Descent::Last;
+  if ((leftmost && left != kNone) || (rightmost && right != kNone))
+    return XbFail(XbError::CdxBadNode, "page " + std::to_string(offset) + ": sibling links disagree with the tree");
+  return {};
+}
+
+XbStatus TCdxCursor::EdgeLeaf(bool last, uint32_t& leaf) const {
+  std::array<uint8_t, kCdxPageSize> buf;
+  uint32_t page = root_;
+  for (int depth = 0; depth <= kMaxDepth; ++depth) {
+    if (auto st = file_->ReadPage(page, buf.data()); !st) return st;
+    if (auto st = CheckEdgeLinks(page, buf.data(), depth, last ? Descent::Last : Descent::First); !st) return st;
+    if ((Le16(buf.data()) & kAttrLeaf) != 0) {
+      leaf = page;
+      return {};
+    }
+    const size_t n = Le16(buf.data() + 2);
+    if (n == 0 || n > kInteriorArea / (keyLen_ + 8))
+      return XbFail(XbError::CdxBadNode, "interior page with " + std::to_string(n) + " keys");
+    page = Be32(buf.data() + 12 + (last ? n - 1 : 0) * (keyLen_ + 8) + keyLen_ + 4);
+  }
+  return XbFail(XbError::CdxBadNode, "tree too deep");
 }
 
 XbStatus TCdxCursor::Step(bool right) {
@@ -753,6 +822,13 @@ XbStatus TCdxCursor::Step(bool right) {
   const uint64_t maxHops = file_->Size() / kCdxPageSize;
   for (uint64_t hops = 0;; ++hops) {
     if (next == kNone) {
+      // Both ways along the chain must end at the tree's own first and last
+      // leaves, or a walk down and a walk up could cover different pages.
+      uint32_t edgeLeaf = kNone;
+      if (auto st = EdgeLeaf(right, edgeLeaf); !st) return Fail(st);
+      if (edgeLeaf != from)
+        return Fail(XbFail(XbError::CdxBadNode, "page " + std::to_string(from) + ": the leaf chain ends before page " +
+                                                    std::to_string(edgeLeaf)));
       state_ = right ? State::AfterLast : State::BeforeFirst;
       count_ = 0;
       return {};

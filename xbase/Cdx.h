@@ -134,8 +134,11 @@ class TCdxFile {
 // tree of a tag in a TCdxFile; steps in ascending key order. States: on an
 // entry, before the first, or after the last. Moving over the file checks
 // that the keys met keep rising, so a damaged sibling chain ends in an
-// error, never in an endless walk. A failed step leaves the cursor after the
-// last entry.
+// error, never in an endless walk; that every page read on the way down
+// keeps to its parent's key range and sibling links; and that the leaf chain
+// ends at the tree's own first and last leaves, so a walk down and a walk up
+// meet the same entries or both report the damage. A failed step leaves the
+// cursor after the last entry.
 class TCdxCursor {
  public:
   void Attach(const TXbKeyList* keys);
@@ -158,6 +161,10 @@ class TCdxCursor {
   enum class State { BeforeFirst, On, AfterLast };
   enum class Descent { First, Last, Probe };
   XbStatus Descend(Descent how, const TXbKeyProbe* probe);
+  // The root has no siblings; the first (last) page of every level no left (right) one.
+  XbStatus CheckEdgeLinks(uint32_t offset, const uint8_t* page, int depth, Descent how) const;
+  // The first or last leaf of the tree, found from the root.
+  XbStatus EdgeLeaf(bool last, uint32_t& leaf) const;
   XbStatus LoadLeaf(uint32_t offset, const uint8_t* page);
   XbStatus Step(bool right);
   XbStatus Fail(XbStatus st) {

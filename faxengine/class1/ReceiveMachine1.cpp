@@ -332,7 +332,6 @@ void TFaxSession::ReceiveLine1(const std::string& line) {
       } else {
         rejected_ = true;
         Fail(fxcode::ecFileRejected);
-        ReceiveHangup();
         Notify(TFaxMessage::fmLog, 6);
       }
       return;

@@ -13,6 +13,7 @@ namespace {
 constexpr int32_t kReplyWait = 182;
 constexpr int32_t kPostPageWait = 54;  // 3 s for the answer to the post-page message
 constexpr int32_t kHangupWait = 26;
+constexpr int32_t kPostPagePause = 10;  // about half a second before the post-page message
 constexpr int32_t kXonWait = 18;
 constexpr int kPostPageTries = 3;
 constexpr int kDcsTries = 3;
@@ -181,7 +182,7 @@ void TFaxSession::SendTimeout1() {
       return;
     case S::tf1WaitHngp:
       if (c1_.pendingError != 0) return Fail1(fxcode::ecTimeout);
-      SendHangup();
+      if (!HangUp(THangupKind::hkSend)) return;
       sstate_ = S::tfClose;
       return;
     default:
@@ -193,11 +194,19 @@ void TFaxSession::SendTimeout1() {
 void TFaxSession::SendStep1(TEvent ev) {
   using S = TSendState;
   if (sstate_ == S::tf1PrepEOP) {
-    if (++c1_.postPageTries > kPostPageTries) {
-      Fail(fxcode::ecTimeout);
+    // The pause before the post-page message runs on the reply timer; what
+    // the modem sends meanwhile waits in the ring for the next state.
+    if (!postPagePause_) {
+      if (++c1_.postPageTries > kPostPageTries) {
+        Fail(fxcode::ecTimeout);
+        return;
+      }
+      postPagePause_ = true;
+      ArmReply(kPostPagePause);
       return;
     }
-    DelayMs(500);
+    if (ev != TEvent::evReplyTimer) return;
+    postPagePause_ = false;
     SendCommand1("AT+FTH=3");
     sstate_ = S::tf1SendEOP;
     return;

@@ -1,6 +1,7 @@
 #include "faxengine/class2/Class2Parse.h"
 
 #include <cctype>
+#include <iterator>
 
 namespace {
 std::string_view Trim(std::string_view s) {
@@ -85,17 +86,70 @@ int FxPageStatusValue(std::string_view line) {
   return first[0] - '0';
 }
 
-bool FxParseParams(std::string_view line, TFxClass2Params& p) {
-  const std::string v = FxReportValue(line);
-  auto at = [&](size_t i) -> char { return i < v.size() ? v[i] : '\0'; };
-  if (v.empty()) return false;
-  p.fine = at(0) == '1';
-  p.bps = FxSpeedFromCode(at(2));
-  p.wide = at(4) == '1';
-  p.ecm = at(10) == '1' || at(10) == '2';
-  const char st = at(14);
-  p.scanTimeCode = st >= '0' && st <= '9' ? st - '0' : 0;
-  return true;
+namespace {
+// Largest value of each field: VR, BR, WD, LN, DF, EC, BF, ST, JP. Class 2
+// has eight decimal fields; Class 2.0 nine hexadecimal ones, resolution and
+// JPEG options being sets of bits and speeds reaching 33600 (code D).
+constexpr unsigned kMaxClass2[] = {1, 5, 4, 2, 3, 2, 1, 7};
+constexpr unsigned kMaxClass20[] = {0xFF, 0xD, 4, 2, 3, 4, 1, 7, 0xFF};
+constexpr size_t kRequiredFields = 2;  // VR and BR
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+int DigitValue(char c, bool hex) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (!hex) return -1;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool IsClass20Report(std::string_view line) {
+  const size_t colon = line.find_first_of(":=");
+  if (colon == std::string_view::npos) return false;
+  const std::string_view prefix = Trim(line.substr(0, colon));
+  return prefix == "+FCS" || prefix == "+FIS";
+}
+}  // namespace
+
+TFxParamsResult FxParseParams(std::string_view line, TFxClass2Params& p) {
+  const bool hex = IsClass20Report(line);
+  const unsigned* maxima = hex ? kMaxClass20 : kMaxClass2;
+  const size_t maxFields = hex ? std::size(kMaxClass20) : std::size(kMaxClass2);
+  const std::string value = FxReportValue(line);
+  unsigned fields[std::size(kMaxClass20)] = {};
+  size_t count = 0;
+  if (!value.empty()) {
+    std::string_view rest(value);
+    for (;;) {
+      const size_t comma = rest.find(',');
+      std::string_view field = rest.substr(0, comma);
+      while (!field.empty() && IsBlank(field.front())) field.remove_prefix(1);
+      while (!field.empty() && IsBlank(field.back())) field.remove_suffix(1);
+      const int number = static_cast<int>(count) + 1;
+      if (count == maxFields) return {TFxParamsError::peTooMany, number};
+      if (field.empty()) return {TFxParamsError::peMalformed, number};
+      unsigned v = 0;
+      for (char c : field) {
+        const int d = DigitValue(c, hex);
+        if (d < 0) return {TFxParamsError::peMalformed, number};
+        v = v * (hex ? 16u : 10u) + static_cast<unsigned>(d);
+        if (v > maxima[count]) return {TFxParamsError::peOutOfRange, number};
+      }
+      fields[count++] = v;
+      if (comma == std::string_view::npos) break;
+      rest.remove_prefix(comma + 1);
+    }
+  }
+  if (count < kRequiredFields) return {TFxParamsError::peMissing, static_cast<int>(count) + 1};
+  TFxClass2Params read;
+  read.fine = (fields[0] & 1u) != 0;  // 7.7 lines/mm, alone or among others offered
+  read.bps = 2400 * static_cast<int>(fields[1] + 1);
+  read.wide = fields[2] == 1;
+  read.ecm = fields[5] != 0;
+  read.scanTimeCode = static_cast<int>(fields[7]);
+  p = read;
+  return {};
 }
 
 unsigned FxMinScanMs(int code, bool fine) {

@@ -41,7 +41,7 @@ TFxClass2Commands FxClass2Commands(bool class20);
 // "+FDIS:"/"+FIS:" lines.
 struct TFxClass2Params {
   bool fine = false;
-  int bps = 9600;
+  int bps = 9600;  // up to 33600 (V.34) under Class 2.0
   bool wide = false;
   bool ecm = false;
   int scanTimeCode = 0;
@@ -53,9 +53,25 @@ int FxSpeedFromCode(char code);     // 9600 for an unknown code
 // resolution, speed, width and error correction from p, A4 length, 1-D
 // coding, no file transfer, no minimum scan time.
 std::string FxParamString(const TFxClass2Params& p);
-// Parses the report value (prefix up to ':' or '=' removed, trimmed); false
-// when the value is too short to hold VR.
-bool FxParseParams(std::string_view line, TFxClass2Params& p);
+// Why a parameter report could not be read.
+enum class TFxParamsError : uint8_t {
+  peNone,
+  peMissing,     // fewer fields than VR and BR
+  peMalformed,   // an empty field, or one that is not a number
+  peOutOfRange,  // a value the command set does not have
+  peTooMany,     // more fields than the report holds
+};
+struct [[nodiscard]] TFxParamsResult {
+  TFxParamsError error = TFxParamsError::peNone;
+  int field = 0;  // the field at fault, VR being 1; 0 when none
+  explicit operator bool() const { return error == TFxParamsError::peNone; }
+};
+// Reads a parameter report ("+FDCS:", "+FDIS:", Class 2.0 "+FCS:", "+FIS:")
+// field by field: VR,BR,WD,LN,DF,EC,BF,ST (and JP under Class 2.0), blanks
+// allowed around each field, decimal under Class 2 and hexadecimal under
+// Class 2.0 (told by the prefix; a line without a known prefix is read as
+// Class 2). Fields after BR may be left out. On any error p is unchanged.
+TFxParamsResult FxParseParams(std::string_view line, TFxClass2Params& p);
 // Minimum scan time in milliseconds for a code (0..7; others 0).
 unsigned FxMinScanMs(int code, bool fine);
 // Bytes per coded line at a speed: ms * bps / 8000.

@@ -26,7 +26,9 @@ uint8_t Reverse(uint8_t b) {
 
 int TFaxSession::CreateReceivedFile() {
   currentPage = 0;
-  Notify(TFaxMessage::fmName, 0);
+  // No answer means the wait was given up (a cancel, a host shutting down):
+  // the name may still be written by the host, so it is not read.
+  if (Notify(TFaxMessage::fmName, 0) == 0) return fxcode::ecCancelRequested;
   std::string id = RemoteId();
   id.resize(20, ' ');
   const int rc = rxFile_.Create(receiveFileName, id);
@@ -36,15 +38,6 @@ int TFaxSession::CreateReceivedFile() {
   }
   Notify(TFaxMessage::fmLog, 4);
   return 0;
-}
-
-void TFaxSession::ReceiveHangup() {
-  disp_->PurgeInput();
-  disp_->PurgeOutput();
-  PulseDtrRts();
-  DelayMs(500);
-  EscapeAndHangUp("ATH");
-  DisarmReply();
 }
 
 void TFaxSession::ReceivePageData() {
@@ -206,7 +199,7 @@ void TFaxSession::ReceiveStep(TEvent ev) {
         rxFile_.Close();
         Notify(TFaxMessage::fmLog, 7);
       }
-      if (!rejected_) ReceiveHangup();
+      if (!HangUp(THangupKind::hkReceive)) return;
       Status(2);
       firstStatusSent_ = false;
       if (exitOnError_ || cancelled_ || (rx && rx->OneFax)) {
@@ -294,7 +287,6 @@ void TFaxSession::ReceiveLine(const std::string& line) {
           DelayMs(200);
           rejected_ = true;
           Fail(fxcode::ecFileRejected);
-          ReceiveHangup();
           Notify(TFaxMessage::fmLog, 6);
         }
       } else if (FxHas(line, cmds_.sessionParams)) {

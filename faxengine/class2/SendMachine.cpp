@@ -301,41 +301,6 @@ bool TFaxSession::SendSetupCommand(size_t step) {
   return true;
 }
 
-void TFaxSession::EscapeAndHangUp(const char* command) {
-  DelayMs(1000);
-  WriteRaw("+++", 3);
-  DelayMs(1000);
-  SendCommand(command);
-  DelayMs(1000);
-  disp_->PurgeInput();
-}
-
-void TFaxSession::PulseDtrRts() {
-  port_.SetDTR(false);
-  port_.SetRTS(false);
-  DelayMs(500);
-  port_.SetDTR(true);
-  port_.SetRTS(true);
-}
-
-void TFaxSession::SendHangup() {
-  // Unsent page data would only delay the hang-up; commands already queued
-  // (AT+FKS) must still go out.
-  if (pageDataFlowing_) disp_->PurgeOutput();
-  pageDataFlowing_ = false;
-  outBuf_.clear();
-  outBufPos_ = 0;
-  if (port_.CarrierPresent()) {
-    EscapeAndHangUp("ATH0");
-    if (port_.CarrierPresent()) PulseDtrRts();
-  } else {
-    SendCommand("ATH0");
-    DelayMs(1000);
-    disp_->PurgeInput();
-  }
-  DisarmReply();
-}
-
 void TFaxSession::SendStep(TEvent ev) {
   using S = TSendState;
   const bool timer = ev == TEvent::evReplyTimer;
@@ -661,9 +626,11 @@ void TFaxSession::SendStep(TEvent ev) {
       Finish();
       return;
     case S::tfAbort:
-      CloseEntryFiles();
-      Notify(TFaxMessage::fmLog, 3);
-      SendHangup();
+      if (hangupState_ == THangupState::hsIdle) {
+        CloseEntryFiles();
+        Notify(TFaxMessage::fmLog, 3);
+      }
+      if (!HangUp(THangupKind::hkSend)) return;
       SwitchToNormalBaud();
       if (exitOnError_ || abortNoConnect_ || cancelled_) {
         if (cancelled_) SetProgress(fxprogress::fpCancel);
@@ -724,7 +691,7 @@ void TFaxSession::SendLine(const std::string& line) {
       if (FxHas(line, cmds_.sessionParams)) {
         TakeSessionParams(line);
       } else if (FxHas(line, cmds_.remoteCaps)) {
-        FxParseParams(line, remote_);
+        if (!FxParseParams(line, remote_)) return Fail(fxcode::ecFaxBadModemResult);
         remoteFine_ = remote_.fine;
         remoteWide_ = remote_.wide;
         if ((page_.HighRes() && !remoteFine_) || (page_.Wide() && !remoteWide_)) return Fail(fxcode::ecFaxBadMachine);

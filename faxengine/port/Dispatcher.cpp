@@ -101,6 +101,16 @@ struct TFxPosixDispatcher::TTriggerSet {
   bool forceWindowDelivery = false;
 };
 
+namespace {
+// Forgets every partial match: the input they were made of is gone.
+void ResetMatches(TFxPosixDispatcher::TTriggerSet& set) {
+  for (auto& t : set.data) {
+    t.progress = 0;
+    t.matched = false;
+  }
+}
+}  // namespace
+
 TFxPosixDispatcher::TFxPosixDispatcher(size_t outSize)
     : triggers_(std::make_shared<TTriggerSet>()), ring_(kDispatchRingSize), outRing_(std::max<size_t>(outSize, 1)) {}
 
@@ -480,13 +490,19 @@ bool TFxPosixDispatcher::FireOneTimer() {
 
 void TFxPosixDispatcher::ScanInput() {
   while (!stop_ && !hold_) {
-    uint64_t written, read;
+    uint64_t written, read, purges;
     {
       std::lock_guard l(inputMutex_);
       written = written_;
       read = read_;
+      purges = purges_;
     }
+    // Input purged, or read before it was scanned, is gone from between the
+    // bytes scanned and the bytes to come: a partial match made of it must
+    // not be completed by what follows.
+    const bool gap = scanned_ < read || purges != scanPurges_;
     if (scanned_ < read) scanned_ = read;
+    scanPurges_ = purges;
     struct TMatch {
       uint16_t handle;
       uint16_t length;
@@ -498,6 +514,7 @@ void TFxPosixDispatcher::ScanInput() {
       std::lock_guard l(triggerMutex_);
       threshold = triggers_->availThreshold;
       auto& data = triggers_->data;
+      if (gap) ResetMatches(*triggers_);
       if (data.empty()) {
         scanned_ = written;
       } else {
@@ -516,6 +533,11 @@ void TFxPosixDispatcher::ScanInput() {
       }
     }
     if (!matches.empty()) {
+      {
+        // A purge while scanning took the matched bytes away: no match.
+        std::lock_guard l(inputMutex_);
+        if (purges_ != purges) continue;
+      }
       const uint64_t before = scanned_ - read;
       const uint64_t preceding = before > longest ? before - longest : 0;
       if (threshold > 0 && preceding >= threshold) {
@@ -823,10 +845,7 @@ std::shared_ptr<TFxPosixDispatcher::TTriggerSet> TFxPosixDispatcher::TakeTrigger
   std::lock_guard l(triggerMutex_);
   auto set = std::move(triggers_);
   triggers_ = std::make_shared<TTriggerSet>();
-  for (auto& t : set->data) {
-    t.progress = 0;
-    t.matched = false;
-  }
+  ResetMatches(*set);
   return set;
 }
 
@@ -964,6 +983,7 @@ void TFxPosixDispatcher::PurgeInput() {
   device_.PurgeInput();
   {
     std::lock_guard l(inputMutex_);
+    ++purges_;
     if (inDeliveryRead_)
       deliveryRead_ = written_;
     else

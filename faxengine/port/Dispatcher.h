@@ -235,6 +235,8 @@ class TFxPosixDispatcher {
   uint64_t written_ = 0;       // bytes put into the ring
   uint64_t read_ = 0;          // bytes consumed
   uint64_t scanned_ = 0;       // bytes scanned for data triggers (dispatch thread only)
+  uint64_t purges_ = 0;        // PurgeInput calls so far
+  uint64_t scanPurges_ = 0;    // purges the data triggers have seen (dispatch thread only)
   bool inDeliveryRead_ = false;
   uint64_t deliveryRead_ = 0;  // a handler's read position during delivery
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 #include <unistd.h>
 
 #include "faxengine/session/FaxSession.h"
@@ -17,7 +18,14 @@ TFxAbstractFax::TFxAbstractFax() = default;
 
 TFxAbstractFax::~TFxAbstractFax() {
   if (session_) {
+    // A window closed with a call in hand: the call is still hung up, on the
+    // dispatcher thread, before the session lets go of the port. Nothing
+    // reaches this component any more, so no wait for it can hold that up.
+    session_->Detach();
     session_->Abort();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!session_->Finished() && session_->OnOpenPort() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     session_->Teardown();
   }
   if (!tempFile_.empty()) {
@@ -76,7 +84,8 @@ long TFxAbstractFax::ElapsedSeconds() const {
 
 TFaxClassSet TFxAbstractFax::SupportedClasses() {
   if (supportedKnown_) return supported_;
-  if (!comPort_ || !comPort_->Open() || Active()) return {};
+  // A session still preparing talks to the modem on its own thread.
+  if (!comPort_ || !comPort_->Open() || (session_ && !session_->Finished())) return {};
   auto probe = std::make_shared<TFaxSession>(*this, true);
   supported_ = probe->QueryClasses(false);
   supportedKnown_ = true;
@@ -84,7 +93,7 @@ TFaxClassSet TFxAbstractFax::SupportedClasses() {
 }
 
 void TFxAbstractFax::AbortFax() {
-  if (session_ && !session_->finished_) session_->Abort();
+  if (session_ && !session_->Finished()) session_->Abort();
 }
 
 void TFxAbstractFax::CheckPort() const {

@@ -3,8 +3,9 @@
 // TFxAbstractFax: properties, events, the read-only session values and the
 // session start. A session runs its state machine on the port's dispatcher
 // thread; the machine reaches the component only through messages that the
-// host executor runs on the host thread (sent with a 1000 ms limit, the
-// finish posted), so every event handler runs on the host thread.
+// host executor runs on the host thread (the finish posted, the others sent:
+// an answer the machine needs is waited for, news for at most a second), so
+// every event handler runs on the host thread.
 
 #include <atomic>
 #include <cstdint>
@@ -95,6 +96,8 @@ class TFxAbstractFax {
   TFaxClassSet SupportedClasses();
 
   // --- operations ---------------------------------------------------------------
+  // Asks a running session to cancel and returns at once; the session ends
+  // through OnFaxFinish with -6005.
   void AbortFax();
   bool Active() const;
 

@@ -14,6 +14,8 @@
 namespace {
 constexpr int32_t kReplyWait = 182;
 constexpr const char* kDefaultInit = "ATE0V1Q0";
+// How long a write may wait for room in the output ring.
+constexpr auto kWriteStallLimit = std::chrono::seconds(5);
 
 const char* const kSendNames[] = {
     "tfNone", "tfGetEntry", "tfInit", "tf1Init1", "tf2Init1", "tf2Init1A", "tf2Init1B", "tf2Init2", "tf2Init3",
@@ -155,7 +157,7 @@ TFaxSession::TFaxSession(TFxAbstractFax& fax, bool send)
   started_ = std::chrono::steady_clock::now();
 }
 
-TFaxSession::~TFaxSession() = default;
+TFaxSession::~TFaxSession() { JoinStarter(); }
 
 std::string TFaxSession::RemoteId() const {
   std::lock_guard lock(remoteMutex_);
@@ -168,26 +170,58 @@ long TFaxSession::NowMs() const {
           .count());
 }
 
+int TFaxSession::Deliver(TFaxMessage msg, int wParam) {
+  if (detached_) return 0;
+  return fax_.HandleMessage(msg, wParam);
+}
+
+bool TFaxSession::HostCallStops() const {
+  return abortRequested_.load() || detached_.load() || (executor_ && executor_->Terminating()) ||
+         (disp_ && disp_->Stopping());
+}
+
 int TFaxSession::Notify(TFaxMessage msg, int wParam) {
-  if (!executor_) return fax_.HandleMessage(msg, wParam);
-  int result = 0;
+  if (!executor_ || executor_->IsHostThread()) return Deliver(msg, wParam);
   auto self = shared_from_this();
-  TFxAbstractFax* fax = &fax_;
-  if (executor_->IsHostThread()) return fax->HandleMessage(msg, wParam);
-  executor_->Send([&result, fax, msg, wParam] { result = fax->HandleMessage(msg, wParam); },
-                  std::chrono::milliseconds(1000));
-  return result;
+  auto call = executor_->Call([self, msg, wParam] { return self->Deliver(msg, wParam); });
+  // The next entry, the received file's name and the acceptance of a call
+  // are answers the machine goes on with: a handler that takes long (a slow
+  // disk, a modal box) is waited for, since answering "no" in its place would
+  // end a send or refuse a fax the user meant to take. A cancel, a stopping
+  // port or a host that is shutting down still ends the wait; the machine
+  // then ends the call and drops the answer, which lands in the shared record.
+  // Every other message is news the machine does not wait on for long: it
+  // gives the host a second to keep in step, then goes on; the event still
+  // runs, in order, whenever the host gets to it.
+  const bool needsAnswer =
+      msg == TFaxMessage::fmNextFax || msg == TFaxMessage::fmName || msg == TFaxMessage::fmAccept;
+  const auto stop = [this] { return HostCallStops(); };
+  if (!needsAnswer) {
+    if (msg == TFaxMessage::fmStatus) lastStatusCall_ = call;
+    call->Wait(std::chrono::milliseconds(1000), stop);
+    return call->Result();
+  }
+  while (!call->Wait(std::chrono::hours(1), stop)) {
+    if (HostCallStops()) {
+      call->Drop();
+      return 0;
+    }
+  }
+  return call->Result();
 }
 
 void TFaxSession::Status(int kind) {
   statusPending_ = false;
   if (!firstStatusSent_ && kind != 2) kind = 1;
+  // A host still busy with the last status gets no second one meanwhile;
+  // the first and the last always go out.
+  if (kind == 0 && lastStatusCall_ && !lastStatusCall_->Done()) return;
   firstStatusSent_ = true;
   Notify(TFaxMessage::fmStatus, kind);
 }
 
 void TFaxSession::TakeSessionParams(const std::string& line) {
-  FxParseParams(line, session_);
+  if (!FxParseParams(line, session_)) return Fail(fxcode::ecFaxBadModemResult);
   connectBps = session_.bps;
   connectFine = session_.fine;
   connectWide = session_.wide;
@@ -209,6 +243,7 @@ void TFaxSession::Fail(int code) {
   if (std::getenv("CVFAX_TRACE"))
     std::fprintf(stderr, "[%s] error %d\n", send_ ? SendStateName(sstate_) : ReceiveStateName(rstate_), code);
   lastError_ = code;
+  postPagePause_ = false;
   Notify(TFaxMessage::fmError, code);
   if (send_)
     sstate_ = TSendState::tfAbort;
@@ -224,26 +259,35 @@ void TFaxSession::Finish() {
   DisarmReply();
   if (disp_) disp_->ArmTimerTrigger(statusTimer_, 0, false);
   const int code = lastError_;
-  TFxAbstractFax* fax = &fax_;
   auto self = shared_from_this();
   if (executor_)
-    executor_->Post([fax, code, self] { fax->HandleMessage(TFaxMessage::fmFinish, code); });
+    executor_->Post([self, code] { self->Deliver(TFaxMessage::fmFinish, code); });
   else
-    fax->HandleMessage(TFaxMessage::fmFinish, code);
+    Deliver(TFaxMessage::fmFinish, code);
 }
 
 void TFaxSession::WriteRaw(const void* data, size_t n) {
   if (!disp_) return;
   const auto* p = static_cast<const uint8_t*>(data);
-  // Commands and page data are sized to fit; a ring that is full for longer
-  // than the line needs to drain it means the modem has stopped taking data.
-  for (int tries = 0; n > 0 && tries < 500; ++tries) {
-    const size_t room = disp_->OutputFree();
-    const size_t k = std::min(room, n);
+  // Commands and page data are sized to fit, and a ring that is being
+  // drained makes room within milliseconds; one that makes none for seconds
+  // means the modem has stopped taking data (flow control held, a dead
+  // line). What is stuck is dropped, so that the hang-up can still go out
+  // should the line come back, and the call ends with a time-out at the end
+  // of this pass.
+  const auto deadline = std::chrono::steady_clock::now() + kWriteStallLimit;
+  while (n > 0) {
+    const size_t k = std::min(disp_->OutputFree(), n);
     if (k > 0 && disp_->WriteBlock(p, k) == 0) {
       p += k;
       n -= k;
       continue;
+    }
+    if (std::chrono::steady_clock::now() >= deadline || disp_->Stopping()) {
+      disp_->PurgeOutput();
+      pageDataFlowing_ = false;
+      writeStalled_ = true;
+      return;
     }
     DelayMs(10);
   }
@@ -280,12 +324,13 @@ void TFaxSession::ArmOutUsed(uint32_t bytes) {
 bool TFaxSession::PrepCommand(const std::string& cmd, std::string* reply) {
   const std::string line = cmd + "\r";
   WriteRaw(line.data(), line.size());
+  if (writeStalled_ || abortRequested_) return false;
   TFxReplyCollector collector;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyWait * kMsPerTick);
   bool gotLine = false;
   bool ok = false;
   bool done = false;
-  while (!done && std::chrono::steady_clock::now() < deadline) {
+  while (!done && std::chrono::steady_clock::now() < deadline && !abortRequested_) {
     if (!disp_->WaitForInput(std::chrono::milliseconds(50))) continue;
     uint8_t b = 0;
     while (!done && disp_->ReadChar(b)) {
@@ -380,6 +425,8 @@ int TFaxSession::Prepare() {
       }
   }
   disp_->HoldDispatch(held);
+  if (writeStalled_) rc = fxcode::ecTimeout;
+  if (abortRequested_) rc = fxcode::ecCancelRequested;
   return rc;
 }
 
@@ -397,10 +444,12 @@ void TFaxSession::Start() {
   int rc = disp_->SetAvailThreshold(1);
   replyTimer_ = disp_->NewTimerTrigger();
   statusTimer_ = disp_->NewTimerTrigger();
+  wakeTimer_ = disp_->NewTimerTrigger();
   outFree_ = disp_->NewStatusTrigger(static_cast<unsigned>(TStatusKind::skOutBuffFree));
   outUsed_ = disp_->NewStatusTrigger(static_cast<unsigned>(TStatusKind::skOutBuffUsed));
   modemStatus_ = disp_->NewStatusTrigger(static_cast<unsigned>(TStatusKind::skModemStatus));
-  if (rc < 0 || replyTimer_ < 0 || statusTimer_ < 0 || outFree_ < 0 || outUsed_ < 0 || modemStatus_ < 0) {
+  if (rc < 0 || replyTimer_ < 0 || statusTimer_ < 0 || wakeTimer_ < 0 || outFree_ < 0 || outUsed_ < 0 ||
+      modemStatus_ < 0) {
     lastError_ = fxcode::ecNoMoreTriggers;
     Notify(TFaxMessage::fmError, lastError_);
     Status(2);
@@ -408,8 +457,21 @@ void TFaxSession::Start() {
     return;
   }
   disp_->SetDataPointer(this, 2);
-  rc = Prepare();
+  // The preparation waits for the modem's replies and the first pass may
+  // wait for the host's answers: neither may hold the thread that starts the
+  // session, which in the program is the window's.
+  auto self = shared_from_this();
+  starter_ = std::thread([self] { self->Begin(); });
+}
+
+void TFaxSession::Begin() {
+  std::lock_guard lock(mutex_);
+  const int rc = Prepare();
   if (rc < 0) {
+    if (rc == fxcode::ecCancelRequested) {
+      cancelled_ = true;
+      SetProgress(fxprogress::fpCancel);
+    }
     lastError_ = rc;
     Notify(TFaxMessage::fmError, rc);
     Status(2);
@@ -427,7 +489,19 @@ void TFaxSession::Start() {
   if (!finished_) disp_->ArmTimerTrigger(statusTimer_, SecsToTicks(statusInterval_), true);
 }
 
+void TFaxSession::JoinStarter() {
+  if (!starter_.joinable()) return;
+  if (starter_.get_id() == std::this_thread::get_id())
+    starter_.detach();
+  else
+    starter_.join();
+}
+
 void TFaxSession::Teardown() {
+  // Letting go of a session that has not finished ends it: its starter
+  // thread must not wait for this (host) thread meanwhile.
+  if (!finished_) abortRequested_ = true;
+  JoinStarter();
   std::lock_guard lock(mutex_);
   if (!disp_ || port_.Dispatcher() != disp_) {
     disp_ = nullptr;
@@ -435,7 +509,7 @@ void TFaxSession::Teardown() {
   }
   if (handler_) disp_->RemoveMethodHandler(handler_);
   handler_ = 0;
-  for (int* h : {&replyTimer_, &statusTimer_, &outFree_, &outUsed_, &modemStatus_}) {
+  for (int* h : {&replyTimer_, &statusTimer_, &wakeTimer_, &outFree_, &outUsed_, &modemStatus_}) {
     if (*h > 0) disp_->DropTrigger(*h);
     *h = 0;
   }
@@ -444,12 +518,15 @@ void TFaxSession::Teardown() {
   disp_ = nullptr;
 }
 
+void TFaxSession::Detach() { detached_ = true; }
+
 void TFaxSession::Abort() {
+  // Only asks: the cancel runs on the dispatcher thread like every other
+  // step, so the caller (the window) is never held by the hang-up. The wake
+  // timer brings a pass within a tick; a pass in hand takes it when it ends,
+  // a host call being waited for gives up at once.
   abortRequested_ = true;
-  std::unique_lock lock(mutex_, std::try_to_lock);
-  // When the dispatcher thread is inside a pass, it takes the cancel at its
-  // next pass (the status timer guarantees one within StatusInterval).
-  if (lock.owns_lock() && !finished_ && disp_) RunMachine(TEvent::evAbort);
+  if (disp_ && wakeTimer_ > 0) disp_->ArmTimerTrigger(wakeTimer_, 1, true);
 }
 
 void TFaxSession::OnTrigger(uint16_t msg, uint16_t wParam) {
@@ -461,6 +538,8 @@ void TFaxSession::OnTrigger(uint16_t msg, uint16_t wParam) {
         ev = TEvent::evReplyTimer;
       else if (wParam == statusTimer_)
         ev = TEvent::evStatusTimer;
+      else if (wParam == wakeTimer_)
+        ev = TEvent::evAbort;
       else
         return;
       break;
@@ -478,6 +557,65 @@ void TFaxSession::OnTrigger(uint16_t msg, uint16_t wParam) {
   RunMachine(ev);
 }
 
+bool TFaxSession::HangUp(THangupKind kind) {
+  if (hangupState_ == THangupState::hsIdle) {
+    // Unsent page data would only delay the hang-up; commands already
+    // queued (AT+FKS) must still go out.
+    if (pageDataFlowing_) disp_->PurgeOutput();
+    pageDataFlowing_ = false;
+    outBuf_.clear();
+    outBufPos_ = 0;
+    hangupKind_ = kind;
+    hangupPlan_ = HangupPlan(kind, port_.CarrierPresent());
+    hangupNext_ = 0;
+    hangupState_ = THangupState::hsRunning;
+    RunHangup();
+  }
+  if (hangupState_ != THangupState::hsDone) return false;
+  hangupState_ = THangupState::hsIdle;
+  DisarmReply();
+  // A write that stalled during the hang-up belongs to the call that has
+  // just ended; the next call reports its own.
+  writeStalled_ = writeFailed_ = false;
+  return true;
+}
+
+void TFaxSession::RunHangup() {
+  using A = THangupAction;
+  while (hangupNext_ < hangupPlan_.size()) {
+    const THangupStep step = hangupPlan_[hangupNext_++];
+    unsigned pause = step.pauseMs;
+    switch (step.action) {
+      case A::haPause: break;
+      case A::haEscape: WriteRaw("+++", 3); break;
+      case A::haCommand: SendCommand(HangupCommand(hangupKind_)); break;
+      case A::haPurgeInput: disp_->PurgeInput(); break;
+      case A::haPurgeOutput: disp_->PurgeOutput(); break;
+      case A::haLinesDown:
+        port_.SetDTR(false);
+        port_.SetRTS(false);
+        break;
+      case A::haLinesUp:
+        port_.SetDTR(true);
+        port_.SetRTS(true);
+        break;
+      case A::haLinesDownIfCarrier:
+        if (port_.CarrierPresent()) {
+          port_.SetDTR(false);
+          port_.SetRTS(false);
+        } else {
+          pause = 0;
+        }
+        break;
+    }
+    if (pause > 0) {
+      ArmReply(static_cast<int32_t>((pause + kMsPerTick - 1) / kMsPerTick));
+      return;
+    }
+  }
+  hangupState_ = THangupState::hsDone;
+}
+
 void TFaxSession::LogPass() {
   if (!disp_ || !disp_->Logging()) return;
   const uint8_t sub = send_ ? static_cast<uint8_t>(30 + static_cast<int>(sstate_))
@@ -489,10 +627,11 @@ bool TFaxSession::RunsAtOnce() const {
   if (send_) {
     switch (sstate_) {
       case TSendState::tfGetEntry: case TSendState::tfInit: case TSendState::tfDial: case TSendState::tfSndPgeHdr:
-      case TSendState::tfOpenCover: case TSendState::tfPrepPage: case TSendState::tf1PrepEOP:
+      case TSendState::tfOpenCover: case TSendState::tfPrepPage:
       case TSendState::tf2SendEOP: case TSendState::tf2NextPage: case TSendState::tfClose:
       case TSendState::tfCompleteOK: case TSendState::tfAbort: case TSendState::tf2SndNwPrm:
         return true;
+      case TSendState::tf1PrepEOP: return !postPagePause_;
       default: return false;
     }
   }
@@ -511,6 +650,7 @@ bool TFaxSession::WaitsForTrigger() const {
       case TSendState::tfSendCover: case TSendState::tfSendPage: case TSendState::tfDrainPage:
       case TSendState::tfDone:
         return true;
+      case TSendState::tf1PrepEOP: return postPagePause_;
       default: return false;
     }
   }
@@ -528,7 +668,8 @@ void TFaxSession::RunMachine(TEvent ev) {
   // Bounded: a pass that keeps finding work is still ended, and the next
   // trigger goes on with it.
   for (int pass = 0; pass < 1000; ++pass) {
-    if (abortRequested_.exchange(false)) {
+    // A cancel during a hang-up waits for its end: the call is ending anyway.
+    if (hangupState_ != THangupState::hsRunning && abortRequested_.exchange(false)) {
       cancelled_ = true;
       SetProgress(fxprogress::fpCancel);
       Fail(fxcode::ecCancelRequested);
@@ -541,11 +682,28 @@ void TFaxSession::RunMachine(TEvent ev) {
     } else if (statusPending_) {
       Status(0);
     }
+    if (hangupState_ == THangupState::hsRunning) {
+      if (ev == TEvent::evReplyTimer) RunHangup();
+      if (hangupState_ == THangupState::hsRunning) {
+        // What the modem says while it hangs up is of no use.
+        uint8_t b = 0;
+        while (disp_->ReadChar(b)) {
+        }
+        return;
+      }
+      ev = TEvent::evReplyTimer;
+    }
     if (send_)
       SendStep(ev);
     else
       ReceiveStep(ev);
     if (finished_ || !disp_) return;
+    if (writeStalled_ && !writeFailed_) {
+      writeFailed_ = true;
+      Fail(fxcode::ecTimeout);
+      ev = TEvent::evRun;
+      continue;
+    }
     if (RunsAtOnce()) {
       ev = TEvent::evRun;
       continue;

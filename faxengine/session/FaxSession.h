@@ -1,8 +1,9 @@
 #pragma once
 // The session record of one fax component and the two state machines that
 // run on it. The machines run on the dispatcher thread as trigger handlers
-// (the first pass on the starting thread, a cancel on the caller's), one pass
-// at a time under the session lock.
+// (the preparation and the first pass on a starter thread of the session's
+// own), one pass at a time under the session lock. The host thread only
+// starts a session and asks for a cancel; neither waits for the modem.
 
 #include <atomic>
 #include <chrono>
@@ -10,12 +11,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "faxengine/class1/Frames.h"
 #include "faxengine/class1/Receive1.h"
 #include "faxengine/class2/Class2Parse.h"
 #include "faxengine/session/AbstractFax.h"
+#include "faxengine/session/Hangup.h"
 #include "faximage/Apf.h"
 #include "faximage/TextRasterizer.h"
 
@@ -69,14 +72,23 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   TFaxSession(TFxAbstractFax& fax, bool send);
   ~TFaxSession();
 
-  // Starts the session: triggers, preparation, the first pass. Runs on the
-  // host thread.
+  // Starts the session on the host thread: the triggers, then a thread of
+  // its own for the preparation and the first pass (Begin). Returns at once.
   void Start();
   // Trigger handler.
   void OnTrigger(uint16_t msg, uint16_t wParam);
+  // Asks for a cancel and returns at once; the session ends through the
+  // finish message as for any other end.
   void Abort();
   // Detaches from the port after the finish; host thread.
   void Teardown();
+  // The component is going away: messages still queued for it are dropped.
+  // Host thread.
+  void Detach();
+  bool Finished() const { return finished_.load(); }
+  // True while the session's port is open and its dispatcher running, so
+  // that its machine can still get to the end. Host thread.
+  bool OnOpenPort() const { return disp_ && !disp_->Stopping() && port_.Dispatcher() == disp_; }
   // AT+FCLASS=? on the open port (trigger delivery held).
   TFaxClassSet QueryClasses(bool initFirst);
 
@@ -102,6 +114,14 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   friend class TFxAbstractFax;
   // --- shared -----------------------------------------------------------------
   int Notify(TFaxMessage msg, int wParam);
+  // Runs a message on the host thread, unless the component has gone.
+  int Deliver(TFaxMessage msg, int wParam);
+  // True when a wait for the host must end: a cancel, a stopping port, a
+  // host shutting down.
+  bool HostCallStops() const;
+  // The preparation and the first pass, on the starter thread.
+  void Begin();
+  void JoinStarter();
   void Status(int kind = 0);
   void SetProgress(int p);
   // A Class 2 session-parameter report: the negotiated values become the
@@ -123,6 +143,12 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   bool IsClass20() const { return faxClass_ == TFaxClass::fcClass2_0; }
   void LogPass();
   void RunMachine(TEvent ev);
+  // Hangs up across passes: false while the hang-up is under way (the state
+  // that asked is entered again, with a reply-timer event, once it is over),
+  // true when it is done. Unsent page data is dropped first.
+  bool HangUp(THangupKind kind);
+  // Runs the plan's steps up to the next pause.
+  void RunHangup();
   bool RunsAtOnce() const;
   bool WaitsForTrigger() const;
   long NowMs() const;
@@ -138,13 +164,8 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   bool MorePages() const;
   void AdvancePage();
   void BusyHandling();
-  void SendHangup();
-  // Pieces both Class 2 machines use: a Class 2.0 set-up command by its
-  // step (false when there is none), "+++" and a hang-up command with the
-  // guard times, and DTR and RTS lowered for half a second.
+  // A Class 2.0 set-up command by its step (false when there is none).
   bool SendSetupCommand(size_t step);
-  void EscapeAndHangUp(const char* command);
-  void PulseDtrRts();
   void QueueZeros(size_t target);
   void QueueData(const uint8_t* data, size_t n, bool escape);
   void FlushData();
@@ -157,7 +178,6 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   void ReceiveLine(const std::string& line);
   void ReceivePageData();
   int CreateReceivedFile();
-  void ReceiveHangup();
   // Class 1 receive states (faxengine/class1/ReceiveMachine1.cpp).
   void ReceiveStep1(TEvent ev);
   void ReceiveLine1(const std::string& line);
@@ -179,10 +199,22 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   std::recursive_mutex mutex_;
   std::atomic<bool> abortRequested_{false};
   THandlerId handler_ = 0;
-  int replyTimer_ = 0, statusTimer_ = 0, outFree_ = 0, outUsed_ = 0, modemStatus_ = 0;
+  int replyTimer_ = 0, statusTimer_ = 0, wakeTimer_ = 0, outFree_ = 0, outUsed_ = 0, modemStatus_ = 0;
+  std::thread starter_;
+  std::atomic<bool> detached_{false};
+  std::shared_ptr<THostCall> lastStatusCall_;
+  enum class THangupState : uint8_t { hsIdle, hsRunning, hsDone };
+  THangupState hangupState_ = THangupState::hsIdle;
+  THangupKind hangupKind_ = THangupKind::hkSend;
+  std::vector<THangupStep> hangupPlan_;
+  size_t hangupNext_ = 0;
+  // Class 1 send: the pause before the post-page message is running.
+  bool postPagePause_ = false;
+  // A write found the output ring stalled (WriteRaw); reported once.
+  bool writeStalled_ = false, writeFailed_ = false;
   bool statusPending_ = false;
   bool firstStatusSent_ = false;
-  bool finished_ = false;
+  std::atomic<bool> finished_{false};
   bool cancelled_ = false;
   int lastError_ = 0;
   TFaxClass faxClass_ = TFaxClass::fcClass2;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "faxengine/HostExecutor.h"
@@ -48,6 +49,42 @@ TEST(PlainExecutorTest, SendWaitsForTheTaskOrDropsItWhenLate) {
   EXPECT_FALSE(result);
   host.RunFor(std::chrono::milliseconds(30));
   EXPECT_EQ(value, 2);
+}
+
+TEST(PlainExecutorTest, ACallOutlastingItsCallerLeavesItsResultInTheSharedRecord) {
+  TPlainExecutor host;
+  std::shared_ptr<THostCall> call;
+  std::atomic<bool> gaveUp{false};
+  std::thread caller([&] {
+    call = host.Call([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      return 7;
+    });
+    gaveUp = !call->Wait(std::chrono::milliseconds(20));
+  });
+  // The caller has given up before the host gets to the task; the task runs
+  // all the same and its answer lands in the record both sides hold.
+  while (!gaveUp) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  caller.join();
+  EXPECT_EQ(call->State(), THostCall::TState::hcQueued);
+  EXPECT_TRUE(host.RunUntil([&] { return call->Done(); }, std::chrono::seconds(2)));
+  EXPECT_EQ(call->Result(), 7);
+
+  // A stop condition ends a wait early; a dropped task never runs.
+  std::atomic<bool> ran{false};
+  std::thread stopped([&] {
+    auto c = host.Call([&] {
+      ran = true;
+      return 1;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(c->Wait(std::chrono::seconds(5), [] { return true; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_TRUE(c->Drop());
+  });
+  stopped.join();
+  host.RunFor(std::chrono::milliseconds(30));
+  EXPECT_FALSE(ran);
 }
 
 TEST(PlainExecutorTest, QuitEndsRunAndExceptionsGoToTheHandler) {

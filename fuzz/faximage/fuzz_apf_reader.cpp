@@ -1,6 +1,7 @@
 // The APF reader and unpacker on hostile files: page counts, page chains
 // pointing backwards or past the end, absurd image and record lengths. Every
-// page of the file is unpacked into a bitmap and exported; any outcome but
+// page of the file is unpacked into a bitmap and exported, and the whole
+// file is exported as TIFF and PDF; any outcome but
 // a crash, a hang or unbounded memory is fine.
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "faximage/Apf.h"
+#include "faximage/FaxExport.h"
 #include "faximage/FaxUnpacker.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -47,6 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       u.WhitespaceFrom = 3;
       u.WhitespaceTo = 1;
       if (u.TryPageToBitmap(p, b) == 0 && p == 1) u.TryPageToFile(p, "PCX");
+    }
+    if (r.PageCount() <= 8) {
+      FxExportResult result;
+      (void)FxExportTiff(path, dir + "/out.tif", result);
+      (void)FxExportPdf(path, dir + "/out.pdf", result);
     }
   }
   (void)IsApfFile(path);

@@ -11,6 +11,7 @@
 #include "faximage/Apf.h"
 #include "faximage/ErrorCodes.h"
 #include "faximage/FaxConverter.h"
+#include "faximage/FaxExport.h"
 #include "faximage/FaxUnpacker.h"
 
 namespace {
@@ -20,6 +21,7 @@ constexpr const char* kUsage =
     "       apftool convert IN OUT.apf [--fine] [--wide] [--station ID]\n"
     "                 IN is a PBM, BMP or plain text file\n"
     "       apftool export FILE PAGE OUT   (OUT ending in .bmp, .pcx, .dcx or .pbm)\n"
+    "       apftool export FILE OUT        (OUT ending in .pdf, .tif or .tiff: the whole fax)\n"
     "       apftool cat FIRST SECOND OUT\n"
     "       apftool cover TEMPLATE.FCT OUT.apf [--to NAME] [--regarding TEXT] [--message FILE] ...\n";
 
@@ -150,7 +152,33 @@ int ExportPbm(const std::string& file, unsigned page, const std::string& outName
   return 0;
 }
 
+// The whole fax as a TIFF Class F or PDF file.
+int ExportDocument(const std::string& file, const std::string& outName, std::ostream& err) {
+  const std::string ext = Lower(std::filesystem::path(outName).extension().string());
+  FxExportResult result;
+  int rc = 0;
+  if (ext == ".pdf") {
+    rc = FxExportPdf(file, outName, result);
+  } else if (ext == ".tif" || ext == ".tiff") {
+    rc = FxExportTiff(file, outName, result);
+  } else {
+    err << "apftool: the output name must end in .pdf, .tif or .tiff\n";
+    return 2;
+  }
+  if (rc == FxErr::ecBadArgument && result.pagesInFile == 0) {
+    err << "apftool: " << file << ": the fax has no pages\n";
+    return 1;
+  }
+  if (rc < 0) return Fail(err, rc, file);
+  if (result.pagesWritten < result.pagesInFile) {
+    err << "apftool: " << file << ": damaged after page " << result.pagesWritten << "; exported "
+        << result.pagesWritten << " of " << result.pagesInFile << " pages\n";
+  }
+  return 0;
+}
+
 int Export(const std::vector<std::string>& args, std::ostream& err) {
+  if (args.size() == 3) return ExportDocument(args[1], args[2], err);
   if (args.size() != 4) {
     err << kUsage;
     return 2;

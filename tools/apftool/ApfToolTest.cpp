@@ -108,4 +108,37 @@ TEST_F(ApfToolTest, TextCatAndFailures) {
   EXPECT_NE(Read(P("err.txt")).find("apftool: "), std::string::npos);
 }
 
+// The whole fax as TIFF and PDF: the old page form still works beside it,
+// readers see every page, a damaged file exports its good pages with a
+// warning, and a failure leaves no file.
+TEST_F(ApfToolTest, WholeFaxExportsToTiffAndPdf) {
+  std::ofstream(P("page.pbm"), std::ios::binary) << MakePbm();
+  ASSERT_EQ(Run({"convert", P("page.pbm"), P("one.apf"), "--fine"}), 0) << err_.str();
+  ASSERT_EQ(Run({"cat", P("one.apf"), P("one.apf"), P("two.apf")}), 0);
+  ASSERT_EQ(Run({"export", P("two.apf"), P("fax.tif")}), 0) << err_.str();
+  ASSERT_EQ(Run({"export", P("two.apf"), P("fax.PDF")}), 0) << err_.str();
+  EXPECT_TRUE(err_.str().empty()) << err_.str();
+  const std::string tiffinfo = "tiffinfo -D '" + P("fax.tif") + "' >'" + P("ti.txt") + "' 2>&1";
+  ASSERT_EQ(std::system(tiffinfo.c_str()), 0);
+  const std::string ti = Read(P("ti.txt"));
+  EXPECT_NE(ti.find("Page Number: 1-2"), std::string::npos) << ti;
+  EXPECT_NE(ti.find("Resolution: 204, 196 pixels/inch"), std::string::npos) << ti;
+  const std::string pdfinfo = "pdfinfo '" + P("fax.PDF") + "' >'" + P("pi.txt") + "' 2>&1";
+  ASSERT_EQ(std::system(pdfinfo.c_str()), 0);
+  EXPECT_NE(Read(P("pi.txt")).find("Pages:           2"), std::string::npos) << Read(P("pi.txt"));
+  ASSERT_EQ(Run({"export", P("two.apf"), "2", P("page2.pbm")}), 0) << err_.str();
+
+  // Cut inside page 2: page 1 is exported, with a warning.
+  const std::string whole = Read(P("two.apf"));
+  std::ofstream(P("cut.apf"), std::ios::binary) << whole.substr(0, whole.size() - 50);
+  ASSERT_EQ(Run({"export", P("cut.apf"), P("cut.pdf")}), 0);
+  EXPECT_NE(err_.str().find("exported 1 of 2 pages"), std::string::npos) << err_.str();
+
+  std::ofstream(P("bad.apf"), std::ios::binary) << whole.substr(0, 100);
+  EXPECT_EQ(Run({"export", P("bad.apf"), P("bad.tif")}), 1);
+  EXPECT_NE(err_.str().find("File is not an APF file"), std::string::npos) << err_.str();
+  EXPECT_FALSE(fs::exists(P("bad.tif")));
+  EXPECT_EQ(Run({"export", P("two.apf"), P("fax.png")}), 2);
+}
+
 }  // namespace

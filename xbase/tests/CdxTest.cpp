@@ -51,3 +51,16 @@ TEST(CdxReader, CyclesAndWildPointersAreErrors) {
   many[root + 3] = static_cast<char>(0x7f);
   EXPECT_EQ(XbReadCdx(reinterpret_cast<const uint8_t*>(many.data()), many.size(), back).code, XbError::CdxBadNode);
 }
+
+// Found by fuzzing: a directory naming one tag "z" and another "Z" was read as
+// two tags of the same name, and the index written from them could not be
+// read again. Both readers refuse it.
+TEST(CdxReader, ATagNameTwiceInDifferentLetterCaseIsRefused) {
+  std::string bytes;
+  XB_ASSERT_OK(XbReadWholeFile(CORVANE_SOURCE_DIR "/xbase/tests/data/cdx-tag-name-twice-in-two-cases.cdx", bytes, 1 << 20));
+  TCdxImage img;
+  const XbStatus st = XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img);
+  EXPECT_EQ(st.code, XbError::CdxBadHeader) << st.Message();
+  std::shared_ptr<const TCdxFile> file;
+  EXPECT_FALSE(TCdxFile::Open(CORVANE_SOURCE_DIR "/xbase/tests/data/cdx-tag-name-twice-in-two-cases.cdx", file).ok());
+}

@@ -303,4 +303,38 @@ TEST_F(TriggerTest, HoldDispatchKeepsTriggersForLater) {
   ASSERT_TRUE(WaitFor([&] { return Count(TTriggerMsg::tmData, ok) == 1 && Count(TTriggerMsg::tmTimer, t) == 1; }));
 }
 
+// A partial match must not outlive the input it was made of: bytes purged or
+// read past the scan never join bytes that arrive later.
+TEST_F(TriggerTest, DataTriggerForgetsPartialMatchesOfDiscardedInput) {
+  const int abcd = d_->AddDataTrigger("ABCD", false);
+  const int seen = d_->AddDataTrigger("B", false);  // tells when "AB" was scanned
+  pty_.Write("AB");
+  ASSERT_TRUE(WaitFor([&] { return Count(TTriggerMsg::tmData, seen) == 1; }));
+  d_->PurgeInput();
+  EXPECT_EQ(d_->InputCount(), 0u);
+  pty_.Write("CD");
+  ASSERT_TRUE(WaitFor([&] { return d_->InputCount() == 2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(Count(TTriggerMsg::tmData, abcd), 0u);
+
+  // Read by the program before the triggers saw them: skipped, not scanned.
+  d_->PurgeInput();
+  pty_.Write("AB");
+  ASSERT_TRUE(WaitFor([&] { return Count(TTriggerMsg::tmData, seen) == 2; }));
+  d_->HoldDispatch(true);
+  pty_.Write("XY");
+  ASSERT_TRUE(WaitFor([&] { return d_->InputCount() == 4; }));
+  uint8_t buf[4];
+  EXPECT_EQ(d_->ReadBlock(buf, sizeof buf), 4u);
+  d_->HoldDispatch(false);
+  pty_.Write("CD");
+  ASSERT_TRUE(WaitFor([&] { return d_->InputCount() == 2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(Count(TTriggerMsg::tmData, abcd), 0u);
+
+  // Whole text after a purge still fires.
+  pty_.Write("ABCD");
+  ASSERT_TRUE(WaitFor([&] { return Count(TTriggerMsg::tmData, abcd) == 1; }));
+}
+
 }  // namespace

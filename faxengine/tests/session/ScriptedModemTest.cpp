@@ -22,6 +22,10 @@
 
 using namespace std::chrono_literals;
 
+// A host call that outlives its caller must not write into the caller's
+// stack frame: under AddressSanitizer this program always looks for it.
+extern "C" const char* __asan_default_options() { return "detect_stack_use_after_return=1"; }
+
 namespace {
 
 // Answers the engine's commands on the master side of a pty. The script
@@ -312,4 +316,67 @@ TEST_F(ScriptedModem, NoReplyToTheInitialisationFailsBeforeDialling) {
   TScriptedModem modem(pty_, [](const std::string&) { return std::string("\r\n\x02\x03noise\r\n"); });
   EXPECT_EQ(Run(), fxcode::ecFaxBadModemResult);
   EXPECT_EQ(fax_.DialAttempt(), 0);
+}
+
+TEST_F(ScriptedModem, SlowHostHandlersAreWaitedForAndTheirAnswersKept) {
+  TScriptedModem modem(pty_, [](const std::string& c) { return Class2Reply(c, "1,2200,0,0"); });
+  // A handler that takes longer than a second (a slow disk, a modal box):
+  // its entries must still be sent, not taken for "no more faxes".
+  int calls = 0;
+  const std::string file = fax_.FaxFile();
+  fax_.OnFaxNext = [&](TFxSendFax&, std::string& number, std::string& doc, std::string&) {
+    std::this_thread::sleep_for(1500ms);
+    if (++calls > 2) return;
+    number = "200";
+    doc = file;
+  };
+  int statuses = 0;
+  fax_.OnFaxStatus = [&](TFxAbstractFax&, bool, bool) {
+    if (++statuses == 2) std::this_thread::sleep_for(1500ms);
+  };
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(modem.fdtCount.load(), 2);
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(ScriptedModem, AWriteThatCannotCompleteEndsTheCallWithATimeOut) {
+  // The modem stops the port's output with XOFF and never lets it go on;
+  // the host then fills the output ring, so the next command cannot go out.
+  port_.SetSWFlowOptions(TSWFlowOptions::swfTransmit);
+  TScriptedModem modem(pty_, [](const std::string& c) {
+    if (c == "ATE0V1Q0") return std::string("\x13\r\nOK\r\n");
+    return Class2Reply(c, "1");
+  });
+  const std::string file = fax_.FaxFile();
+  fax_.OnFaxNext = [&](TFxSendFax&, std::string& number, std::string& doc, std::string&) {
+    if (port_.OutputFree() > 0) port_.WriteBlock(std::string(port_.OutputFree(), 'x').data(), port_.OutputFree());
+    number = "200";
+    doc = file;
+  };
+  fax_.ExitOnError = true;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run(), fxcode::ecTimeout);
+  EXPECT_EQ(errors_, std::vector<int>{fxcode::ecTimeout});
+  // Five seconds for the stalled write, not the reply timer's ten on top.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 9s);
+  EXPECT_EQ(fax_.DialAttempt(), 0);
+}
+
+TEST_F(ScriptedModem, SessionParametersAreReadFieldByFieldAndAnImpossibleOneEndsTheCall) {
+  {
+    TScriptedModem modem(pty_, [](const std::string& c) {
+      if (c == "AT+FDT") return std::string("\r\n+FDCS: 0, 5, 0, 2, 0, 0, 0, 0\r\nCONNECT\r\n");
+      return Class2Reply(c, "1");
+    });
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(fax_.ConnectBPS(), 14400);
+  }
+  port_.SetOpen(false);
+  errors_.clear();
+  TScriptedModem modem(pty_, [](const std::string& c) {
+    if (c == "AT+FDT") return std::string("\r\n+FDCS:0,9,0,2,0,0,0,0\r\nCONNECT\r\n");
+    return Class2Reply(c, "1");
+  });
+  EXPECT_EQ(Run(), fxcode::ecFaxBadModemResult);
 }

@@ -392,7 +392,12 @@ TEST_F(SessionFault, CancelWhileSendingAPage) {
   fax_.SetFaxFile(doc.string());
   fax_.StartTransmit();
   ASSERT_TRUE(exec_.RunUntil([&] { return fax_.ProgressCode() == fxprogress::fpSendPage; }, 60s));
+  exec_.RunFor(1500ms);  // well into the page
+  // The cancel only asks: the hang-up (seconds of guard times) runs on the
+  // engine's thread, never on the window's.
+  const auto asked = std::chrono::steady_clock::now();
   fax_.AbortFax();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 50ms);
   EXPECT_EQ(RunToFinish(fax_, 30s), fxcode::ecCancelRequested);
   EXPECT_EQ(fax_.ProgressCode(), fxprogress::fpCancel);
 }
@@ -406,4 +411,29 @@ TEST_F(SessionFault, CancelWhileWaitingForACall) {
   rx.AbortFax();
   EXPECT_EQ(RunToFinish(rx, 30s), fxcode::ecCancelRequested);
   EXPECT_EQ(rx.ProgressCode(), fxprogress::fpCancel);
+}
+
+TEST_F(SessionFault, ARefusedCallIsHungUpAndReportedOnce) {
+  const auto pages = Pages(1, 200, 3);
+  const fs::path tif = dir_.Path() / "in.tif";
+  ASSERT_TRUE(linetest::WriteTiff(tif, pages));
+  TFxReceiveFax rx;
+  Prepare(rx, Port(1), TFaxClass::fcClass2);
+  rx.DestinationDir = dir_.Path().string();
+  rx.OneFax = true;
+  rx.OnFaxAccept = [](TFxReceiveFax&, bool& accept) { accept = false; };
+  std::vector<int> logs;
+  rx.OnFaxLog = [&](TFxAbstractFax&, int code) { logs.push_back(code); };
+  rx.StartReceive();
+  exec_.RunFor(500ms);
+  ASSERT_EQ(line_->Control("send 101 " + tif.string()).rfind("OK", 0), 0u);
+  EXPECT_EQ(RunToFinish(rx, 60s), fxcode::ecFileRejected) << line_->Log();
+  EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFileRejected});
+  EXPECT_EQ(logs, std::vector<int>{6});
+  EXPECT_FALSE(fs::exists(dir_.Path() / "FAX0001.APF"));
+  // The modem was hung up: it takes commands again.
+  TFxComPort& port = *ports_.back();
+  port.PurgeInput();
+  port.WriteString("AT\r");
+  EXPECT_TRUE(port.AwaitText("OK", 36, true, false)) << line_->Log();
 }

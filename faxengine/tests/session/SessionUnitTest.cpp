@@ -103,9 +103,9 @@ TEST(Class2Parse, SessionParametersAndSpeeds) {
   EXPECT_TRUE(p.wide);
   EXPECT_TRUE(p.ecm);
   EXPECT_EQ(p.scanTimeCode, 7);
-  ASSERT_TRUE(FxParseParams("+FCS: 0,9", p));
+  ASSERT_TRUE(FxParseParams("+FCS: 0,9", p));  // Class 2.0 speed code 9: 24000
   EXPECT_FALSE(p.fine);
-  EXPECT_EQ(p.bps, 9600);
+  EXPECT_EQ(p.bps, 24000);
   EXPECT_FALSE(FxParseParams("+FDCS:", p));
   EXPECT_EQ(FxSpeedCode(7200), '2');
   EXPECT_EQ(FxSpeedCode(1234), '3');
