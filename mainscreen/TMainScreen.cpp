@@ -29,6 +29,7 @@
 #include "mainscreen/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TRebuildInd.h"
+#include "sending/SendCommand.h"
 #include "sending/TPhoneBook.h"
 #include "store/StoreText.h"
 #include "store/TableLog.h"
@@ -183,9 +184,10 @@ void TMainScreen::BuildLayout() {
   connect(SortButton, &QPushButton::clicked, this, &TMainScreen::SortButtonClick);
   connect(ProblemSolverButton, &QPushButton::clicked, this, &TMainScreen::ProblemSolverButtonClick);
   connect(DeleteButton, &QPushButton::clicked, this, &TMainScreen::Delete1Click);
+  connect(SendButton, &QPushButton::clicked, this, &TMainScreen::SendButtonClick);
   connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
   connect(PrintButton, &QPushButton::clicked, this, &TMainScreen::PrintbuttonClick);
-  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, SendButton, ReceiveButton})
+  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, ReceiveButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
@@ -260,10 +262,11 @@ void TMainScreen::BuildMenus() {
   connect(Archive1, &QAction::triggered, this, &TMainScreen::Archive1Click);
   connect(Clone1, &QAction::triggered, this, &TMainScreen::Clone1Click);
   connect(RebuildIndexes1, &QAction::triggered, this, &TMainScreen::RebuildIndexes1Click);
+  connect(SendFax1, &QAction::triggered, this, &TMainScreen::SendButtonClick);
   connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
   connect(Print1, &QAction::triggered, this, &TMainScreen::mnuPrintClick);
   connect(PrintSetup1, &QAction::triggered, this, &TMainScreen::PrintSetup1Click);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, SendFax1, ReceiveFaxes1, QuickConfigurationAnalysis1,
+  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, ReceiveFaxes1, QuickConfigurationAnalysis1,
                      ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
   // Refused in receive mode before anything else.
@@ -773,6 +776,23 @@ void TMainScreen::AboutCorvane1Click() {
   QMessageBox::about(this, "About Corvane",
                      QString("Corvane %1\n\nA fax program for Class 1, Class 2 and Class 2.0 fax modems.")
                          .arg(kVersionText));
+}
+
+void TMainScreen::SendButtonClick() {
+  if (receiveMode_) {
+    ShowInformation("You are in Fax Receive mode. You cannot send\nwhile in Fax Receive mode. Click the Stop button "
+                    "to end\nFax Receive mode");
+    return;
+  }
+  if (currentTab_ != TFaxTab::Outgoing) {
+    ShowInformation("Please switch to the Outgoing Faxes tab\nand highlight a fax to send");
+    return;
+  }
+  SendCurrentFax({FaxTable, this, [this](const QString& text) {
+                    Status->SetCaption(text);
+                    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                  }});
+  SetButtons();
 }
 
 void TMainScreen::NotAvailableYet() { ShowInformation(kNotAvailable); }

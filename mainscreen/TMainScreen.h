@@ -103,6 +103,7 @@ class TMainScreen : public QMainWindow {
   void ShowHints1Click();
   void ProblemSolverButtonClick();
   void AboutCorvane1Click();
+  void SendButtonClick();
   void NotAvailableYet();
   void Delete1Click();
   void Archive1Click();

@@ -1,0 +1,273 @@
+// Sending from the main window over the virtual modem line: a printer-driver
+// job becomes a row, Send dials the far end (number 200), the far end stores
+// the pages, the row and "Lastsend.log" tell the outcome. The user-interface
+// thread is timed throughout each send.
+#include <QApplication>
+#include <QImage>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "faxengine/tests/LinePages.h"
+#include "mainscreen/TMainScreen.h"
+#include "sending/tests/SendDriver.h"
+#include "shell/core/Folders.h"
+#include "shell/core/Settings.h"
+#include "store/core/Xbase.h"
+#include "testsupport/TempFolder.h"
+#include "tools/cvmodemline/tests/LineHarness.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+using sendtest::TSendDriver;
+using sendtest::TSendScript;
+
+namespace {
+
+constexpr double kStallLimitMs = 50;
+
+// Rows of got below the header (as many as got has beyond sent) equal sent.
+bool SameBelowHeader(const linetest::TBitmap& got, const linetest::TBitmap& sent, std::string& why) {
+  if (got.width != sent.width || got.height <= sent.height) {
+    why = "size " + std::to_string(got.width) + "x" + std::to_string(got.height);
+    return false;
+  }
+  const int skip = got.height - sent.height;
+  for (int y = 0; y < sent.height; ++y)
+    if (!std::equal(sent.Row(y), sent.Row(y) + sent.Stride(), got.Row(y + skip))) {
+      why = "row " + std::to_string(y) + " differs";
+      return false;
+    }
+  return true;
+}
+
+// The words tesseract reads in the top rows of a page, letters and digits
+// only, in lower case.
+std::string ReadHeader(const linetest::TBitmap& page, int rows, const fs::path& work) {
+  QImage band(page.width, rows, QImage::Format_Grayscale8);
+  for (int y = 0; y < rows; ++y)
+    for (int x = 0; x < page.width; ++x)
+      band.setPixel(x, y, (page.Row(y)[x / 8] >> (7 - x % 8)) & 1 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+  const QString png = QString::fromStdString((work / "header.png").string());
+  band.scaled(band.width() * 2, band.height() * 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(png);
+  QProcess ocr;
+  ocr.start("tesseract", {png, "stdout", "--psm", "7"});
+  if (!ocr.waitForFinished(60000)) return {};
+  std::string text;
+  for (char c : ocr.readAllStandardOutput().toStdString())
+    if (std::isalnum(static_cast<unsigned char>(c))) text += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+class SendLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    line_ = std::make_unique<linetest::TLineProcess>(temp_.Path() / "line");
+    ASSERT_TRUE(line_->Ready()) << line_->Log();
+    SetProgramFolder(home_.string());
+    ::setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
+    Settings = TSettings{};
+    fs::create_directories(send_);
+  }
+  void TearDown() override {
+    ::unsetenv("XDG_CONFIG_HOME");
+    if (line_) line_->Stop();
+  }
+
+  void WriteIni(int faxClass, const std::string& dialing = "DialAttempts=1\r\nRetryWait=5\r\n") {
+    std::ofstream(home_ / "CV.INI", std::ios::binary)
+        << "[User]\r\nName=Ann Lee\r\nFax=555 0101\r\n[Dialing]\r\n" << dialing << "[Modem]\r\nComPort=0\r\nFaxClass="
+        << faxClass << "\r\nMaximumBPS=14400\r\n[Ports]\r\nCOM1=" << line_->Link(1).string() << "\r\n";
+  }
+
+  // A printer-driver job: NAME.APF and its description NAME.ZRD.
+  std::vector<linetest::TBitmap> MakeJob(const std::string& name, int pages, int height, bool fine) {
+    std::vector<linetest::TBitmap> bitmaps;
+    for (int i = 0; i < pages; ++i) bitmaps.push_back(linetest::MakePage(11 + i, height));
+    linepages::WriteApf(send_ / (name + ".APF"), bitmaps, fine);
+    std::ofstream(send_ / (name + ".ZRD"), std::ios::binary) << "200\r\nFar End\r\nFirst fax\r\n";
+    return bitmaps;
+  }
+
+  // Starts the main window; the job in SEND becomes the current row.
+  void Start(TMainScreen& w, uint32_t rows = 1) {
+    w.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.FirstActivationDone(); }, 10000));
+    ASSERT_EQ(w.FaxTable.RecordCount(), rows);
+    if (rows == 0) return;
+    ASSERT_TRUE(w.SendButton->isEnabled());
+    ASSERT_TRUE(w.SendFax1->isEnabled());
+  }
+
+  // Presses Send and waits until the send window has closed again.
+  void Send(TMainScreen& w, TSendScript& script, int seconds = 150) {
+    TSendDriver driver(script);
+    QTimer::singleShot(0, w.SendButton, &QPushButton::click);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return script.closed && !QApplication::activeModalWidget(); }, seconds * 1000))
+        << line_->Log();
+  }
+
+  struct TFarEndFax {
+    std::string file;
+    int pages = -1;
+    int result = -1;
+  };
+  TFarEndFax FarEndResult() {
+    TFarEndFax r;
+    auto field = [](const std::string& l, const std::string& key) {
+      const size_t p = l.find(key);
+      return p == std::string::npos ? -1 : std::atoi(l.c_str() + p + key.size());
+    };
+    for (int i = 0; i < 50 && r.pages < 0; ++i) {
+      std::istringstream in(linetest::ReadText(line_->Received() / "faxes.log"));
+      std::string l;
+      while (std::getline(in, l)) {
+        const size_t at = l.find("received ");
+        const size_t tif = l.find(".tif pages=");
+        if (at == std::string::npos || tif == std::string::npos || tif < at) continue;
+        r.file = l.substr(at + 9, tif - at - 9);
+        r.pages = field(l, " pages=");
+        r.result = field(l, " result=");
+      }
+      if (r.pages < 0) std::this_thread::sleep_for(200ms);
+    }
+    return r;
+  }
+
+  // A whole send of a job to the far end, checked from the far end's pages
+  // to the row and the session log.
+  void SendJobToFarEnd(int faxClass, int pageCount, bool fine, bool portLog = false) {
+    WriteIni(faxClass);
+    const auto pages = MakeJob("JOB1", pageCount, fine ? 480 : 240, fine);
+    TMainScreen w;
+    Start(w);
+    TSendScript script;
+    if (portLog)
+      script.fill = [](TSendFaxForm& f) {
+        // Typed before the press: its confirmation box is answered on the way.
+        QTimer::singleShot(0, &f, [&f] {
+          QTest::keyClick(f.sfPhoneNumber, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        });
+      };
+    Send(w, script);
+    if (portLog) {
+      ASSERT_FALSE(script.boxes.isEmpty());
+      EXPECT_TRUE(script.boxes.front().startsWith("Logging is now ON."));
+      script.boxes.removeFirst();
+      const std::string cvout = linetest::ReadText(home_ / "CVOUT.LOG");
+      for (const char* entry : {"Check_for_modem", "Start_of_fax_session", "Phone_200", "FaxClass_Class[20]2"})
+        EXPECT_NE(cvout.find(entry), std::string::npos) << entry << "\n" << cvout.substr(0, 2000);
+      EXPECT_NE(linetest::ReadText(home_ / "Lastsend.log").find("Logging on"), std::string::npos);
+    }
+    ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
+    std::printf("longest user-interface stall during the send: %.1f ms (%s)\n", script.meter.LongestMs(),
+                qPrintable(script.meter.Where()));
+    // The status window followed the call live.
+    EXPECT_TRUE(script.statusTexts.contains("Dialing")) << script.statusTexts.join("|").toStdString();
+    EXPECT_TRUE(script.statusTexts.contains("Getting connection params")) << script.statusTexts.join("|").toStdString();
+    // Status comes every second: a short page may be sent between two.
+    if (script.statusTexts.contains("Sending page data")) {
+      EXPECT_GT(script.meterMax, 0);
+    }
+    EXPECT_GE(script.elapsed.size(), 3) << script.elapsed.join("|").toStdString();  // the clock ran
+    EXPECT_LT(script.meter.LongestMs(), kStallLimitMs);
+
+    const TFarEndFax far = FarEndResult();
+    EXPECT_EQ(far.result, 0) << linetest::ReadText(line_->Received() / "faxes.log");
+    ASSERT_EQ(far.pages, pageCount);
+    for (int p = 0; p < pageCount; ++p) {
+      const auto got = linetest::ReadPbm(far.file + "-p" + std::to_string(p + 1) + ".pbm");
+      ASSERT_TRUE(got) << "page " << p + 1;
+      std::string why;
+      EXPECT_TRUE(SameBelowHeader(*got, pages[static_cast<size_t>(p)], why)) << "page " << p + 1 << ": " << why;
+      if (p == 0 && fine) {
+        const std::string header = ReadHeader(*got, got->height - pages[0].height, temp_.Path());
+        EXPECT_NE(header.find("annlee"), std::string::npos) << header;
+        EXPECT_NE(header.find("5550101"), std::string::npos) << header;
+      }
+    }
+
+    TXbDataTable& t = w.FaxTable;
+    ASSERT_TRUE(t.Table()->Go(1));
+    EXPECT_EQ(t.FieldText("LASTRESULT"), "Sent");
+    const QDate today = QDate::currentDate();
+    EXPECT_EQ(t.FieldText("DATESENT"), today.toString("yyyyMMdd").toStdString());
+    EXPECT_EQ(t.FieldText("TIMESENT").size(), 5u);
+    EXPECT_EQ(t.FieldText("PHONE"), "200");
+    const std::string log = linetest::ReadText(home_ / "Lastsend.log");
+    for (const char* line : {"Opening com port: COM1", "Opened com port OK", "Fax#: 200", "StartTransmit",
+                             "Result: OK", "Finish: "})
+      EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  }
+
+  linetest::TTempDir temp_;
+  const fs::path home_ = temp_.Path() / "cv";
+  const fs::path send_ = home_ / "SEND";
+  std::unique_ptr<linetest::TLineProcess> line_;
+};
+
+}  // namespace
+
+TEST_F(SendLine, Class1SendsAPrinterJobToTheFarEnd) { SendJobToFarEnd(1, 2, true); }
+
+TEST_F(SendLine, Class2SendsAPrinterJobToTheFarEndWithThePortLogged) { SendJobToFarEnd(2, 1, false, true); }
+
+TEST_F(SendLine, Class20SendsAPrinterJobToTheFarEnd) { SendJobToFarEnd(3, 1, true); }
+
+TEST_F(SendLine, BusyNumberIsDialledTwiceThenTheFailureIsShownAndStored) {
+  WriteIni(1, "DialAttempts=2\r\nRetryWait=2\r\n");
+  MakeJob("JOB1", 1, 200, false);
+  ASSERT_EQ(line_->Control("busy 200 on").rfind("OK", 0), 0u);
+  TMainScreen w;
+  Start(w);
+  TSendScript script;
+  Send(w, script);
+  EXPECT_LT(script.meter.LongestMs(), kStallLimitMs);
+  ASSERT_EQ(script.errorCaptions, QStringList{"Fax Failure"});
+  EXPECT_TRUE(script.errorTexts.front().contains("Called fax number was busy")) << script.errorTexts.front().toStdString();
+  EXPECT_EQ(script.dialAttemptsAtError, 2);
+  TXbDataTable& t = w.FaxTable;
+  ASSERT_TRUE(t.Table()->Go(1));
+  EXPECT_EQ(t.FieldText("LASTRESULT"), "Called fax number was busy");
+  EXPECT_EQ(t.FieldText("DATESENT"), "");
+  EXPECT_NE(linetest::ReadText(home_ / "Lastsend.log").find("Result: Called fax number was busy"), std::string::npos);
+}
+
+TEST_F(SendLine, CoverAndDocumentOfDifferentResolutionsGoInOneCall) {
+  WriteIni(1);
+  const auto cover = std::vector<linetest::TBitmap>{linetest::MakePage(40, 150)};
+  const auto doc = std::vector<linetest::TBitmap>{linetest::MakePage(41, 400)};
+  linepages::WriteApf(send_ / "COV00000.APF", cover, false);
+  linepages::WriteApf(send_ / "FAX00000.APF", doc, true);
+  TMainScreen w;
+  Start(w, 0);
+  TXbDataTable& t = w.FaxTable;
+  ASSERT_TRUE(t.Append());
+  ASSERT_TRUE(t.SetFieldText("PHONE", "200"));
+  ASSERT_TRUE(t.SetFieldText("FAXDOC", "FAX00000.APF"));
+  ASSERT_TRUE(t.SetFieldText("FAXCOVER", "cov00000.apf"));  // found in any letter case
+  ASSERT_TRUE(t.Post());
+  w.SetButtons();
+  TSendScript script;
+  Send(w, script);
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
+  const TFarEndFax far = FarEndResult();
+  ASSERT_EQ(far.pages, 2);
+  const std::vector<linetest::TBitmap> expected{cover.front(), doc.front()};
+  for (int p = 0; p < 2; ++p) {
+    const auto got = linetest::ReadPbm(far.file + "-p" + std::to_string(p + 1) + ".pbm");
+    ASSERT_TRUE(got);
+    std::string why;
+    EXPECT_TRUE(SameBelowHeader(*got, expected[static_cast<size_t>(p)], why)) << "page " << p + 1 << ": " << why;
+  }
+}
