@@ -78,13 +78,7 @@ int FarEndConfirmedUnseenPages(const std::string& lineLog) {
   return count;
 }
 
-struct TFarEndFax {
-  std::string file;  // without ".tif"
-  int pages = -1;
-  int result = -1;
-  int rate = -1;
-  std::string resolution, remote;
-};
+using linepages::TFarEndFax;
 
 class Class1Line : public ::testing::Test {
  protected:
@@ -142,37 +136,7 @@ class Class1Line : public ::testing::Test {
   }
 
   // The far end's log line for the latest fax it received.
-  TFarEndFax FarEnd(std::string& log) {
-    TFarEndFax r;
-    auto number = [](const std::string& l, const std::string& key) {
-      const size_t p = l.find(key);
-      return p == std::string::npos ? -1 : std::atoi(l.c_str() + p + key.size());
-    };
-    auto text = [](const std::string& l, const std::string& key, char end) {
-      const size_t p = l.find(key);
-      if (p == std::string::npos) return std::string();
-      const size_t e = l.find(end, p + key.size());
-      return l.substr(p + key.size(), e == std::string::npos ? std::string::npos : e - p - key.size());
-    };
-    for (int i = 0; i < 50 && r.pages < 0; ++i) {
-      log = linetest::ReadText(line_->Received() / "faxes.log");
-      std::istringstream in(log);
-      std::string l;
-      while (std::getline(in, l)) {
-        const size_t at = l.find("received ");
-        const size_t tif = l.find(".tif pages=");
-        if (at == std::string::npos || tif == std::string::npos || tif < at) continue;
-        r.file = l.substr(at + 9, tif - at - 9);
-        r.pages = number(l, " pages=");
-        r.result = number(l, " result=");
-        r.rate = number(l, " rate=");
-        r.resolution = text(l, " resolution=", ' ');
-        r.remote = text(l, " remote=\"", '"');
-      }
-      if (r.pages < 0) std::this_thread::sleep_for(200ms);
-    }
-    return r;
-  }
+  TFarEndFax FarEnd(std::string& log) { return linepages::FarEndLatest(line_->Received(), log); }
 
   // Sends a document to the far end and checks what it stored.
   void SendToFarEnd(int bps, bool fine, int pageCount, bool keep) {
