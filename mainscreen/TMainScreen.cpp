@@ -29,6 +29,8 @@
 #include "mainscreen/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TRebuildInd.h"
+#include "modemsetup/TPreferences.h"
+#include "modemsetup/TQuickSetupForm.h"
 #include "sending/SendCommand.h"
 #include "sending/TPhoneBook.h"
 #include "store/StoreText.h"
@@ -187,7 +189,7 @@ void TMainScreen::BuildLayout() {
   connect(SendButton, &QPushButton::clicked, this, &TMainScreen::SendButtonClick);
   connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
   connect(PrintButton, &QPushButton::clicked, this, &TMainScreen::PrintbuttonClick);
-  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, ReceiveButton})
+  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, ReceiveButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
@@ -269,11 +271,15 @@ void TMainScreen::BuildMenus() {
   for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, ReceiveFaxes1, QuickConfigurationAnalysis1,
                      ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
+  connect(Preferences1, &QAction::triggered, this, [this] {
+    if (!ReceiveModeRefused()) RunPreferencesWizard(this);
+  });
+  connect(PreferencesButton, &QPushButton::clicked, Preferences1, &QAction::trigger);
   // Refused in receive mode before anything else.
   connect(PhoneBook1, &QAction::triggered, this, [this] {
     if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
   });
-  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, CoverSheetTemplateDesigner1, Preferences1})
+  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, CoverSheetTemplateDesigner1})
     connect(a, &QAction::triggered, this, [this] {
       if (!ReceiveModeRefused()) NotAvailableYet();
     });
@@ -339,6 +345,7 @@ void TMainScreen::FormCreate() {
   settingsRead_ = true;
   if (Settings.ComPort == -1) {
     firstRun_ = true;
+    SetFirstStart(true);
     Settings.ComPort = 0;
   }
   receiveMode_ = receivingNow_ = false;
@@ -880,14 +887,9 @@ void TMainScreen::FirstActivation() {
   raise();
   activateWindow();
   QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  if (firstRun_) {
-    // The quick setup window is not part of the program yet. Say so without
-    // holding up start-up or the close path (a signal may close the window).
-    auto* notice = new QMessageBox(QMessageBox::Information, "Information", kNotAvailable, QMessageBox::Ok, this);
-    notice->setAttribute(Qt::WA_DeleteOnClose);
-    notice->open();
-    firstRunNotice_ = notice;
-  }
+  // The quick setup opens without holding up start-up or the close path (a
+  // signal may close the window).
+  if (firstRun_) firstRunNotice_ = OpenQuickSetup(this);
   if (FaxXbase.TagNumber("DATEND") == 0 || RecXbase.TagNumber("DATEND") == 0) RebuildIndexes();
   if (remembered != 0)
     if (TXbTable* t = FaxTable.Table()) LogTableFailure(t->Go(remembered), "outgoing list");

@@ -16,7 +16,7 @@
 class QAction;
 class QActionGroup;
 class QMenu;
-class QMessageBox;
+class QDialog;
 class QPushButton;
 class QStackedWidget;
 class QTabBar;
@@ -163,7 +163,7 @@ class TMainScreen : public QMainWindow {
   bool settingsRead_ = false;
   bool activating_ = false;
   bool showing_ = false;  // inside setVisible
-  QPointer<QMessageBox> firstRunNotice_;
+  QPointer<QDialog> firstRunNotice_;
   bool receiveMode_ = false;   // receive mode is on
   bool receivingNow_ = false;  // a fax is arriving now
   bool syncing_ = false;       // the lists are being moved to their tables' rows

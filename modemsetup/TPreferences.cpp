@@ -11,9 +11,9 @@
 #include <filesystem>
 
 #include "modemsetup/ModemProbe.h"
+#include "modemsetup/PortChoice.h"
 #include "modemsetup/PreferenceFields.h"
 #include "modemsetup/TCheckFaxClassForm.h"
-#include "modemsetup/TFindModemForm.h"
 #include "modemsetup/TModemInitStringHelperForm.h"
 #include "modemsetup/WavePlayer.h"
 #include "shell/Dialogs.h"
@@ -223,16 +223,7 @@ void TPreferences::FinishButtonClick() {
   accept();
 }
 
-void TPreferences::FindModemButtonClick() {
-  const int selected = ComPort->currentIndex() + 1;
-  TFindModemForm form(port_, this);
-  form.exec();
-  port_.SetComNumber(static_cast<uint16_t>(selected));
-  const int found = form.FoundPort();
-  if (found > 0 && found != selected && found <= ComPort->count() &&
-      AskYesNo(QString("Set Com Port to Com %1").arg(found), "Com Port"))
-    ComPort->setCurrentIndex(found - 1);
-}
+void TPreferences::FindModemButtonClick() { FindModemPortFor(ComPort, port_, this); }
 
 void TPreferences::CheckFaxClassButtonClick() {
   // Each page's button offers the class of its own page.

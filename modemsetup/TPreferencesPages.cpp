@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 
 #include "modemsetup/PreferenceFields.h"
-#include "modemsetup/TFindModemForm.h"
+#include "modemsetup/PortChoice.h"
 #include "modemsetup/TPreferences.h"
 #include "shell/Help.h"
 #include "shell/core/Settings.h"
@@ -88,9 +88,8 @@ void TPreferences::BuildPages() {
 
   QWidget* p1 = page("Page1");
   auto* l1 = new QFormLayout(p1);
-  QStringList ports;
-  for (int n = 1; n <= TFindModemForm::kPorts; ++n) ports << PortChoiceText(n, port_.IniFileName());
-  ComPort = Choices(p1, "ComPort", ports);
+  ComPort = Choices(p1, "ComPort", {});
+  FillPortChoices(ComPort, port_);
   FindModemButton = button(p1, "FindModemButton", "Find Modem Port");
   auto* portRow = new QHBoxLayout;
   portRow->addWidget(ComPort, 1);
