@@ -31,6 +31,7 @@
 #include "mainscreen/TRebuildInd.h"
 #include "modemsetup/TPreferences.h"
 #include "modemsetup/TQuickSetupForm.h"
+#include "modemsetup/TQuickSuggest.h"
 #include "sending/SendCommand.h"
 #include "sending/TPhoneBook.h"
 #include "store/StoreText.h"
@@ -268,9 +269,14 @@ void TMainScreen::BuildMenus() {
   connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
   connect(Print1, &QAction::triggered, this, &TMainScreen::mnuPrintClick);
   connect(PrintSetup1, &QAction::triggered, this, &TMainScreen::PrintSetup1Click);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, ReceiveFaxes1, QuickConfigurationAnalysis1,
-                     ConfigurationInformation1})
+  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, ReceiveFaxes1, ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
+  connect(QuickConfigurationAnalysis1, &QAction::triggered, this, [this] {
+    TQuickSuggest analysis(this);
+    const int result = analysis.exec();
+    if (result == TQuickSuggest::kOk) WriteSettings();
+    if (result == TQuickSuggest::kProblemSolver) ShowProblemSolver();
+  });
   connect(Preferences1, &QAction::triggered, this, [this] {
     if (!ReceiveModeRefused()) RunPreferencesWizard(this);
   });

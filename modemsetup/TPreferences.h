@@ -36,66 +36,66 @@ class TPreferences : public QDialog {
   // storing; empty when none.
   QString ValidationText() const;
 
-  QComboBox* PageCombo;
-  QLabel* PageLabel;
-  QStackedWidget* Pages;
-  QLabel* FirstTimeLabel;
-  QLabel* ValidationLabel;
+  QComboBox* PageCombo = nullptr;
+  QLabel* PageLabel = nullptr;
+  QStackedWidget* Pages = nullptr;
+  QLabel* FirstTimeLabel = nullptr;
+  QLabel* ValidationLabel = nullptr;
   // Page 1
-  QComboBox* ComPort;
-  QPushButton* FindModemButton;
-  QComboBox* ToneOrPulse;
-  QLineEdit* ResetString;
-  QLineEdit* ResetAfterString;
+  QComboBox* ComPort = nullptr;
+  QPushButton* FindModemButton = nullptr;
+  QComboBox* ToneOrPulse = nullptr;
+  QLineEdit* ResetString = nullptr;
+  QLineEdit* ResetAfterString = nullptr;
   // Page 2
-  QComboBox* FaxClass;
-  QPushButton* CheckFaxClassButton;
-  QComboBox* TransferRate;
-  QLineEdit* ModemInit;
-  QPushButton* InitHelpButton;
+  QComboBox* FaxClass = nullptr;
+  QPushButton* CheckFaxClassButton = nullptr;
+  QComboBox* TransferRate = nullptr;
+  QLineEdit* ModemInit = nullptr;
+  QPushButton* InitHelpButton = nullptr;
   // Page 3
-  QLineEdit* FaxNumber;
-  QLineEdit* Name;
-  QCheckBox* UseECM;
-  QLineEdit* DialPrefix;
-  QLineEdit* DialSuffix;
+  QLineEdit* FaxNumber = nullptr;
+  QLineEdit* Name = nullptr;
+  QCheckBox* UseECM = nullptr;
+  QLineEdit* DialPrefix = nullptr;
+  QLineEdit* DialSuffix = nullptr;
   // Page 4
-  QLineEdit* DialAttempts;
-  QLineEdit* RetryWait;
-  QCheckBox* CheckBlindDial;
-  QCheckBox* CheckIgnoreBusy;
-  QCheckBox* RenegotiateBetween;
+  QLineEdit* DialAttempts = nullptr;
+  QLineEdit* RetryWait = nullptr;
+  QCheckBox* CheckBlindDial = nullptr;
+  QCheckBox* CheckIgnoreBusy = nullptr;
+  QCheckBox* RenegotiateBetween = nullptr;
   // Page 5
-  QComboBox* FaxClassReceive;
-  QPushButton* CheckFaxClassReceiveButton;
-  QComboBox* TransferRateReceive;
-  QLineEdit* ModemInitReceive;
-  QPushButton* SameClassButton;
-  QPushButton* SameRateButton;
-  QPushButton* SameInitButton;
-  QPushButton* InitHelpReceiveButton;
+  QComboBox* FaxClassReceive = nullptr;
+  QPushButton* CheckFaxClassReceiveButton = nullptr;
+  QComboBox* TransferRateReceive = nullptr;
+  QLineEdit* ModemInitReceive = nullptr;
+  QPushButton* SameClassButton = nullptr;
+  QPushButton* SameRateButton = nullptr;
+  QPushButton* SameInitButton = nullptr;
+  QPushButton* InitHelpReceiveButton = nullptr;
   // Page 6
-  QComboBox* AnswerOnRing;
-  QCheckBox* ReceiveAtStartup;
-  QCheckBox* UseECMReceive;
+  QComboBox* AnswerOnRing = nullptr;
+  QCheckBox* ReceiveAtStartup = nullptr;
+  QCheckBox* UseECMReceive = nullptr;
   // Page 7
-  QLineEdit* WaveFileEdit;
-  QPushButton* ChooseButton;
-  QPushButton* PlayNowButton;
-  QPushButton* NoneButton;
-  QLabel* WaveLabel;
-  QCheckBox* PrintFaxOnReceipt;
-  QComboBox* PrintFaxOnReceiptPrinter;
-  QCheckBox* DisableReceivingFaxesNotification;
+  QLineEdit* WaveFileEdit = nullptr;
+  QPushButton* ChooseButton = nullptr;
+  QPushButton* PlayNowButton = nullptr;
+  QPushButton* NoneButton = nullptr;
+  QLabel* WaveLabel = nullptr;
+  QCheckBox* PrintFaxOnReceipt = nullptr;
+  QComboBox* PrintFaxOnReceiptPrinter = nullptr;
+  QCheckBox* DisableReceivingFaxesNotification = nullptr;
   // Page 8
-  QCheckBox* ImposeWaitBeforePrinting;
+  QCheckBox* ImposeWaitBeforePrinting = nullptr;
   // Buttons
-  QPushButton* HelpButton;
-  QPushButton* CancelButton;
-  QPushButton* BackButton;
-  QPushButton* NextButton;
-  QPushButton* FinishButton;
-  QPushButton* ProblemSolverButton;
+  QPushButton* HelpButton = nullptr;
+  QPushButton* CancelButton = nullptr;
+  QPushButton* BackButton = nullptr;
+  QPushButton* NextButton = nullptr;
+  QPushButton* FinishButton = nullptr;
+  QPushButton* ProblemSolverButton = nullptr;
 
  public slots:
   void BackButtonClick();

@@ -22,14 +22,14 @@ class TQuickSetupForm : public QDialog {
   // Reads the settings file and loads the fields from it.
   explicit TQuickSetupForm(QWidget* parent = nullptr);
 
-  QComboBox* ComPort;
-  QPushButton* FindModemButton;
-  QLineEdit* Name;
-  QLineEdit* FaxNumber;
-  QLabel* ValidationLabel;
-  QPushButton* OkButton;
-  QPushButton* CancelButton;
-  QPushButton* PreferencesButton;
+  QComboBox* ComPort = nullptr;
+  QPushButton* FindModemButton = nullptr;
+  QLineEdit* Name = nullptr;
+  QLineEdit* FaxNumber = nullptr;
+  QLabel* ValidationLabel = nullptr;
+  QPushButton* OkButton = nullptr;
+  QPushButton* CancelButton = nullptr;
+  QPushButton* PreferencesButton = nullptr;
 
  public slots:
   void FindModemButtonClick();

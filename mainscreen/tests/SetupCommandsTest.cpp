@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include "mainscreen/TMainScreen.h"
 #include "modemsetup/TPreferences.h"
 #include "modemsetup/TQuickSetupForm.h"
+#include "modemsetup/TQuickSuggest.h"
 #include "shell/core/Folders.h"
 #include "shell/core/IniFile.h"
 #include "shell/core/Settings.h"
@@ -156,6 +158,23 @@ TEST_F(SetupCommandsTest, PreferencesCommandOpensTheWizardFromButtonAndMenu) {
     i == 0 ? w.PreferencesButton->click() : w.Preferences1->trigger();
   }
   EXPECT_EQ(opened, 2);
+}
+
+TEST_F(SetupCommandsTest, QuickConfigurationAnalysisWritesTheRemediesOnFinishOnly) {
+  fs::create_directories(home_);
+  TTempFolder::WriteFile(home_ / "CV.INI", "[Modem]\r\nComPort=0\r\n[Dialing]\r\nToneOrPulse=1\r\n");
+  TMainScreen w;
+  Start(w);
+  for (const bool finish : {false, true}) {
+    WhenOpen<TQuickSuggest>([finish](TQuickSuggest* q) {
+      q->NextButton->click();
+      EXPECT_EQ(q->Page(), 1);
+      q->UseTONE->setChecked(true);
+      (finish ? q->FinishButton : q->CancelButton)->click();
+    });
+    w.QuickConfigurationAnalysis1->trigger();
+    EXPECT_EQ(TIniFile(IniFileName()).ReadInteger("Dialing", "ToneOrPulse", -1), finish ? 0 : 1);
+  }
 }
 
 }  // namespace
