@@ -120,7 +120,7 @@ class TCoverSurface {
   void DragResize(size_t index, TDragKind handle, int dx, int dy);
   // Arrow keys: move the selection by one pixel, or with Shift and one
   // object selected shrink (Left, Up; not below 11) or grow (Right, Down;
-  // inside the surface) it.
+  // inside the surface) it. Locked objects keep their place and size.
   void ArrowKey(TArrowKey key, bool shift);
 
   void Align(TAlign how);
