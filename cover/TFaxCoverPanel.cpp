@@ -38,7 +38,9 @@ void DrawDesignObject(QPainter& p, const TCoverObject& o, double zoom) {
     p.setFont(font);
     p.setPen(QColor::fromRgb(o.Font.Color));
     p.setClipRect(r);
-    p.drawText(r, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, QString::fromStdString(o.Caption));
+    // As on the fax page: one line cut at the box, only the message wraps.
+    const int wrap = o.Kind == TCoverObjectKind::ckMessage ? int{Qt::TextWordWrap} : 0;
+    p.drawText(r, Qt::AlignLeft | Qt::AlignTop | wrap, QString::fromStdString(o.Caption));
   } else {
     const int pen = std::max(1, static_cast<int>(std::lround(o.Pen * zoom)));
     p.setPen(QPen(Qt::black, pen, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));

@@ -204,6 +204,25 @@ TEST(TFaxCoverPanel, BackgroundPicturesOutlineShapesAndPrinting) {
   EXPECT_EQ(shot.pixel(200, 250), qRgb(0, 0, 0));  // the rectangle itself
 }
 
+// The surface shows captions as the page will: one line cut at the box,
+// where only the message box wraps its words.
+TEST(TFaxCoverPanel, OnlyTheMessageBoxWrapsItsCaption) {
+  TFaxCoverPanel panel;
+  panel.resize(panel.sizeHint());
+  for (TLPanelState tool : {psLabel, psMessage}) {
+    panel.Surface().Clear();
+    panel.AskLabelText = nullptr;
+    panel.Surface().PanelState = tool;
+    const size_t i = panel.Surface().PlaceObject({100, 100, 120, 200});
+    panel.Surface().Object(i).Caption = "Several words that cannot fit on one line";
+    panel.Surface().ClearSelection();
+    const QImage shot = panel.grab().toImage();
+    EXPECT_EQ(NonWhite(shot, QRect(100, 118, 120, 100)) > 0, tool == psMessage) << tool;
+    EXPECT_GT(NonWhite(shot, QRect(100, 100, 120, 16)), 0) << tool;
+    EXPECT_EQ(NonWhite(shot, QRect(221, 95, 100, 60)), 0) << tool;
+  }
+}
+
 TEST(TFaxCoverPanel, SymbolsAreChosenFromTheFontsCharacters) {
   TFaxCoverPanel panel;
   panel.AskSymbol = [](TCoverObject& o) {
