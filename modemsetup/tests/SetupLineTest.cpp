@@ -15,7 +15,6 @@
 #include <memory>
 
 #include "faxengine/port/ComDevice.h"
-#include "faxengine/tests/port/PtyFixture.h"
 #include "modemsetup/ProbeRun.h"
 #include "modemsetup/TCheckFaxClassForm.h"
 #include "modemsetup/TFindModemForm.h"
@@ -24,7 +23,8 @@
 #include "shell/core/Folders.h"
 #include "shell/core/IniFile.h"
 #include "shell/core/Settings.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
+#include "testsupport/Pty.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
