@@ -11,5 +11,7 @@ void FillPortChoices(QComboBox* box, const TFxComPort& port);
 
 // Runs the port scan with port; afterwards port is set back to the chosen
 // entry of box, and a modem found on another port is offered ("Set Com Port
-// to Com n"), Yes choosing it in box.
+// to Com n"), Yes choosing it in box. When only a USB device without a COM
+// number has a modem, a free COM number is offered for it; Yes names the
+// device in [Ports] at once (the port list must know it for the probes).
 void FindModemPortFor(QComboBox* box, TFxComPort& port, QWidget* parent);

@@ -16,6 +16,7 @@
 
 #include "faxengine/port/ComDevice.h"
 #include "modemsetup/ProbeRun.h"
+#include "modemsetup/SerialDevices.h"
 #include "modemsetup/TCheckFaxClassForm.h"
 #include "modemsetup/TFindModemForm.h"
 #include "modemsetup/TPreferences.h"
@@ -76,6 +77,7 @@ class SetupLineTest : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_TRUE(TProbeRun::WaitForAll(10s));
+    SetSerialDeviceFolder({});
     line_.reset();
     SetLockFolder({});
   }
@@ -174,6 +176,48 @@ TEST_F(SetupLineTest, FaxClassCheckOnASilentDeviceChangesNothing) {
   ASSERT_EQ(answers.texts.size(), 1);
   EXPECT_TRUE(answers.texts[0].startsWith("The device on COM1 is not responding"));
   EXPECT_EQ(wizard.FaxClass->currentIndex(), 2);
+}
+
+TEST_F(SetupLineTest, AUsbModemIsOfferedAFreeComNumberUnderItsStableName) {
+  StartLine();
+  // A device folder with the virtual modem as a USB modem, and its by-id name.
+  TTempFolder dev;
+  SetSerialDeviceFolder(dev.Path());
+  std::filesystem::create_symlink(line_->Link(1), dev.Path() / "ttyACM0");
+  std::filesystem::create_directories(dev.Path() / "serial" / "by-id");
+  const auto byId = dev.Path() / "serial" / "by-id" / "usb-Corvane_Virtual_Modem-if00";
+  std::filesystem::create_symlink("../../ttyACM0", byId);
+  WritePortsIni(dir_.Path(), {{1, Missing()}, {2, Missing()}, {3, Missing()}, {4, Missing()}, {5, Missing()}});
+  {
+    TQuickSetupForm setup;
+    setup.show();
+    TProbeAnswers answers(QMessageBox::Yes);
+    setup.FindModemButton->click();
+    EXPECT_EQ(answers.probes, 1);
+    EXPECT_EQ(answers.texts, QStringList{"A modem was found on " + QString::fromStdString(byId.string()) +
+                                         ".\r\rSet Com Port to Com 6 and use this device for it?"});
+    EXPECT_EQ(setup.ComPort->currentIndex(), 5);
+    EXPECT_EQ(setup.ComPort->currentText(), "Com6 (" + QString::fromStdString(byId.string()) + ")");
+    setup.OkButton->click();
+  }
+  const TIniFile ini(IniFileName());
+  EXPECT_EQ(ini.ReadString("Ports", "COM6", ""), byId.string());
+  EXPECT_EQ(ini.ReadInteger("Modem", "ComPort", -1), 5);
+
+  // Now the device is COM6: it is tried as that port and brings no question.
+  TQuickSetupForm again;
+  again.show();
+  TProbeAnswers none(QMessageBox::Yes);
+  int usbRows = -1;
+  QTimer::singleShot(50, [&] {
+    if (auto* form = qobject_cast<TFindModemForm*>(QApplication::activeModalWidget()))
+      usbRows = static_cast<int>(form->UsbDevices().size());
+  });
+  again.FindModemButton->click();
+  EXPECT_EQ(none.probes, 1);
+  EXPECT_TRUE(none.texts.isEmpty());
+  EXPECT_EQ(usbRows, 0);
+  EXPECT_EQ(again.ComPort->currentIndex(), 5);
 }
 
 }  // namespace
