@@ -9,7 +9,7 @@
 #include "shell/Dialogs.h"
 
 void FillPortChoices(QComboBox* box, const TFxComPort& port) {
-  for (int n = 1; n <= TFindModemForm::kPorts; ++n) box->addItem(PortChoiceText(n, port.IniFileName()));
+  for (int n = 1; n <= TFindModemForm::kPorts; ++n) box->addItem(PortChoiceText(n, port.IniFileName()), n);
 }
 
 namespace {
@@ -41,7 +41,7 @@ void OfferUsbModem(QComboBox* box, TFxComPort& port, const TUsbSerialDevice& usb
 }  // namespace
 
 void FindModemPortFor(QComboBox* box, TFxComPort& port, QWidget* parent) {
-  const int selected = box->currentIndex() + 1;
+  const int selected = box->currentIndex() < 0 ? 0 : box->currentData().toInt();
   TFindModemForm form(port, parent);
   form.exec();
   if (selected > 0) port.SetComNumber(static_cast<uint16_t>(selected));

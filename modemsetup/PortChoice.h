@@ -6,7 +6,8 @@ class QComboBox;
 class QWidget;
 class TFxComPort;
 
-// Fills box with COM1 to COM6, each with the device it stands for.
+// Fills box with COM1 to COM6, each with the device it stands for and its
+// one-based number as item data.
 void FillPortChoices(QComboBox* box, const TFxComPort& port);
 
 // Runs the port scan with port; afterwards port is set back to the chosen

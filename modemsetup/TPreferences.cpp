@@ -107,7 +107,7 @@ void TPreferences::LoadControls() {
   };
   // A port beyond the list gets an entry of its own rather than being lost.
   if (s.ComPort >= ComPort->count() && s.ComPort < 255)
-    ComPort->addItem(PortChoiceText(s.ComPort + 1, port_.IniFileName()));
+    ComPort->addItem(PortChoiceText(s.ComPort + 1, port_.IniFileName()), s.ComPort + 1);
   loaded_->comPort = load(ComPort, s.ComPort >= ComPort->count() ? ComPort->count() - 1 : s.ComPort);
   loaded_->toneOrPulse = load(ToneOrPulse, s.ToneOrPulse);
   ResetString->setText(Q(s.ResetString));
@@ -173,7 +173,7 @@ std::optional<TPreferences::TFieldProblem> TPreferences::FirstFieldProblem() con
 void TPreferences::StoreControls() {
   TSettings& s = Settings;
   auto changed = [](QComboBox* box, int loaded) { return box->currentIndex() != loaded; };
-  if (changed(ComPort, loaded_->comPort)) s.ComPort = ComPort->currentIndex();
+  if (changed(ComPort, loaded_->comPort)) s.ComPort = ComPort->currentData().toInt() - 1;
   if (changed(ToneOrPulse, loaded_->toneOrPulse)) s.ToneOrPulse = ToneOrPulse->currentIndex();
   s.ResetString = S(ResetString);
   s.AfterString = S(ResetAfterString);
@@ -231,7 +231,7 @@ void TPreferences::CheckFaxClassButtonClick() {
 }
 
 void TPreferences::OfferFaxClass(QComboBox* target) {
-  TCheckFaxClassForm form(port_, ComPort->currentIndex() + 1, this);
+  TCheckFaxClassForm form(port_, ComPort->currentData().toInt(), this);
   form.exec();
   const int i = form.RecommendedIndex();
   if (i >= 0 && i + 1 != target->currentIndex() &&

@@ -167,6 +167,20 @@ TEST_F(PreferencesTest, ValuesOutsideTheListsShowTheNearestChoiceAndStayUnlessCh
   EXPECT_EQ(Settings.AnswerOnRing, 12);
 }
 
+TEST_F(PreferencesTest, APortBeyondTheListKeepsItsOwnEntry) {
+  WriteIni([](TSettings& s) { s.ComPort = 9; });
+  const std::string before = ReadAll(IniFileName());
+  ASSERT_TRUE(Finish([](TPreferences& w) {
+    EXPECT_EQ(w.ComPort->currentText(), "Com10 (/dev/ttyS9)");
+    w.ComPort->setCurrentIndex(0);
+    w.ComPort->setCurrentIndex(6);
+  }));
+  EXPECT_EQ(ReadAll(IniFileName()), before);
+  ASSERT_TRUE(Finish([](TPreferences& w) { w.ComPort->setCurrentIndex(3); }));
+  ReadSettings();
+  EXPECT_EQ(Settings.ComPort, 3);
+}
+
 TEST_F(PreferencesTest, CancelAfterChangesLeavesFileAndSettingsAsTheyWere) {
   // A hand-edited file: comments, odd spelling and a section of another program.
   {
