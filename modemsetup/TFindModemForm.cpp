@@ -146,7 +146,8 @@ QLabel* TFindModemForm::RowLabel(int row) const {
 }
 
 QString TFindModemForm::RowName(int row) const {
-  return row <= kPorts ? QString("Com %1").arg(row) : QString::fromStdString(usb_[static_cast<size_t>(row - kPorts - 1)].name);
+  if (row <= kPorts) return QString("Com %1").arg(row);
+  return QString::fromStdString(usb_[static_cast<size_t>(row - kPorts - 1)].name);
 }
 
 void TFindModemForm::ShowPortTesting(int row) { RowLabel(row)->setText(RowName(row) + ": TESTING"); }

@@ -291,6 +291,25 @@ TEST_F(PreferencesTest, SoundFileThatIsNotAWaveIsNamedAsSuch) {
   wizard.WaveFileEdit->setText(QString::fromStdString((dir_.Path() / "gone.wav").string()));
   wizard.PlayNowButton->click();
   EXPECT_EQ(wizard.WaveLabel->text(), "There is no sound file of that name.");
+  // A real sound plays without holding up the window, wherever it can play.
+  const auto wave = dir_.Path() / "ring.wav";
+  {
+    std::ofstream out(wave, std::ios::binary);
+    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    const uint32_t samples = 800;
+    out << "RIFF";
+    u32(36 + samples * 2);
+    out << "WAVEfmt ";
+    u32(16), u16(1), u16(1), u32(8000), u32(16000), u16(2), u16(16);
+    out << "data";
+    u32(samples * 2);
+    for (uint32_t i = 0; i < samples; ++i) u16(static_cast<uint16_t>((i % 20) * 1000));
+  }
+  wizard.WaveFileEdit->setText(QString::fromStdString(wave.string()));
+  wizard.PlayNowButton->click();
+  EXPECT_TRUE(wizard.WaveLabel->text().isEmpty());
+  QTest::qWait(200);
   wizard.NoneButton->click();
   EXPECT_TRUE(wizard.WaveFileEdit->text().isEmpty());
 }

@@ -2,13 +2,13 @@
 // pages each mode visits, the conclusion it reaches, and what the remedy
 // stores; and settings without problems.
 
+#include <gtest/gtest.h>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <vector>
 
@@ -54,19 +54,24 @@ TEST(QuickSuggest, EachSuspiciousSettingShowsExactlyItsPagesAndItsRemedyStores) 
       {"pulse", [](TSettings& s) { s.ToneOrPulse = 1; }, 1, 0, [](TQuickSuggest& q) { q.UseTONE->setChecked(true); },
        [](const TSettings& s) { return s.ToneOrPulse == 0; }},
       {"class", [](TSettings& s) { s.FaxClass = 0; }, 2, 0,
-       [](TQuickSuggest& q) { q.UseFaxClass1Send->setChecked(true); }, [](const TSettings& s) { return s.FaxClass == 1; }},
+       [](TQuickSuggest& q) { q.UseFaxClass1Send->setChecked(true); },
+       [](const TSettings& s) { return s.FaxClass == 1; }},
       {"rate", [](TSettings& s) { s.MaximumBPS = 14400; }, 3, 0,
        [](TQuickSuggest& q) { q.Use9600TransferSend->setChecked(true); },
        [](const TSettings& s) { return s.MaximumBPS == 9600; }},
       {"reset", [](TSettings& s) { s.ResetString.clear(); }, 4, 11,
-       [](TQuickSuggest& q) { (q.Mode() == quicksuggest::TMode::Sending ? q.UseATANDF : q.UseATZRec)->setChecked(true); },
+       [](TQuickSuggest& q) {
+         (q.Mode() == quicksuggest::TMode::Sending ? q.UseATANDF : q.UseATZRec)->setChecked(true);
+       },
        nullptr},
-      {"init", [](TSettings& s) { s.InitString.clear(); }, 5, 0, [](TQuickSuggest& q) { q.InitSend[6]->setChecked(true); },
+      {"init", [](TSettings& s) { s.InitString.clear(); }, 5, 0,
+       [](TQuickSuggest& q) { q.InitSend[6]->setChecked(true); },
        [](const TSettings& s) { return s.InitString == "AT&H3&I2&R2S7=90S36=8S33=34"; }},
       {"ecm", [](TSettings& s) { s.ECM = true; }, 6, 0, [](TQuickSuggest& q) { q.UseDisableECMSend->setChecked(true); },
        [](const TSettings& s) { return !s.ECM; }},
       {"blind", [](TSettings& s) { s.BlindDial = true; }, 7, 0,
-       [](TQuickSuggest& q) { q.UseDisableBlindSend->setChecked(true); }, [](const TSettings& s) { return !s.BlindDial; }},
+       [](TQuickSuggest& q) { q.UseDisableBlindSend->setChecked(true); },
+       [](const TSettings& s) { return !s.BlindDial; }},
       {"busy", [](TSettings& s) { s.IgnoreBusy = true; }, 8, 0,
        [](TQuickSuggest& q) { q.UseDisableIgnoreBusySend->setChecked(true); },
        [](const TSettings& s) { return !s.IgnoreBusy; }},
@@ -80,7 +85,8 @@ TEST(QuickSuggest, EachSuspiciousSettingShowsExactlyItsPagesAndItsRemedyStores) 
        [](TQuickSuggest& q) { q.InitRec[1]->setChecked(true); },
        [](const TSettings& s) { return s.InitStringReceive == "AT&F&C1&D2&K3S7=90"; }},
       {"recm", [](TSettings& s) { s.ECMReceive = true; }, 0, 13,
-       [](TQuickSuggest& q) { q.UseDisableECMRec->setChecked(true); }, [](const TSettings& s) { return !s.ECMReceive; }},
+       [](TQuickSuggest& q) { q.UseDisableECMRec->setChecked(true); },
+       [](const TSettings& s) { return !s.ECMReceive; }},
   };
   for (const TRow& row : rows) {
     for (const bool receiving : {false, true}) {
@@ -89,7 +95,8 @@ TEST(QuickSuggest, EachSuspiciousSettingShowsExactlyItsPagesAndItsRemedyStores) 
       row.make(Settings);
       TQuickSuggest q;
       const int page = receiving ? row.receivePage : row.sendPage;
-      const std::vector<int> expected = page ? std::vector<int>{page, kConclusionPage} : std::vector<int>{kConclusionPage};
+      const std::vector<int> expected =
+          page ? std::vector<int>{page, kConclusionPage} : std::vector<int>{kConclusionPage};
       EXPECT_EQ(Walk(q, receiving), expected);
       EXPECT_EQ(q.Conclusion->isVisibleTo(&q), page != 0);
       EXPECT_EQ(q.NoProblems->isVisibleTo(&q), page == 0);
@@ -102,8 +109,10 @@ TEST(QuickSuggest, EachSuspiciousSettingShowsExactlyItsPagesAndItsRemedyStores) 
       ASSERT_TRUE(q.FinishButton->isEnabled());
       q.FinishButton->click();
       EXPECT_EQ(q.result(), TQuickSuggest::kOk);
-      if (row.remedied) EXPECT_TRUE(row.remedied(Settings));
-      else EXPECT_EQ(Settings.ResetString, receiving ? "ATZ" : "AT&F");  // one ampersand
+      if (row.remedied)
+        EXPECT_TRUE(row.remedied(Settings));
+      else
+        EXPECT_EQ(Settings.ResetString, receiving ? "ATZ" : "AT&F");  // one ampersand
     }
   }
 }

@@ -3,12 +3,11 @@
 // a device the user may not open.
 
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 
@@ -52,7 +51,8 @@ TEST_F(SerialDevicesTest, AFreeComNumberIsMappedWithTheRestOfTheFileKept) {
   const fs::path link = dev_.Path() / "ttyACM0";
   fs::create_symlink(modem.SlavePath(), link);
   const fs::path ini = dev_.Path() / "CV.INI";
-  std::ofstream(ini, std::ios::binary) << "; mine\r\n[Ports]\r\nCOM1=/dev/null\r\ncom2 = /dev/zero\r\n[Modem]\r\nComPort=1\r\n";
+  std::ofstream(ini, std::ios::binary)
+      << "; mine\r\n[Ports]\r\nCOM1=/dev/null\r\ncom2 = /dev/zero\r\n[Modem]\r\nComPort=1\r\n";
   EXPECT_EQ(FreeComNumber(ini, 6), 3);
   EXPECT_EQ(ComNumberOfDevice(ini, link.string(), 6), 0);
   ASSERT_TRUE(MapComPort(ini, 3, link.string()));
