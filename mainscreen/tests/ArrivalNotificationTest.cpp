@@ -6,13 +6,24 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSoundEffect>
 #include <QTest>
 #include <QVariantMap>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
+#include "faximage/tests/TestUtil.h"
+#include "mainscreen/TArrivalAnnouncer.h"
 #include "mainscreen/TArrivalNotification.h"
+#include "mainscreen/TArrivalSound.h"
+#include "mainscreen/TReceiptPrinter.h"
+#include "mainscreen/tests/ToneWav.h"
+#include "shell/core/Folders.h"
+#include "shell/core/Settings.h"
+#include "testsupport/TempFolder.h"
+#include "viewing/tests/PrintTestUtil.h"
 
 namespace {
 
@@ -150,6 +161,61 @@ TEST_F(ArrivalNotification, WithoutAServiceNothingHappensUntilOneStarts) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
   ASSERT_EQ(service.listener.calls.size(), 1);
   EXPECT_EQ(service.listener.calls.front().body, "From: LATER\n1 page");
+}
+
+// The announcer does what the settings ask at the moment a fax arrives, and
+// returns before any of it has finished.
+TEST_F(ArrivalNotification, AnnouncerSoundsNotifiesAndPrintsAsTheSettingsAsk) {
+  TService service(false);
+  ASSERT_TRUE(service.ok);
+  TTempFolder home;
+  SetProgramFolder(home.Path().string() + "/");
+  std::filesystem::create_directories(ReceiveFolder());
+  TTempFolder::WriteFile(home / "CV.INI", "[Printing]\r\nHeader=1\r\nFooter=1\r\n");
+  TTempFolder::WriteFile(home / "ring.wav", ToneWav(40000));
+  TReceivedFax fax = Fax("ACME", 2);
+  fax.imageFile = QString::fromStdString(ReceiveFolder() + "FAX00007.APF");
+  fax.date = QDate(2026, 5, 6);
+  FxWriteApf(fax.imageFile.toStdString(), {BlockPage(1, 300), BlockPage(2, 300)}, apfHighRes);
+
+  TArrivalAnnouncer announcer;
+  const auto pdf = home / "receipt.pdf";
+  PrintToPdf(announcer.ReceiptPrinter().Printer(), pdf, 150);
+  QSignalSpy playing(announcer.Sound().Effect(), &QSoundEffect::playingChanged);
+  QSignalSpy shown(&announcer.Notification(), &TArrivalNotification::Shown);
+  QSignalSpy printed(&announcer.ReceiptPrinter(), &TReceiptPrinter::Printed);
+  QSignalSpy show(&announcer, &TArrivalAnnouncer::ShowMainWindowRequested);
+
+  // Everything off: nothing at all.
+  Settings = TSettings{};
+  Settings.DisableReceivingFaxesNotification = true;
+  announcer.FaxArrived(fax);
+  QTest::qWait(500);
+  EXPECT_TRUE(playing.isEmpty());
+  EXPECT_TRUE(shown.isEmpty());
+  EXPECT_TRUE(printed.isEmpty());
+
+  // Everything on.
+  Settings.Wav = (home / "ring.wav").string();
+  Settings.DisableReceivingFaxesNotification = false;
+  Settings.PrintOnReceipt = true;
+  Settings.PrintOnReceiptPrinter = kDefaultPrinterName;
+  QElapsedTimer clock;
+  clock.start();
+  announcer.FaxArrived(fax);
+  EXPECT_LT(clock.elapsed(), 1000);
+  EXPECT_TRUE(shown.isEmpty());  // the service has not answered yet
+  EXPECT_TRUE(printed.isEmpty());
+  EXPECT_FALSE(playing.isEmpty());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty() && !printed.isEmpty(); }, 30000));
+  EXPECT_EQ(service.listener.calls.front().body, "From: ACME\n2 pages");
+  EXPECT_TRUE(printed.front().at(1).toBool());
+  EXPECT_EQ(PdfSheetCount(pdf), 2);
+  EXPECT_TRUE(SheetText(pdf, 2).contains("Page: 2 of 2"));
+  EXPECT_TRUE(SheetText(pdf, 1).contains("From: ACME"));
+
+  service.Emit("ActionInvoked", {shown.front().front().toUInt(), QString("default")});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return show.size() == 1; }, 5000));
 }
 
 // Run a second time with a bus address that leads nowhere.
