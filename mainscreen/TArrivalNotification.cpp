@@ -4,7 +4,12 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QThreadPool>
 #include <QVariantMap>
+
+#include <memory>
 
 namespace {
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
@@ -29,21 +34,48 @@ QString TArrivalNotification::Body(const TReceivedFax& fax, bool markup) {
   return body;
 }
 
-bool TArrivalNotification::Connect() {
-  if (connected_) return true;
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected()) return false;
-  bus.connect(kService, kPath, kInterface, "ActionInvoked", this, SLOT(ActionInvoked(uint, QString)));
-  bus.connect(kService, kPath, kInterface, "NotificationClosed", this, SLOT(NotificationClosed(uint, uint)));
-  connected_ = true;
-  return true;
+void TArrivalNotification::Notify(const TReceivedFax& fax) {
+  pending_.append(fax);
+  switch (bus_) {
+    case TBus::Unknown: StartConnect(); break;
+    case TBus::Connecting: break;
+    case TBus::None: pending_.clear(); break;
+    case TBus::Connected:
+      if (markup_ == TMarkup::Unknown) AskCapabilities();
+      else if (markup_ != TMarkup::Asking) SendPending();
+      break;
+  }
 }
 
-void TArrivalNotification::Notify(const TReceivedFax& fax) {
-  if (!Connect()) return;
-  pending_.append(fax);
-  if (markup_ == TMarkup::Unknown) AskCapabilities();
-  else if (markup_ != TMarkup::Asking) SendPending();
+void TArrivalNotification::StartConnect() {
+  bus_ = TBus::Connecting;
+  auto promise = std::make_shared<QPromise<bool>>();
+  auto* watcher = new QFutureWatcher<bool>(this);
+  connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher] {
+    watcher->deleteLater();
+    Connected(watcher->future().resultCount() > 0 && watcher->future().result());
+  });
+  watcher->setFuture(promise->future());
+  QThreadPool::globalInstance()->start([promise] {
+    promise->start();
+    promise->addResult(QDBusConnection::sessionBus().isConnected());
+    promise->finish();
+  });
+}
+
+void TArrivalNotification::Connected(bool connected) {
+  if (!connected) {
+    // The session's bus connection is made once per process: without one
+    // there will be none.
+    bus_ = TBus::None;
+    pending_.clear();
+    return;
+  }
+  bus_ = TBus::Connected;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  bus.connect(kService, kPath, kInterface, "ActionInvoked", this, SLOT(ActionInvoked(uint, QString)));
+  bus.connect(kService, kPath, kInterface, "NotificationClosed", this, SLOT(NotificationClosed(uint, uint)));
+  if (!pending_.isEmpty()) AskCapabilities();
 }
 
 void TArrivalNotification::AskCapabilities() {

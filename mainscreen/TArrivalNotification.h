@@ -37,14 +37,18 @@ class TArrivalNotification : public QObject {
   void NotificationClosed(uint id, uint reason);
 
  private:
+  enum class TBus { Unknown, Connecting, Connected, None };
   enum class TMarkup { Unknown, Asking, No, Yes };
-  bool Connect();
+  // Reaching the session bus may mean starting a bus for the session: it
+  // happens on a worker thread, and the faxes wait for it in pending_.
+  void StartConnect();
+  void Connected(bool connected);
   void AskCapabilities();
   void SendPending();
   void Send(const TReceivedFax& fax);
 
-  bool connected_ = false;
+  TBus bus_ = TBus::Unknown;
   TMarkup markup_ = TMarkup::Unknown;
-  QList<TReceivedFax> pending_;  // waiting for the service's capabilities
+  QList<TReceivedFax> pending_;  // waiting for the bus or the service's capabilities
   QSet<uint> ids_;               // shown and not yet closed
 };
