@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QLocale>
+#include <QPointer>
 #include <QTimer>
 
 #include "shell/core/Folders.h"
@@ -52,7 +53,10 @@ void TReceiptPrinter::Next() {
   const TJob job = queue_.front();
   queue_.pop_front();
   running_ = true;
+  // The run lets events through; the program may close meanwhile.
+  const QPointer<TReceiptPrinter> self(this);
   const bool ok = PrintFaxOnReceipt(*printer_, job.fax.imageFile, job.printerName, HeaderText(job.fax));
+  if (!self) return;
   running_ = false;
   emit Printed(job.fax.imageFile, ok);
   if (!queue_.empty()) Schedule(0);
