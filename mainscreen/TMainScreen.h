@@ -115,6 +115,11 @@ class TMainScreen : public QMainWindow {
   void PrintbuttonClick();
   void mnuPrintClick();
   void PrintSetup1Click();
+  // New, Add Cover, Edit and Forward (ComposeCommand.cpp).
+  void NewbuttonClick();
+  void AddCoverButtonClick();
+  void EditButtonClick();
+  void mnuForwardClick();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
