@@ -16,7 +16,6 @@
 
 #include <system_error>
 
-#include "sending/GuiWorker.h"
 #include "sending/TEnterEdit.h"
 #include "sending/TGetSenderInfo.h"
 #include "sending/TPhoneBook.h"
@@ -63,14 +62,14 @@ QPushButton* Button(QWidget* parent, const char* name, const char* caption) {
 }  // namespace
 
 TCreateEditQuickFax::TCreateEditQuickFax(TXbDataTable& table, bool isNew, QWidget* parent)
-    : QDialog(parent), table_(table), isNew_(isNew), worker_(std::make_unique<TGuiWorker>(this)) {
+    : QDialog(parent), table_(table), isNew_(isNew) {
   setObjectName("TCreateEditQuickFax");
   setWindowTitle("Fax Cover Sheet Editor");
   BuildLayout();
   if (!isNew_) LoadRow();
 }
 
-TCreateEditQuickFax::~TCreateEditQuickFax() { worker_->Wait(); }
+TCreateEditQuickFax::~TCreateEditQuickFax() = default;
 
 void TCreateEditQuickFax::BuildLayout() {
   Recipient = Field(this, "Recipient", kRecipientWidth);
@@ -268,23 +267,20 @@ TQuickFaxSheet TCreateEditQuickFax::CollectSheet() {
 
 void TCreateEditQuickFax::SaveButtonClick() {
   if (saving_ || !Complete()) return;
-  TQuickFaxSheet sheet = CollectSheet();
+  const TQuickFaxSheet sheet = CollectSheet();
   // An existing cover is rewritten in place; a new one takes the next free name.
   const fs::path target = existingCover_.empty() ? fs::path(NextSendFileName("COV")) : existingCover_;
   const fs::path fct = ResolveNoCase(CoversFolder(), side_.Template);
+  // A one-page cover renders in a few milliseconds: no need to leave the GUI thread.
   saving_ = true;
-  setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  auto written = std::make_shared<TCoverWriteResult>();
-  auto shared = std::make_shared<TQuickFaxSheet>(std::move(sheet));
-  worker_->Run([written, shared, target, fct] { *written = WriteCoverFiles(target, fct, *shared); },
-               [this, written, shared, target] { FinishSave(*written, *shared, target); });
+  const TCoverWriteResult written = WriteCoverFiles(target, fct, sheet);
+  QApplication::restoreOverrideCursor();
+  FinishSave(written, sheet, target);
 }
 
 void TCreateEditQuickFax::FinishSave(const TCoverWriteResult& written, const TQuickFaxSheet& sheet,
                                      const fs::path& target) {
-  QApplication::restoreOverrideCursor();
-  setEnabled(true);
   saving_ = false;
   if (!written.Ok) {
     ShowInformation(written.Error);

@@ -3,14 +3,13 @@
 // regarding text, notes, codes, the message and the importance flags of one
 // cover sheet, the template it is drawn from and the sender information.
 // Save renders the cover and stores it with its side file and the outgoing
-// row; the rendering runs on a worker thread with the window disabled.
+// row.
 
 #include <QDialog>
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 #include "cover/core/SideFile.h"
@@ -21,7 +20,6 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class TEnterEdit;
-class TGuiWorker;
 class TXbDataTable;
 
 class TCreateEditQuickFax : public QDialog {
@@ -77,6 +75,5 @@ class TCreateEditQuickFax : public QDialog {
   TCoverSideFile side_;
   std::filesystem::path existingCover_;
   std::filesystem::path savedCover_;
-  std::unique_ptr<TGuiWorker> worker_;
   bool saving_ = false;
 };
