@@ -21,11 +21,7 @@ void TMainScreen::AddCoverButtonClick() {
   SetButtons();
 }
 
-void TMainScreen::EditButtonClick() {
-  if (currentTab_ == TFaxTab::Received) {
-    NotAvailableYet();
-    return;
-  }
+void TMainScreen::EditOutgoingFax() {
   if (!FaxTable.Active() || FaxTable.Eof()) {
     QApplication::beep();
     return;

@@ -115,10 +115,12 @@ class TMainScreen : public QMainWindow {
   void PrintbuttonClick();
   void mnuPrintClick();
   void PrintSetup1Click();
-  // New, Add Cover, Edit and Forward (ComposeCommand.cpp).
+  // Edit the current fax; on the received tab its notes (EditNotesCommand.cpp).
+  void EditButtonClick();
+  // New, Add Cover, Forward, and Edit on the outgoing tab (ComposeCommand.cpp).
   void NewbuttonClick();
   void AddCoverButtonClick();
-  void EditButtonClick();
+  void EditOutgoingFax();
   void mnuForwardClick();
 
  protected:
@@ -153,6 +155,7 @@ class TMainScreen : public QMainWindow {
   bool WindowKey(QKeyEvent* e);
 
   void CreateFaxPrinter();
+  void EditReceivedNotes();
 
   TJustOne* JustOne1;
   QActionGroup* outgoingOrder_;
