@@ -491,24 +491,4 @@ TEST_F(ComposeTest, TemplateChooserAndSenderInformation) {
   EXPECT_EQ(Settings.Name, "Ruth Pell");
 }
 
-TEST(CoverSideFileTest, ParsesWhatItWritesAndToleratesOddFiles) {
-  TCoverSideFile side;
-  side.Template = "CV0002.FCT";
-  side.SetFlags({false, true, false, false, true});
-  side.MessageLines = {"a", "", "b"};
-  EXPECT_EQ(FormatCoverSideFile(side), "CV0002.FCT\r\n X  X\r\na\r\n\r\nb\r\n");
-  const TCoverSideFile back = ParseCoverSideFile(FormatCoverSideFile(side));
-  EXPECT_EQ(back.Template, side.Template);
-  EXPECT_EQ(back.Flags(), side.Flags());
-  EXPECT_EQ(back.MessageLines, side.MessageLines);
-
-  // LF endings, a last line without ending, flags of the wrong length.
-  const TCoverSideFile odd = ParseCoverSideFile("C:\\covers\\x.fct\nXXXXXX\nlast");
-  EXPECT_EQ(odd.Template, "x.fct");
-  EXPECT_EQ(odd.Flags(), (std::array<bool, 5>{}));
-  EXPECT_EQ(odd.MessageLines, std::vector<std::string>{"last"});
-  EXPECT_EQ(ParseCoverSideFile("").Template, kDefaultCoverTemplate);
-  EXPECT_EQ(ParseCoverSideFile("dir/\r\n").Template, kDefaultCoverTemplate);
-}
-
 }  // namespace
