@@ -266,13 +266,12 @@ TQuickFaxSheet TCreateEditQuickFax::CollectSheet() {
 }
 
 void TCreateEditQuickFax::SaveButtonClick() {
-  if (saving_ || !Complete()) return;
+  if (!Complete()) return;
   const TQuickFaxSheet sheet = CollectSheet();
   // An existing cover is rewritten in place; a new one takes the next free name.
   const fs::path target = existingCover_.empty() ? fs::path(NextSendFileName("COV")) : existingCover_;
   const fs::path fct = ResolveNoCase(CoversFolder(), side_.Template);
   // A one-page cover renders in a few milliseconds: no need to leave the GUI thread.
-  saving_ = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const TCoverWriteResult written = WriteCoverFiles(target, fct, sheet);
   QApplication::restoreOverrideCursor();
@@ -281,7 +280,6 @@ void TCreateEditQuickFax::SaveButtonClick() {
 
 void TCreateEditQuickFax::FinishSave(const TCoverWriteResult& written, const TQuickFaxSheet& sheet,
                                      const fs::path& target) {
-  saving_ = false;
   if (!written.Ok) {
     ShowInformation(written.Error);
     emit SaveFinished(false);
@@ -305,9 +303,3 @@ void TCreateEditQuickFax::FinishSave(const TCoverWriteResult& written, const TQu
 }
 
 void TCreateEditQuickFax::CancelButtonClick() { reject(); }
-
-void TCreateEditQuickFax::reject() {
-  // The cover being written is waited for; closing meanwhile would lose the row.
-  if (saving_) return;
-  QDialog::reject();
-}

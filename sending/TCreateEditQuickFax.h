@@ -58,7 +58,6 @@ class TCreateEditQuickFax : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void reject() override;
 
  private:
   void BuildLayout();
@@ -75,5 +74,4 @@ class TCreateEditQuickFax : public QDialog {
   TCoverSideFile side_;
   std::filesystem::path existingCover_;
   std::filesystem::path savedCover_;
-  bool saving_ = false;
 };
