@@ -163,8 +163,10 @@ TEST_F(SetupLineTest, FaxClassChecksOfferTheRecommendedClassForTheirOwnPage) {
   EXPECT_EQ(Settings.FaxClassReceive, 3);
 }
 
-TEST_F(SetupLineTest, FaxClassCheckOnASilentDeviceChangesNothing) {
-  WritePortsIni(dir_.Path(), {{1, silent_.SlavePath()}});
+TEST_F(SetupLineTest, FaxClassCheckOnAnUnpluggedModemChangesNothing) {
+  StartLine();
+  ASSERT_EQ(line_->Control("unplug 101 on"), "OK");
+  WritePortsIni(dir_.Path(), {{1, line_->Link(1).string()}});
   ReadSettings();
   Settings.ComPort = 0;
   Settings.FaxClass = 2;
