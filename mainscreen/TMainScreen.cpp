@@ -25,6 +25,7 @@
 #include "mainscreen/CloneFax.h"
 #include "mainscreen/GridLayout.h"
 #include "mainscreen/PrinterDriverIntake.h"
+#include "mainscreen/ReceiveMode.h"
 #include "mainscreen/TDeleteWhat.h"
 #include "mainscreen/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
@@ -111,6 +112,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   CreateFaxPrinter();
   BuildLayout();
   BuildMenus();
+  ReceiveMode = new TReceiveMode(*this);
   qApp->installEventFilter(this);
   FormCreate();
   SetButtons();
@@ -187,8 +189,9 @@ void TMainScreen::BuildLayout() {
   connect(SendButton, &QPushButton::clicked, this, &TMainScreen::SendButtonClick);
   connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
   connect(PrintButton, &QPushButton::clicked, this, &TMainScreen::PrintbuttonClick);
-  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, ReceiveButton})
+  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
+  connect(ReceiveButton, &QPushButton::clicked, this, &TMainScreen::ReceiveButtonClick);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
     if (EditButton->isEnabled()) EditButton->click();
@@ -266,9 +269,9 @@ void TMainScreen::BuildMenus() {
   connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
   connect(Print1, &QAction::triggered, this, &TMainScreen::mnuPrintClick);
   connect(PrintSetup1, &QAction::triggered, this, &TMainScreen::PrintSetup1Click);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, ReceiveFaxes1, QuickConfigurationAnalysis1,
-                     ConfigurationInformation1})
+  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, QuickConfigurationAnalysis1, ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
+  connect(ReceiveFaxes1, &QAction::triggered, this, &TMainScreen::ReceiveButtonClick);
   // Refused in receive mode before anything else.
   connect(PhoneBook1, &QAction::triggered, this, [this] {
     if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
@@ -347,6 +350,8 @@ void TMainScreen::FormCreate() {
   ShowHints1->setChecked(Settings.HintsOn);
   ApplyHints(Settings.HintsOn);
   AttachLists();
+  // A reception the last run left unfinished is settled before the list is used.
+  ReceiveMode->RecoverUnfinished();
 }
 
 void TMainScreen::PostCloseMessage() {
@@ -795,6 +800,8 @@ void TMainScreen::SendButtonClick() {
   SetButtons();
 }
 
+void TMainScreen::ReceiveButtonClick() { ReceiveMode->Toggle(); }
+
 void TMainScreen::NotAvailableYet() { ShowInformation(kNotAvailable); }
 
 bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
@@ -894,9 +901,10 @@ void TMainScreen::FirstActivation() {
   SetButtons();
   LoadGridOrders();
   WriteZRTPDINI();
-  // Receive mode at start-up belongs to the receive window, which is not
-  // part of the program yet.
   firstActivation_ = false;
+  // Receive mode at start-up: a failure to start is in Lastrec.log and the
+  // window stays usable.
+  if (Settings.AtStartup) ReceiveMode->Start();
 }
 
 void TMainScreen::ExitClick() { close(); }
@@ -906,6 +914,12 @@ void TMainScreen::closeEvent(QCloseEvent* e) {
     if (receivingNow_ &&
         !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) {
       e->ignore();
+      return;
+    }
+    // Receive mode ends first (the port is released); the close then runs again.
+    if (ReceiveMode->On()) {
+      e->ignore();
+      ReceiveMode->Shutdown([this] { close(); });
       return;
     }
     receiveMode_ = false;
