@@ -441,6 +441,7 @@ void TReceiveMode::PortClosed() {
 
 void TReceiveMode::FaxAccept(bool& accept) {
   main_.receivingNow_ = receivingNow_ = true;
+  pageOpen_ = false;
   lastFaxError_ = 0;
   accept = true;
 }
@@ -453,6 +454,12 @@ void TReceiveMode::FaxStatus(bool first, bool last) {
                                          CleanStationId(FxReceiveFax1.RemoteID()), pageCount_,
                                          FxReceiveFax1.BytesTransferred());
   if (stage_ == TReceiveStage::On) SetStatus(line);
+  // Whether page data is arriving, as the reports followed it; a cancel
+  // replaces the progress and says nothing about the page.
+  if (progress == fxprogress::fpGetPage)
+    pageOpen_ = true;
+  else if (progress != fxprogress::fpCancel)
+    pageOpen_ = false;
   if (first) pageCount_ = 0;
   if (last) main_.receivingNow_ = receivingNow_ = false;
   if (auto* form = main_.findChild<TStartingFaxForm*>(QString(), Qt::FindDirectChildrenOnly);
@@ -521,7 +528,8 @@ void TReceiveMode::ReceiveFailed() {
   std::optional<TReceivedFax> fax;
   if (!faxFile_.empty()) {
     int pages = CompleteReceivedPages(faxFile_);
-    if (pages > 0 && FxReceiveFax1.ProgressCode() == fxprogress::fpGetPage) --pages;
+    const int progress = FxReceiveFax1.ProgressCode();
+    if (pages > 0 && (progress == fxprogress::fpGetPage || (progress == fxprogress::fpCancel && pageOpen_))) --pages;
     if (pages > 0 && KeepReceivedPages(faxFile_, pages) == 0) {
       Add("Kept the " + QString::number(pages) + " complete pages");
       fax = StoreRow(faxFile_, CleanStationId(FxReceiveFax1.RemoteID()), pages, IncompleteNote(text), false,

@@ -20,13 +20,12 @@
 #include "faximage/FaxUnpacker.h"
 #include "mainscreen/ReceiveMode.h"
 #include "mainscreen/TMainScreen.h"
-#include "sending/TShowErrorForm.h"
+#include "mainscreen/tests/ModalCatcher.h"
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
 #include "store/core/Xbase.h"
 #include "testsupport/TempFolder.h"
 #include "tools/cvmodemline/tests/LineHarness.h"
-#include <QPlainTextEdit>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -57,29 +56,6 @@ std::vector<linetest::TBitmap> ApfPages(const fs::path& file) {
   }
   return pages;
 }
-
-// Answers the modal windows that come up (message boxes and fax error
-// windows) and keeps their captions and texts.
-class TModalCatcher {
- public:
-  TModalCatcher() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      QWidget* w = QApplication::activeModalWidget();
-      if (auto* error = qobject_cast<TShowErrorForm*>(w)) {
-        seen << error->windowTitle() + ": " + error->Memo1->toPlainText();
-        error->BitBtn1->click();
-      } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
-        seen << box->text();
-        box->done(QMessageBox::Ok);
-      }
-    });
-    timer_.start(50);
-  }
-  QStringList seen;
-
- private:
-  QTimer timer_;
-};
 
 class ReceiveLine : public ::testing::Test {
  protected:
@@ -144,15 +120,13 @@ class ReceiveLine : public ::testing::Test {
     return QTest::qWaitFor([&] { return w.RecTable.RecordCount() >= rows; }, seconds * 1000);
   }
 
-  // Waits until page `page` is arriving with some of its data in.
+  // Waits until page `page` has been arriving for a second.
   bool WaitForPageData(TMainScreen& w, int page) {
     TFxReceiveFax& fax = w.ReceiveMode->FxReceiveFax1;
-    return QTest::qWaitFor(
-        [&] {
-          return fax.CurrentPage() >= page && fax.ProgressCode() == fxprogress::fpGetPage &&
-                 fax.BytesTransferred() > 2000;
-        },
-        60000);
+    const auto inPage = [&] { return fax.CurrentPage() >= page && fax.ProgressCode() == fxprogress::fpGetPage; };
+    if (!QTest::qWaitFor(inPage, 60000)) return false;
+    QTest::qWait(1000);
+    return inPage();
   }
 
   std::string LastRec() const { return linetest::ReadText(home_ / "Lastrec.log"); }
