@@ -21,11 +21,12 @@
 #include "mainscreen/ReceiveMode.h"
 #include "mainscreen/TMainScreen.h"
 #include "mainscreen/tests/ModalCatcher.h"
+#include "shell/TStartingFaxForm.h"
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
 #include "store/core/Xbase.h"
 #include "testsupport/TempFolder.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -71,12 +72,12 @@ class ReceiveLine : public ::testing::Test {
     if (line_) line_->Stop();
   }
 
-  void WriteIni(int faxClass, const std::string& modem = {}, int bps = 14400) {
+  void WriteIni(int faxClass, const std::string& modem = {}, int bps = 14400,
+                const std::string& receive = "DisableReceivingFaxesNotification=1\r\n") {
     std::ofstream(home_ / "CV.INI", std::ios::binary)
         << "[User]\r\nName=Ann Lee\r\nFax=555 0101\r\n[Modem]\r\nComPort=0\r\nFaxClassReceive=" << faxClass
-        << "\r\nMaximumBPSReceive=" << bps << "\r\n" << modem
-        << "[Receive]\r\nDisableReceivingFaxesNotification=1\r\n[Ports]\r\nCOM1=" << line_->Link(1).string()
-        << "\r\n";
+        << "\r\nMaximumBPSReceive=" << bps << "\r\n" << modem << "[Receive]\r\n" << receive
+        << "[Ports]\r\nCOM1=" << line_->Link(1).string() << "\r\n";
   }
 
   void Show(TMainScreen& w) {
@@ -85,9 +86,10 @@ class ReceiveLine : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.FirstActivationDone(); }, 10000));
   }
 
-  // Presses Receive and waits until the modem waits for calls.
-  void StartMode(TMainScreen& w) {
-    w.ReceiveButton->click();
+  // Presses Receive (unless receive mode starts by itself) and waits until
+  // the modem waits for calls.
+  void StartMode(TMainScreen& w, bool press = true) {
+    if (press) w.ReceiveButton->click();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
           return w.ReceiveMode->Stage() == TReceiveStage::Off ||
@@ -227,11 +229,27 @@ class ReceiveLineClass : public ReceiveLine, public ::testing::WithParamInterfac
 
 TEST_P(ReceiveLineClass, TakesTheFax) {
   const int faxClass = GetParam();
-  WriteIni(faxClass, "InitStringReceive=at&f\r\n");
+  // Class 2 starts receive mode at start-up with the starting window.
+  const bool atStartup = faxClass == 2;
+  WriteIni(faxClass, "InitStringReceive=at&f\r\n", 14400,
+           atStartup ? "AtStartup=1\r\n" : "DisableReceivingFaxesNotification=1\r\n");
   TMainScreen w;
-  ASSERT_NO_FATAL_FAILURE(Show(w));
+  TStartingFaxForm starting(&w);
   TModalCatcher catcher;
-  ASSERT_NO_FATAL_FAILURE(StartMode(w));
+  ASSERT_NO_FATAL_FAILURE(Show(w));
+  // Class 2.0 keeps the port log of the session.
+  const bool portLog = faxClass == 3;
+  if (portLog) {
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_EQ(catcher.seen.size(), 1);
+    EXPECT_TRUE(catcher.seen.takeFirst().startsWith("Logging is now ON."));
+  }
+  ASSERT_NO_FATAL_FAILURE(StartMode(w, !atStartup));
+  EXPECT_EQ(starting.isVisible(), atStartup);
+  if (atStartup) {
+    EXPECT_TRUE(starting.ReadyPanel->isVisible());
+    EXPECT_TRUE(starting.OkButton->isVisible());
+  }
   EXPECT_EQ(w.ReceiveMode->FxReceiveFax1.ModemInit(), "AT&F");
   const int calls = faxClass == 0 ? 2 : 1;
   for (int call = 1; call <= calls; ++call) {
@@ -245,13 +263,20 @@ TEST_P(ReceiveLineClass, TakesTheFax) {
           [&] { return w.ReceiveMode->FxReceiveFax1.ProgressCode() == fxprogress::fpWaiting; }, 30000));
     }
   }
+  // An arriving call puts the starting window away.
+  EXPECT_FALSE(starting.isVisible());
   EXPECT_EQ(arrived_.size(), static_cast<size_t>(calls));
   EXPECT_TRUE(catcher.seen.isEmpty()) << catcher.seen.join("|").toStdString();
   // Closing the program ends receive mode first and gives the port back.
   w.close();
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.Closed(); }, 30000));
   EXPECT_FALSE(w.ReceiveMode->FxComPort1.Open());
-  EXPECT_NE(LastRec().find("Stopped receive mode"), std::string::npos) << LastRec();
+  const std::string log = LastRec();
+  EXPECT_NE(log.find("Stopped receive mode"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Logging on") != std::string::npos, portLog) << log;
+  if (portLog) {
+    EXPECT_GT(linetest::ReadText(home_ / "CVIN.LOG").size(), 0u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes, ReceiveLineClass, ::testing::Values(2, 3, 0));
