@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTableView>
+#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -311,7 +312,8 @@ TEST_F(ReceiveLine, CallerHangingUpMidPageKeepsConfirmedPages) {
 }
 
 // STOP during page 2 of a Class 2 call: the call ends, the port is released,
-// and the page confirmed before is in a row.
+// and the page confirmed before is in a row. Closing the program first asks,
+// and answering No keeps receiving.
 TEST_F(ReceiveLine, StoppingDuringACallReleasesThePort) {
   WriteIni(2, {}, 9600);
   TMainScreen w;
@@ -320,7 +322,17 @@ TEST_F(ReceiveLine, StoppingDuringACallReleasesThePort) {
   ASSERT_NO_FATAL_FAILURE(StartMode(w));
   FarEndSends(MakeFax("long", 3, 1100));
   ASSERT_TRUE(WaitForPageData(w, 2)) << line_->Log();
+  EXPECT_FALSE(w.close());  // the catcher answers the question with No
+  ASSERT_FALSE(catcher.seen.isEmpty());
+  EXPECT_EQ(catcher.seen.takeFirst(), "You are recieving a fax. Close the program?");
+  EXPECT_FALSE(w.Closed());
+  EXPECT_TRUE(w.ReceiveMode->ReceivingNow());
+  QElapsedTimer stopping;
+  stopping.start();
   ASSERT_NO_FATAL_FAILURE(StopMode(w));
+  // The cancel ends the call at once; it is not left to a timeout.
+  EXPECT_LT(stopping.elapsed(), 10000);
+  std::printf("receive mode stopped %lld ms after STOP during a call\n", static_cast<long long>(stopping.elapsed()));
   EXPECT_FALSE(w.ReceiveMode->FxComPort1.Open());
   EXPECT_EQ(w.ReceiveButton->text(), "Receive");
   ASSERT_EQ(w.RecTable.RecordCount(), 1u);
