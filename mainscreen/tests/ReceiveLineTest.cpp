@@ -343,3 +343,29 @@ TEST_F(ReceiveLine, StoppingDuringACallReleasesThePort) {
   const std::string log = LastRec();
   EXPECT_NE(log.find("Stopped receive mode"), std::string::npos) << log;
 }
+
+// efax calls from COM2 with its own Class 1 and sends two pages it converted
+// itself: the row names efax's station identifier.
+TEST_F(ReceiveLine, EfaxAsTheCaller) {
+  if (!linetest::HaveProgram("efax") || !linetest::HaveProgram("efix")) GTEST_SKIP() << "efax and efix are needed";
+  WriteIni(0);
+  TMainScreen w;
+  ASSERT_NO_FATAL_FAILURE(Show(w));
+  TModalCatcher catcher;
+  ASSERT_NO_FATAL_FAILURE(StartMode(w));
+  std::vector<std::string> argv{"efax", "-d", line_->Link(2).string(), "-o1", "-l", "+1 555 0102", "-t", "101"};
+  for (int p = 0; p < 2; ++p) {
+    const fs::path pbm = temp_.Path() / ("page" + std::to_string(p + 1) + ".pbm");
+    const fs::path tif = temp_.Path() / ("page" + std::to_string(p + 1) + ".tif");
+    ASSERT_TRUE(linetest::WritePbm(pbm, linetest::MakePage(p + 5, 200)));
+    ASSERT_EQ(linetest::Run({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif.string(), pbm.string()},
+                            temp_.Path() / "efix.log", 30s), 0);
+    argv.push_back(tif.string());
+  }
+  linetest::TProcess efax(argv, temp_.Path() / "efax.log");
+  ASSERT_TRUE(WaitForRows(w, 1)) << linetest::ReadText(temp_.Path() / "efax.log");
+  EXPECT_EQ(Row(w, 1), "+1 555 0102|2|FAX0001.APF|");
+  EXPECT_EQ(efax.Wait(30s), 0) << linetest::ReadText(temp_.Path() / "efax.log");
+  EXPECT_TRUE(catcher.seen.isEmpty()) << catcher.seen.join("|").toStdString();
+  ASSERT_NO_FATAL_FAILURE(StopMode(w));
+}
