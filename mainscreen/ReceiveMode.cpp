@@ -43,6 +43,8 @@ constexpr int kCancelGuardMs = 15000;
 // The pause after the port is closed when the program closes.
 constexpr int kShutdownPauseMs = 1000;
 constexpr int kMaxStoredPages = 99;  // PAGES holds two digits
+// Codes above this one (and below 0) are file errors: -errno or a short write.
+constexpr int kLowestFileError = -1000;
 
 constexpr std::array<std::pair<TReceiveStage, TReceiveStage>, 5> kStageTable{{
     {TReceiveStage::Off, TReceiveStage::Starting},
@@ -461,7 +463,14 @@ void TReceiveMode::FaxStatus(bool first, bool last) {
   else if (progress != fxprogress::fpCancel)
     pageOpen_ = false;
   if (first) pageCount_ = 0;
-  if (last) main_.receivingNow_ = receivingNow_ = false;
+  if (last) {
+    // A call whose image file could not even be made (the Receive folder
+    // not writable, the disk full) ends without a "receive failed" entry;
+    // it is reported all the same rather than lost without a word.
+    const bool fileFailure = receivingNow_ && lastFaxError_ < 0 && lastFaxError_ > kLowestFileError;
+    main_.receivingNow_ = receivingNow_ = false;
+    if (fileFailure) ReportFailure(lastFaxError_);
+  }
   if (auto* form = main_.findChild<TStartingFaxForm*>(QString(), Qt::FindDirectChildrenOnly);
       form && form->isVisible() && line.toUpper().contains("ANSWERING"))
     form->hide();
@@ -520,7 +529,7 @@ void TReceiveMode::ReceiveOk() {
 void TReceiveMode::ReceiveFailed() {
   main_.receivingNow_ = receivingNow_ = false;
   const int code = lastFaxError_ != 0 ? lastFaxError_ : FxReceiveFax1.LastFaxError();
-  const QString text = code == 0 ? QString("Unknown error") : Q(FxErrorText(code));
+  const QString text = FailureText(code);
   Add("Receive Failed with error: " + text);
   // Pages the far end saw confirmed are delivered as far as it is concerned:
   // they are kept. A page cut off by the failure is closed by the engine as
@@ -542,10 +551,22 @@ void TReceiveMode::ReceiveFailed() {
   }
   ClearReceiving(ReceiveDir());
   faxFile_.clear();
-  SetLastFaxErrorCode(code);
-  lastFaxError_ = 0;
   main_.SetButtons();
   if (fax) emit FaxReceived(*fax);
+  ShowFailure(code, text);
+}
+
+QString TReceiveMode::FailureText(int code) { return code == 0 ? QString("Unknown error") : Q(FxErrorText(code)); }
+
+void TReceiveMode::ReportFailure(int code) {
+  const QString text = FailureText(code);
+  Add("Receive Failed with error: " + text);
+  ShowFailure(code, text);
+}
+
+void TReceiveMode::ShowFailure(int code, const QString& text) {
+  SetLastFaxErrorCode(code);
+  lastFaxError_ = 0;
   // The window waits for the user; the engine's event returns first.
   QTimer::singleShot(0, this, [text] {
     ShowFaxError("Failed To Receive Incoming Fax",

@@ -96,6 +96,10 @@ class TReceiveMode : public QObject {
   void ReceiveStarted();
   void ReceiveOk();
   void ReceiveFailed();
+  static QString FailureText(int code);
+  // Logs a failed call and shows the error window.
+  void ReportFailure(int code);
+  void ShowFailure(int code, const QString& text);
   // Appends the row of a stored fax and makes it the current row; the
   // description handed on, or nothing when the row could not be written.
   std::optional<TReceivedFax> StoreRow(const std::string& imageFile, const QString& from, int pages,

@@ -369,3 +369,28 @@ TEST_F(ReceiveLine, EfaxAsTheCaller) {
   EXPECT_TRUE(catcher.seen.isEmpty()) << catcher.seen.join("|").toStdString();
   ASSERT_NO_FATAL_FAILURE(StopMode(w));
 }
+
+// The Receive folder cannot take the image (a file stands in its place): the
+// call fails with the error window, no row and no stray file, and receive
+// mode goes on waiting.
+TEST_F(ReceiveLine, UnwritableReceiveFolderIsReported) {
+  WriteIni(1);
+  fs::create_directories(home_);
+  std::ofstream(home_ / "Receive") << "not a folder";
+  TMainScreen w;
+  ASSERT_NO_FATAL_FAILURE(Show(w));
+  TModalCatcher catcher;
+  ASSERT_NO_FATAL_FAILURE(StartMode(w));
+  FarEndSends(MakeFax("one", 1, 100));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.seen.isEmpty(); }, 60000)) << line_->Log();
+  EXPECT_TRUE(catcher.seen[0].startsWith("Failed To Receive Incoming Fax: Corvane failed to receive an incoming fax."))
+      << catcher.seen[0].toStdString();
+  EXPECT_EQ(w.RecTable.RecordCount(), 0u);
+  EXPECT_TRUE(arrived_.empty());
+  EXPECT_EQ(w.ReceiveMode->Stage(), TReceiveStage::On);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return w.ReceiveMode->FxReceiveFax1.ProgressCode() == fxprogress::fpWaiting; }, 30000));
+  ASSERT_NO_FATAL_FAILURE(StopMode(w));
+  EXPECT_TRUE(fs::is_regular_file(home_ / "Receive"));
+  EXPECT_NE(LastRec().find("Receive Failed with error: "), std::string::npos) << LastRec();
+}
