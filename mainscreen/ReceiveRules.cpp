@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "faximage/Apf.h"
+#include "shell/core/Folders.h"
 
 namespace fs = std::filesystem;
 
@@ -14,6 +15,12 @@ constexpr int kFromWidth = 20;
 constexpr int kLogFromWidth = 40;
 constexpr char kMarkerName[] = ".receiving";
 }  // namespace
+
+std::string ReceiveDirectory() {
+  std::string dir = ReceiveFolder();
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
 
 QString CleanStationId(const std::string& raw) {
   QString id;

@@ -9,6 +9,10 @@
 #include <filesystem>
 #include <string>
 
+// The Receive folder without its trailing separator, as the receive
+// component takes it.
+[[nodiscard]] std::string ReceiveDirectory();
+
 // The far end's station identifier as FROM holds it: control bytes and
 // anything outside printable ASCII dropped, blanks trimmed, at most 20
 // characters.
