@@ -189,7 +189,8 @@ void TMainScreen::BuildLayout() {
   connect(SendButton, &QPushButton::clicked, this, &TMainScreen::SendButtonClick);
   connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
   connect(PrintButton, &QPushButton::clicked, this, &TMainScreen::PrintbuttonClick);
-  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton})
+  connect(EditButton, &QPushButton::clicked, this, &TMainScreen::EditButtonClick);
+  for (QPushButton* b : {NewButton, AddCoverButton, PreferencesButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
   connect(ReceiveButton, &QPushButton::clicked, this, &TMainScreen::ReceiveButtonClick);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
@@ -269,7 +270,8 @@ void TMainScreen::BuildMenus() {
   connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
   connect(Print1, &QAction::triggered, this, &TMainScreen::mnuPrintClick);
   connect(PrintSetup1, &QAction::triggered, this, &TMainScreen::PrintSetup1Click);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, QuickConfigurationAnalysis1, ConfigurationInformation1})
+  connect(Edit1, &QAction::triggered, this, &TMainScreen::EditButtonClick);
+  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, QuickConfigurationAnalysis1, ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
   connect(ReceiveFaxes1, &QAction::triggered, this, &TMainScreen::ReceiveButtonClick);
   // Refused in receive mode before anything else.
