@@ -164,10 +164,13 @@ void TFxSendFax::StartTransmit() {
     tempFile_.clear();
   }
   if (faxFileList_.size() >= 2 && !OnFaxNext) {
-    std::string templ = (fs::temp_directory_path() / "~FXXXXXXX").string();
+    // The session opens a fax file by its name plus the fax extension when
+    // the name has none: the joined copy carries that extension.
+    const std::string suffix = "." + (FaxFileExt.empty() ? std::string("APF") : FaxFileExt);
+    std::string templ = (fs::temp_directory_path() / ("~FXXXXXX" + suffix)).string();
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
-    const int fd = mkstemp(buf.data());
+    const int fd = mkstemps(buf.data(), static_cast<int>(suffix.size()));
     if (fd < 0) RaiseFxError(-errno);
     close(fd);
     tempFile_ = buf.data();

@@ -294,6 +294,15 @@ TEST_F(ScriptedResend, ARejectedLastPageIsSentAgain) {
   EXPECT_FALSE(SameData(pages[1], pages[0]));
 }
 
+TEST_F(ScriptedResend, AListOfFilesIsSentAsOneFax) {
+  const std::string first = MakeDoc("LISTA", 1), second = MakeDoc("LISTB", 2);
+  fax_.SetFaxFileList({first, second});
+  const auto pages = SendRejecting(0, 3);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_FALSE(SameData(pages[0], pages[1]));
+  EXPECT_FALSE(SameData(pages[1], pages[2]));
+}
+
 TEST_F(ScriptedModem, AModemThatFallsSilentTimesOut) {
   TScriptedModem modem(pty_, [](const std::string& c) {
     if (c.rfind("ATD", 0) == 0) return std::string("\r\n+FCON\r\n");
