@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "faxengine/session/FaxSession.h"
+#include "faxengine/session/PageTime.h"
 #include "faximage/T4Coder.h"
 
 namespace {
@@ -566,11 +567,7 @@ void TFaxSession::SendStep(TEvent ev) {
         const uint8_t end[2] = {kDle, kEtx};
         WriteRaw(end, 2);
         SetProgress(fxprogress::fpSendPage);
-        // The modem and the link to it may still hold much of the page: its
-        // OK can take as long as the page's airtime.
-        const uint64_t airtimeSecs =
-            static_cast<uint64_t>(std::max<long>(pageLength.load(), 0)) * 8 / static_cast<uint64_t>(std::max(c1_.bps, 2400));
-        ArmReply(kPageWait + SecsToTicks(static_cast<int32_t>(std::min<uint64_t>(airtimeSecs, 3600))));
+        ArmReply(PageEndWaitTicks(pageLength.load(), c1_.bps));
         c1_.collector.Reset();
         sstate_ = S::tf1PageEnd;
         return;
@@ -588,7 +585,7 @@ void TFaxSession::SendStep(TEvent ev) {
     }
     case S::tf2SendEOP:
       reply_.Clear();
-      ArmReply(kPageWait);
+      ArmReply(PageEndWaitTicks(pageLength.load(), session_.bps));
       SetProgress(fxprogress::fpSendPageStatus);
       sstate_ = IsClass20() ? S::tf20ChckPg : S::tf2WaitFPTS;
       return;
