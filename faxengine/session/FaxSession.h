@@ -116,6 +116,10 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession>,
   void RunMachine(TEvent ev);
   // Runs the hang-up plan's steps up to the next pause.
   void RunHangup();
+  // Reads what the modem said during a hang-up; true at its final reply.
+  bool HangupReplyArrived();
+  bool IsClass1() const { return faxClass_ == TFaxClass::fcClass1; }
+  bool IsClass20() const { return faxClass_ == TFaxClass::fcClass2_0; }
   long NowMs() const;
 
   TFxAbstractFax& fax_;
@@ -136,6 +140,7 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession>,
   THangupKind hangupKind_ = THangupKind::hkSend;
   std::vector<THangupStep> hangupPlan_;
   size_t hangupNext_ = 0;
+  bool hangupAwait_ = false;  // the current step's pause ends at the modem's final reply
   // A write found the output ring stalled (WriteRaw); reported once.
   bool writeStalled_ = false, writeFailed_ = false;
   bool pageDataFlowing_ = false;  // page data may sit in the output ring
