@@ -334,7 +334,8 @@ int TFaxSession::Prepare() {
   return rc;
 }
 
-void TFaxSession::Start() {
+void TFaxSession::Start(std::function<int()> first) {
+  first_ = std::move(first);
   if (!port_.Open()) port_.SetOpen(true);
   disp_ = port_.Dispatcher();
   executor_ = port_.HostExecutor();
@@ -369,7 +370,9 @@ void TFaxSession::Start() {
 
 void TFaxSession::Begin() {
   std::lock_guard lock(mutex_);
-  const int rc = Prepare();
+  int rc = 0;
+  if (first_) rc = first_();
+  if (rc >= 0) rc = Prepare();
   if (rc < 0) {
     if (rc == fxcode::ecCancelRequested) {
       cancelled_ = true;

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -31,8 +32,9 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession>,
   ~TFaxSession();
 
   // Starts the session on the host thread: the triggers, then a thread of
-  // its own for the preparation and the first pass (Begin). Returns at once.
-  void Start();
+  // its own for first, the preparation and the first pass (Begin). Returns
+  // at once.
+  void Start(std::function<int()> first = {});
   // Trigger handler.
   void OnTrigger(uint16_t msg, uint16_t wParam);
   // Asks for a cancel and returns at once; the session ends through the
@@ -133,6 +135,7 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession>,
   THandlerId handler_ = 0;
   int replyTimer_ = 0, statusTimer_ = 0, wakeTimer_ = 0, outFree_ = 0, outUsed_ = 0, modemStatus_ = 0;
   std::thread starter_;
+  std::function<int()> first_;  // runs on the starter thread before the preparation
   std::atomic<bool> detached_{false};
   std::shared_ptr<THostCall> lastStatusCall_;
   enum class THangupState : uint8_t { hsIdle, hsRunning, hsDone };
