@@ -60,6 +60,7 @@ void WriteRawFaxTiff(const fs::path& path, const std::vector<float>& pageResolut
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
     TIFFSetField(tif, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(p), static_cast<uint16_t>(pageResolutions.size()));
     std::vector<uint8_t> row(width / 8);
+    std::string pbm = "P4\n1728 " + std::to_string(height) + "\n";
     for (uint32_t y = 0; y < height; ++y) {
       std::fill(row.begin(), row.end(), 0);
       for (uint32_t x = 0; x < width; ++x) {
@@ -68,7 +69,10 @@ void WriteRawFaxTiff(const fs::path& path, const std::vector<float>& pageResolut
         if (frame || stripe) row[x / 8] = static_cast<uint8_t>(row[x / 8] | (0x80u >> (x % 8)));
       }
       ASSERT_EQ(TIFFWriteScanline(tif, row.data(), y, 0), 1);
+      pbm.append(reinterpret_cast<const char*>(row.data()), row.size());
     }
+    // The same page as a PBM file, for efix.
+    WriteBytes(path.parent_path() / ("page" + std::to_string(p + 1) + ".pbm"), pbm);
     ASSERT_TRUE(TIFFWriteDirectory(tif));
   }
   TIFFClose(tif);
@@ -79,13 +83,14 @@ TEST(ImportTiff, ClassFPagesSurviveImportAndExportPixelForPixel) {
   TTempFolder dir;
   WriteRawFaxTiff(dir / "raw.tif", {196.0f, 98.0f, 196.0f});
   ASSERT_EQ(Shell("tiffcp -c g3 " + (dir / "raw.tif").string() + " " + (dir / "g3.tif").string()), 0);
+  // efix codes each page into a file of its own (one run per page: given
+  // several pages at once it labels each file with the next page's length).
   std::vector<std::string> sources{"g3.tif"};
-  if (HaveTool("efix")) {
-    // efix writes its own TIFF Class F from the pages as PBM files.
-    ASSERT_EQ(Shell("tiffcp -c none " + (dir / "raw.tif").string() + " " + (dir / "plain.tif").string()), 0);
-    if (Shell("cd " + dir.Path().string() + " && efix -i tiffraw -o tiffg3 -n efix.tif plain.tif") == 0 &&
-        fs::exists(dir / "efix.tif"))
-      sources.push_back("efix.tif");
+  for (int p = 1; p <= 3 && HaveTool("efix"); ++p) {
+    const std::string n = std::to_string(p);
+    ASSERT_EQ(Shell("cd " + dir.Path().string() + " && efix -i pbm -o tiffg3 -n efix" + n + ".tif page" + n + ".pbm"),
+              0);
+    sources.push_back("efix" + n + ".tif");
   }
   for (const auto& source : sources) {
     SCOPED_TRACE(source);
@@ -93,12 +98,16 @@ TEST(ImportTiff, ClassFPagesSurviveImportAndExportPixelForPixel) {
     options.resolution = FxImportResolution::normal;  // the pages' own resolutions win
     FxImportResult result;
     ASSERT_EQ(FxImportDocument(dir / source, dir / "fax.apf", options, result), 0) << result.error;
-    EXPECT_EQ(result.pagesWritten, 3u);
     const auto pages = DecodeFax(dir / "fax.apf");
-    ASSERT_EQ(pages.size(), 3u);
-    EXPECT_TRUE(pages[0].fine);
-    EXPECT_FALSE(pages[1].fine);
-    EXPECT_TRUE(pages[2].fine);
+    ASSERT_EQ(pages.size(), result.pagesWritten);
+    if (source == "g3.tif") {
+      ASSERT_EQ(pages.size(), 3u);
+      EXPECT_TRUE(pages[0].fine);
+      EXPECT_FALSE(pages[1].fine);
+      EXPECT_TRUE(pages[2].fine);
+    } else {
+      ASSERT_EQ(pages.size(), 1u);
+    }
     FxExportResult exported;
     ASSERT_EQ(FxExportTiff(dir / "fax.apf", dir / "back.tif", exported), 0);
     EXPECT_EQ(Shell("tiffcmp " + (dir / source).string() + " " + (dir / "back.tif").string()), 0);
