@@ -91,14 +91,9 @@ int ImportPdf(const std::filesystem::path& in, FxImportSink& sink, const FxImpor
       ++result.pagesSkipped;
       continue;
     }
-    FxGreyImage grey;
-    grey.width = std::min(static_cast<unsigned>(image.width()), kImportFaxWidth);
-    grey.height = static_cast<unsigned>(image.height());
-    grey.pixels.resize(size_t{grey.width} * grey.height);
-    const char* data = image.const_data();
-    for (unsigned y = 0; y < grey.height; ++y)
-      std::memcpy(grey.Row(y), data + size_t{y} * static_cast<size_t>(image.bytes_per_row()), grey.width);
-    image = poppler::image();
+    const FxGreyView grey{reinterpret_cast<const uint8_t*>(image.const_data()),
+                          std::min(static_cast<unsigned>(image.width()), kImportFaxWidth),
+                          static_cast<unsigned>(image.height()), static_cast<size_t>(image.bytes_per_row())};
     if (const int rc = sink.AddGreyPage(grey, fine, options.toning); rc != 0) {
       result.error = "The fax file could not be written.";
       return rc;

@@ -95,7 +95,7 @@ constexpr uint8_t kMidLow = 40, kMidHigh = 215;
 
 // Blocks of one band of rows that hold mostly middle greys: a photograph or
 // a tinted area rather than text, whose strokes are mostly black or white.
-void ClassifyBand(const FxGreyImage& page, unsigned y0, std::vector<uint8_t>& photo) {
+bool ClassifyBand(const FxGreyView& page, unsigned y0, std::vector<uint8_t>& photo) {
   const unsigned y1 = std::min(page.height, y0 + kBlock);
   const unsigned blocks = (page.width + kBlock - 1) / kBlock;
   std::vector<unsigned> mid(blocks, 0), total(blocks, 0);
@@ -107,12 +107,27 @@ void ClassifyBand(const FxGreyImage& page, unsigned y0, std::vector<uint8_t>& ph
     }
   }
   photo.resize(blocks);
-  for (unsigned b = 0; b < blocks; ++b) photo[b] = mid[b] * 2 >= total[b] ? 1 : 0;
+  bool any = false;
+  for (unsigned b = 0; b < blocks; ++b) {
+    photo[b] = mid[b] * 2 >= total[b] ? 1 : 0;
+    any = any || photo[b] != 0;
+  }
+  return any;
+}
+
+// The threshold alone, eight pixels to a byte.
+void ThresholdRow(const uint8_t* row, unsigned width, unsigned left, uint8_t* raw) {
+  for (unsigned x = 0; x < width; ++x) {
+    if (row[x] < kTextThreshold) {
+      const unsigned px = left + x;
+      raw[px / 8] = static_cast<uint8_t>(raw[px / 8] | (0x80u >> (px % 8)));
+    }
+  }
 }
 
 }  // namespace
 
-void FxBinarizePage(const FxGreyImage& page, FxImportToning toning, unsigned pageWidth,
+void FxBinarizePage(const FxGreyView& page, FxImportToning toning, unsigned pageWidth,
                     const std::function<void(const uint8_t* raw)>& lineOut) {
   const unsigned width = std::min(page.width, pageWidth);
   const unsigned left = (pageWidth - width) / 2;
@@ -120,11 +135,23 @@ void FxBinarizePage(const FxGreyImage& page, FxImportToning toning, unsigned pag
   // Floyd-Steinberg errors of this row and the next, one guard cell each side.
   std::vector<int> err(width + 2, 0), nextErr(width + 2, 0);
   std::vector<uint8_t> photo;
+  bool bandHasPhoto = toning == FxImportToning::photo;
   for (unsigned y = 0; y < page.height; ++y) {
-    if (toning == FxImportToning::automatic && y % kBlock == 0) ClassifyBand(page, y, photo);
+    if (toning == FxImportToning::automatic && y % kBlock == 0) {
+      const bool had = bandHasPhoto;
+      bandHasPhoto = ClassifyBand(page, y, photo);
+      // Error carried from a dithered band into one without photographs
+      // would otherwise reappear when the next photograph starts.
+      if (had && !bandHasPhoto) std::fill(err.begin(), err.end(), 0);
+    }
     std::fill(raw.begin(), raw.end(), 0);
-    std::fill(nextErr.begin(), nextErr.end(), 0);
     const uint8_t* row = page.Row(y);
+    if (!bandHasPhoto) {
+      ThresholdRow(row, width, left, raw.data());
+      lineOut(raw.data());
+      continue;
+    }
+    std::fill(nextErr.begin(), nextErr.end(), 0);
     // Serpentine scan: every other row runs right to left so that the
     // diffused error leaves no diagonal streaks.
     const bool backwards = (y & 1) != 0;
@@ -231,7 +258,7 @@ int FxImportSink::EndPage() {
   return 0;
 }
 
-int FxImportSink::AddGreyPage(const FxGreyImage& page, bool fine, FxImportToning toning) {
+int FxImportSink::AddGreyPage(const FxGreyView& page, bool fine, FxImportToning toning) {
   if (const int rc = BeginMonoPage(fine, kImportFaxWidth); rc != 0) return rc;
   int rc = 0;
   FxBinarizePage(page, toning, kImportFaxWidth, [&](const uint8_t* raw) {

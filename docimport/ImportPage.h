@@ -59,7 +59,18 @@ class FxRowScaler {
 // leftmost, 1 = black), centred on a page width wide; lineOut gets each.
 // Automatic toning thresholds every 16 x 16 block except those mostly of
 // middle greys, which are dithered by error diffusion.
-void FxBinarizePage(const FxGreyImage& page, FxImportToning toning, unsigned pageWidth,
+// A grey picture in someone else's memory: rows stride bytes apart.
+struct FxGreyView {
+  const uint8_t* data = nullptr;
+  unsigned width = 0;
+  unsigned height = 0;
+  size_t stride = 0;
+  const uint8_t* Row(unsigned y) const { return data + size_t{y} * stride; }
+};
+inline FxGreyView FxViewOf(const FxGreyImage& image) {
+  return {image.pixels.data(), image.width, image.height, image.width};
+}
+void FxBinarizePage(const FxGreyView& page, FxImportToning toning, unsigned pageWidth,
                     const std::function<void(const uint8_t* raw)>& lineOut);
 
 // The APF file being written, under a temporary name until Commit.
@@ -72,7 +83,10 @@ class FxImportSink {
 
   // Creates the temporary file beside the target. 0 or -errno.
   [[nodiscard]] int Open();
-  [[nodiscard]] int AddGreyPage(const FxGreyImage& page, bool fine, FxImportToning toning);
+  [[nodiscard]] int AddGreyPage(const FxGreyView& page, bool fine, FxImportToning toning);
+  [[nodiscard]] int AddGreyPage(const FxGreyImage& page, bool fine, FxImportToning toning) {
+    return AddGreyPage(FxViewOf(page), fine, toning);
+  }
   // A page given as raw lines (1 = black) of width 1728 or 2048.
   [[nodiscard]] int BeginMonoPage(bool fine, unsigned width);
   [[nodiscard]] int AddMonoLine(const uint8_t* raw);
