@@ -3,11 +3,22 @@
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
+#include <algorithm>
 #include <cstring>
 
 int FxLoadImageWithQt(const std::filesystem::path& file, FxGreyImage& out, std::string& error) {
   QImageReader reader(QString::fromStdString(file.string()));
   reader.setAutoTransform(true);
+  // Room for a 64-megapixel photograph; beyond that Qt refuses the file.
+  QImageReader::setAllocationLimit(256);
+  // A picture much larger than the fax page is decoded smaller where the
+  // format can (JPEG scales while decoding), so it never sits in memory whole.
+  const QSize size = reader.size();
+  constexpr int kEnough = 4096;
+  if (size.isValid() && (size.width() > kEnough || size.height() > kEnough) &&
+      reader.supportsOption(QImageIOHandler::ScaledSize)) {
+    reader.setScaledSize(size.scaled(kEnough, kEnough, Qt::KeepAspectRatio));
+  }
   QImage image = reader.read();
   if (image.isNull()) {
     error = "The image could not be read: " + reader.errorString().toStdString() + ".";
@@ -21,7 +32,14 @@ int FxLoadImageWithQt(const std::filesystem::path& file, FxGreyImage& out, std::
     painter.end();
     image = paper;
   }
-  const double dpiX = image.dotsPerMeterX() * 0.0254, dpiY = image.dotsPerMeterY() * 0.0254;
+  // A picture decoded smaller keeps its physical size: its resolution drops
+  // with it (the reader's size is before any rotation, so compare the
+  // longer sides).
+  double factor = 1.0;
+  if (size.isValid() && size.width() > 0 && size.height() > 0) {
+    factor = static_cast<double>(std::max(image.width(), image.height())) / std::max(size.width(), size.height());
+  }
+  const double dpiX = image.dotsPerMeterX() * 0.0254 * factor, dpiY = image.dotsPerMeterY() * 0.0254 * factor;
   image = image.convertToFormat(QImage::Format_Grayscale8);
   if (image.isNull()) {
     error = "The image is too large to convert.";

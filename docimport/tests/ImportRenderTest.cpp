@@ -13,6 +13,7 @@
 #include <QPdfWriter>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -197,8 +198,21 @@ TEST(ImportRender, ScannedPngKeepsWordsRulesAndTones) {
   ExpectDither(pages[0], 450);
 }
 
-TEST(ImportRender, ImageTooLargeForMemoryIsRefused) {
+TEST(ImportRender, LargePhotoIsImportedAndAbsurdSizeRefused) {
   TTempFolder dir;
+  {
+    // A 48-megapixel photograph is decoded at a reduced size.
+    QImage photo(8000, 6000, QImage::Format_RGB888);
+    for (int y = 0; y < photo.height(); ++y) std::memset(photo.scanLine(y), (y / 24) % 256, 3 * 8000);
+    ASSERT_TRUE(photo.save(QString::fromStdString((dir / "photo.jpg").string()), "JPEG", 70));
+    FxImportOptions options;
+    options.imageLoader = FxLoadImageWithQt;
+    FxImportResult result;
+    ASSERT_EQ(FxImportDocument(dir / "photo.jpg", dir / "photo.apf", options, result), 0) << result.error;
+    const auto pages = DecodeFax(dir / "photo.apf");
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_GT(pages[0].CountBlack(0, 0, 1728, pages[0].Height()), 100000u);
+  }
   // A PNG header claiming 30,000 x 30,000 pixels.
   QImage small(30, 30, QImage::Format_Grayscale8);
   small.fill(128);

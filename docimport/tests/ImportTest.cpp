@@ -232,6 +232,11 @@ TEST(ImportPdf, OddPagesAreFittedOrSkippedAndBadFilesRefused) {
               0);
     bad.push_back("locked.pdf");
   }
+  // Cancelled after the first page: no file.
+  FxImportOptions cancelling;
+  cancelling.progress = [](unsigned done, unsigned) { return done < 1; };
+  EXPECT_EQ(FxImportDocument(dir / "odd.pdf", dir / "bad.apf", cancelling, result), ecImportCancelled);
+
   std::vector<std::string> inputs = bad;
   inputs.insert(inputs.end(), {"odd.pdf", "odd.apf", "plain.pdf"});
   for (const auto& name : bad) {
@@ -267,6 +272,12 @@ TEST(ImportPostScript, EndlessProgramIsStoppedAndCancelEndsTheImport) {
   EXPECT_EQ(FxImportDocument(dir / "loop.ps", dir / "loop.apf", options, result), ecImportCancelled);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_TRUE(Leftovers(dir.Path(), {"loop.ps"}).empty());
+
+  // Without Ghostscript: a message that says what is missing.
+  options.ghostscript = "/nonexistent/gs";
+  EXPECT_EQ(FxImportDocument(dir / "loop.ps", dir / "loop.apf", options, result), ecImportToolFailed);
+  EXPECT_NE(result.error.find("Ghostscript"), std::string::npos) << result.error;
+  options.ghostscript = "gs";
 
   // PostScript that draws pages becomes those pages.
   WriteBytes(dir / "two.ps",
