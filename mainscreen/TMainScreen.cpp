@@ -187,8 +187,10 @@ void TMainScreen::BuildLayout() {
   connect(SendButton, &QPushButton::clicked, this, &TMainScreen::SendButtonClick);
   connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
   connect(PrintButton, &QPushButton::clicked, this, &TMainScreen::PrintbuttonClick);
+  connect(NewButton, &QPushButton::clicked, this, &TMainScreen::NewbuttonClick);
+  connect(AddCoverButton, &QPushButton::clicked, this, &TMainScreen::AddCoverButtonClick);
   connect(EditButton, &QPushButton::clicked, this, &TMainScreen::EditButtonClick);
-  for (QPushButton* b : {NewButton, AddCoverButton, PreferencesButton, ReceiveButton})
+  for (QPushButton* b : {PreferencesButton, ReceiveButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
@@ -267,15 +269,17 @@ void TMainScreen::BuildMenus() {
   connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
   connect(Print1, &QAction::triggered, this, &TMainScreen::mnuPrintClick);
   connect(PrintSetup1, &QAction::triggered, this, &TMainScreen::PrintSetup1Click);
+  connect(NewCoverSheet1, &QAction::triggered, this, &TMainScreen::NewbuttonClick);
+  connect(AddCoverSheet1, &QAction::triggered, this, &TMainScreen::AddCoverButtonClick);
   connect(Edit1, &QAction::triggered, this, &TMainScreen::EditButtonClick);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, ReceiveFaxes1, QuickConfigurationAnalysis1,
-                     ConfigurationInformation1})
+  connect(ForwardReceivedFax1, &QAction::triggered, this, &TMainScreen::mnuForwardClick);
+  for (QAction* a : {ReceiveFaxes1, QuickConfigurationAnalysis1, ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
   // Refused in receive mode before anything else.
   connect(PhoneBook1, &QAction::triggered, this, [this] {
     if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
   });
-  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, CoverSheetTemplateDesigner1, Preferences1})
+  for (QAction* a : {FaxLogCleanup1, CoverSheetTemplateDesigner1, Preferences1})
     connect(a, &QAction::triggered, this, [this] {
       if (!ReceiveModeRefused()) NotAvailableYet();
     });

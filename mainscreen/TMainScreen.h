@@ -117,6 +117,11 @@ class TMainScreen : public QMainWindow {
   void PrintSetup1Click();
   // Edit the current fax; on the received tab its notes (EditNotesCommand.cpp).
   void EditButtonClick();
+  // New, Add Cover, Forward, and Edit on the outgoing tab (ComposeCommand.cpp).
+  void NewbuttonClick();
+  void AddCoverButtonClick();
+  void EditOutgoingFax();
+  void mnuForwardClick();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
