@@ -227,6 +227,8 @@ void TMainScreen::BuildMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   file->setToolTipsVisible(true);
   NewCoverSheet1 = item(file, "NewCoverSheet1", "&New Cover Sheet", "Ctrl+N");
+  NewFaxFromFile1 = item(file, "NewFaxFromFile1", "New Fax from &File...", nullptr,
+                         "Make a fax of a PDF, PostScript, TIFF, picture or text file");
   AddCoverSheet1 = item(file, "AddCoverSheet1", "Add C&over Sheet", "Ctrl+O");
   Edit1 = item(file, "Edit1", "&Edit", "Ctrl+E", "Edit the currently selected fax");
   Clone1 = item(file, "Clone1", "&Clone", "Ctrl+C", "Clone the currently selected fax");
@@ -291,6 +293,7 @@ void TMainScreen::BuildMenus() {
   connect(Edit1, &QAction::triggered, this, &TMainScreen::EditButtonClick);
   connect(ForwardReceivedFax1, &QAction::triggered, this, &TMainScreen::mnuForwardClick);
   connect(ConfigurationInformation1, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
+  connect(NewFaxFromFile1, &QAction::triggered, this, &TMainScreen::mnuNewFaxFromFileClick);
   connect(ReceiveFaxes1, &QAction::triggered, this, &TMainScreen::ReceiveButtonClick);
   connect(QuickConfigurationAnalysis1, &QAction::triggered, this, [this] {
     TQuickSuggest analysis(this);
@@ -530,7 +533,7 @@ void TMainScreen::SetButtons() {
       {PrintButton, s.Print && printerInstalled_}, {SortButton, s.Sort},       {ViewButton, s.View}, {SendButton, s.Send}};
   for (const auto& [b, on] : buttons) b->setEnabled(on);
   const std::pair<QAction*, bool> items[] = {
-      {NewCoverSheet1, s.New}, {AddCoverSheet1, s.AddCover}, {Edit1, s.Edit},   {Clone1, s.Clone},
+      {NewCoverSheet1, s.New}, {NewFaxFromFile1, s.New}, {AddCoverSheet1, s.AddCover}, {Edit1, s.Edit},   {Clone1, s.Clone},
       {Delete1, s.Delete},     {Archive1, s.Archive},        {ForwardReceivedFax1, s.Forward},
       {Print1, s.Print && printerInstalled_}, {SendFax1, s.Send}, {ViewPrintFax1, s.View}};
   for (const auto& [a, on] : items) a->setEnabled(on);

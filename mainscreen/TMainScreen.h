@@ -91,7 +91,7 @@ class TMainScreen : public QMainWindow {
   QTableView* RecGrid;
   TGraphicPanel* Status;
   // Menu items.
-  QAction *NewCoverSheet1, *AddCoverSheet1, *Edit1, *Clone1, *Delete1, *Archive1, *ForwardReceivedFax1;
+  QAction *NewCoverSheet1, *NewFaxFromFile1, *AddCoverSheet1, *Edit1, *Clone1, *Delete1, *Archive1, *ForwardReceivedFax1;
   QAction *Print1, *PrintSetup1, *ShowArchivedFaxes1, *FaxLogCleanup1, *SendFax1, *ReceiveFaxes1, *ViewPrintFax1;
   QAction *PhoneBook1, *CoverSheetTemplateDesigner1, *RebuildIndexes1, *Preferences1, *Exit1;
   QAction *QuickStartInstructions1, *QuickConfigurationAnalysis1, *ProblemSolver1, *ConfigurationInformation1;
@@ -130,6 +130,8 @@ class TMainScreen : public QMainWindow {
   void AddCoverButtonClick();
   void EditOutgoingFax();
   void mnuForwardClick();
+  // A document imported as a new outgoing fax (NewFaxFromFileCommand.cpp).
+  void mnuNewFaxFromFileClick();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
