@@ -26,7 +26,7 @@
 #include "mainscreen/GridLayout.h"
 #include "mainscreen/PrinterDriverIntake.h"
 #include "mainscreen/TDeleteWhat.h"
-#include "mainscreen/TFaxListView.h"
+#include "store/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TRebuildInd.h"
 #include "sending/SendCommand.h"
