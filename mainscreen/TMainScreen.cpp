@@ -34,6 +34,7 @@
 #include "store/StoreText.h"
 #include "store/TableLog.h"
 #include "store/XbTableModel.h"
+#include "store/core/Cleanup.h"
 #include "store/core/FaxTables.h"
 #include "shell/Dialogs.h"
 #include "shell/Help.h"
@@ -273,7 +274,8 @@ void TMainScreen::BuildMenus() {
   connect(PhoneBook1, &QAction::triggered, this, [this] {
     if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
   });
-  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, CoverSheetTemplateDesigner1, Preferences1})
+  connect(FaxLogCleanup1, &QAction::triggered, this, &TMainScreen::FaxLogCleanup1Click);
+  for (QAction* a : {ForwardReceivedFax1, CoverSheetTemplateDesigner1, Preferences1})
     connect(a, &QAction::triggered, this, [this] {
       if (!ReceiveModeRefused()) NotAvailableYet();
     });
@@ -874,6 +876,9 @@ void TMainScreen::FirstActivation() {
     QApplication::postEvent(this, new QEvent(kCloseMessage));
     return;
   }
+  // Image files whose rows went in a run that ended half-way, before new
+  // printer-driver jobs are taken.
+  (void)SweepOrphanFaxFiles(FaxTable, RecTable, SendFolder(), ReceiveFolder());
   uint32_t remembered = 0;
   if (ProcessExtraPDFaxFiles()) remembered = FaxTable.RecNo();
   // Linux has no start-up show command: the window comes to the front.
