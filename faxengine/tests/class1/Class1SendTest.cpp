@@ -20,7 +20,7 @@
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
-#include "faxengine/tests/port/PtyFixture.h"
+#include "testsupport/Pty.h"
 
 using namespace std::chrono_literals;
 
@@ -89,6 +89,10 @@ class TClass1Modem {
     return n;
   }
   std::atomic<size_t> lastDataBytes{0};
+  // Page data taken slowly (8 KB a second), so that a long page is still on
+  // its way seconds later; dataBytes counts it as it comes.
+  std::atomic<bool> slowData{false};
+  std::atomic<size_t> dataBytes{0};
 
  private:
   enum class TMode { mCommand, mFrames, mData, mListening };
@@ -154,7 +158,9 @@ class TClass1Modem {
     bool dle = false;
     while (!stop_) {
       char buf[4096];
-      const ssize_t n = ::read(pty_.Master(), buf, sizeof buf);
+      const bool slow = mode_ == TMode::mData && slowData;
+      if (slow) std::this_thread::sleep_for(2ms);
+      const ssize_t n = ::read(pty_.Master(), buf, slow ? 16 : sizeof buf);
       if (n <= 0) {
         std::this_thread::sleep_for(2ms);
         continue;
@@ -190,6 +196,10 @@ class TClass1Modem {
                   }
                 } else {
                   lastDataBytes = data_;
+                  {
+                    std::lock_guard lock(mutex_);
+                    sent_.push_back({"DLE ETX", {}});
+                  }
                   mode_ = TMode::mCommand;
                   Reply("\r\nOK\r\n");
                 }
@@ -205,6 +215,7 @@ class TClass1Modem {
             }
             if (mode_ == TMode::mFrames) frame.push_back(c);
             ++data_;
+            ++dataBytes;
             continue;
           case TMode::mCommand:
             if (c == '\r') {
@@ -324,7 +335,7 @@ class Class1Send : public ::testing::Test {
     fax_.SetFaxFile(doc.string());
   }
 
-  int Run(std::chrono::seconds limit = 60s) {
+  int Run(std::chrono::seconds limit = 60s, const std::function<void()>& whileRunning = nullptr) {
     bool done = false;
     int code = 1;
     fax_.OnFaxFinish = [&](TFxAbstractFax&, int c) {
@@ -333,7 +344,12 @@ class Class1Send : public ::testing::Test {
     };
     port_.SetOpen(true);
     fax_.StartTransmit();
-    EXPECT_TRUE(exec_.RunUntil([&] { return done; }, limit));
+    EXPECT_TRUE(exec_.RunUntil(
+        [&] {
+          if (whileRunning) whileRunning();
+          return done;
+        },
+        limit));
     return code;
   }
 
@@ -612,4 +628,36 @@ TEST_F(Class1Send, ADisWithoutReceiveCapabilityIsRefused) {
   Document(1);
   TClass1Modem modem(pty_, Remote(nullptr, {0x00, 0x6C, 0x00}));
   EXPECT_EQ(Run(), fxcode::ecFaxBadMachine);
+}
+
+TEST_F(Class1Send, CancelDuringPageDataEndsTheDataBeforeHangingUp) {
+  // A Class 1 modem in data mode reads ATH0 as page data: the cancel must
+  // end the data with DLE ETX and let the modem answer before hanging up.
+  TFxFaxConverter conv;
+  conv.SetOptions(0);
+  conv.OutFileName = (locks_.Path() / "LONG.APF").string();
+  TFxBitmap page = TFxBitmap::MakeMono(1728, 400);
+  for (unsigned y = 0; y < 400; ++y)
+    for (unsigned x = 0; x < 216; ++x) page.Row(y)[x] = 0xAA;  // one-pixel runs: a long page
+  ASSERT_EQ(conv.TryConvertBitmap(page), 0);
+  fax_.SetFaxFile(conv.OutFileName);
+  TClass1Modem modem(pty_, Remote());
+  size_t atCancel = 0;
+  bool cancelled = false;
+  EXPECT_EQ(Run(40s,
+                [&] {
+                  // The training's zeros come first; cancel once the page is under way.
+                  if (!cancelled && modem.Count("AT+FTM=146") + modem.Count("AT+FTM=145") >= 2 &&
+                      modem.dataBytes.load() > 4000) {
+                    cancelled = true;
+                    atCancel = modem.Sent().size();
+                    fax_.AbortFax();
+                  }
+                }),
+            fxcode::ecCancelRequested);
+  ASSERT_TRUE(cancelled);
+  std::vector<std::string> after;
+  const auto sent = modem.Sent();
+  for (size_t i = atCancel; i < sent.size(); ++i) after.push_back(sent[i].Kind());
+  EXPECT_EQ(after, (std::vector<std::string>{"DLE ETX", "ATH0"}));
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <filesystem>
@@ -18,7 +19,7 @@
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
-#include "faxengine/tests/port/PtyFixture.h"
+#include "testsupport/Pty.h"
 
 using namespace std::chrono_literals;
 
@@ -43,6 +44,15 @@ class TScriptedModem {
   }
   std::atomic<int> fdtCount{0};
   std::atomic<bool> sawFks{false};
+  // A modem that takes page data slowly (8 KB a second), so that a long
+  // page is still on its way seconds later.
+  std::atomic<bool> slowData{false};
+  std::atomic<size_t> dataBytes{0};
+  // Command lines and the ends of page data ("DLE ETX"), in order.
+  std::vector<std::string> Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
   // The page data of every CONNECT, DLE shielding removed.
   std::vector<std::vector<uint8_t>> Pages() const {
     std::lock_guard lock(mutex_);
@@ -55,7 +65,9 @@ class TScriptedModem {
     bool inData = false, dle = false;
     while (!stop_) {
       char buf[4096];
-      const ssize_t n = ::read(pty_.Master(), buf, sizeof buf);
+      const bool slow = inData && slowData;
+      if (slow) std::this_thread::sleep_for(2ms);
+      const ssize_t n = ::read(pty_.Master(), buf, slow ? 16 : sizeof buf);
       if (n <= 0) {
         std::this_thread::sleep_for(5ms);
         continue;
@@ -67,6 +79,7 @@ class TScriptedModem {
             dle = false;
             if (c == 0x03) {
               inData = false;
+              Event("DLE ETX");
               pty_.Write("\r\nOK\r\n");
             } else if (c == 0x10) {
               Keep(c);
@@ -82,6 +95,7 @@ class TScriptedModem {
           if (c != '\n') line += c;
           continue;
         }
+        Event(line);
         if (line == "AT+FDT") ++fdtCount;
         if (line == "AT+FKS") sawFks = true;
         const std::string reply = script_(line);
@@ -99,13 +113,19 @@ class TScriptedModem {
     }
   }
   void Keep(char c) {
+    ++dataBytes;
     std::lock_guard lock(mutex_);
     pages_.back().push_back(static_cast<uint8_t>(c));
+  }
+  void Event(const std::string& e) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(e);
   }
   TPty& pty_;
   TScript script_;
   mutable std::mutex mutex_;
   std::vector<std::vector<uint8_t>> pages_;
+  std::vector<std::string> events_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -134,7 +154,7 @@ class ScriptedModem : public ::testing::Test {
   }
   void TearDown() override { SetLockFolder({}); }
 
-  int Run(std::chrono::seconds limit = 40s) {
+  int Run(std::chrono::seconds limit = 40s, const std::function<void()>& whileRunning = nullptr) {
     bool done = false;
     int code = 1;
     fax_.OnFaxFinish = [&](TFxAbstractFax&, int c) {
@@ -143,7 +163,12 @@ class ScriptedModem : public ::testing::Test {
     };
     port_.SetOpen(true);
     fax_.StartTransmit();
-    EXPECT_TRUE(exec_.RunUntil([&] { return done; }, limit));
+    EXPECT_TRUE(exec_.RunUntil(
+        [&] {
+          if (whileRunning) whileRunning();
+          return done;
+        },
+        limit));
     return code;
   }
 
@@ -379,4 +404,51 @@ TEST_F(ScriptedModem, SessionParametersAreReadFieldByFieldAndAnImpossibleOneEnds
     return Class2Reply(c, "1");
   });
   EXPECT_EQ(Run(), fxcode::ecFaxBadModemResult);
+}
+
+TEST_F(ScriptedModem, CancelDuringPageDataEndsTheDataBeforeHangingUp) {
+  // A modem in data mode reads a hang-up command as page data: the cancel
+  // must end the data and (Class 2 and 2.0) the session before ATH0 goes out.
+  // A page of one-pixel runs is long enough to be cut short.
+  TFxFaxConverter conv;
+  conv.SetOptions(0);
+  conv.OutFileName = (locks_.Path() / "LONG.APF").string();
+  TFxBitmap page = TFxBitmap::MakeMono(1728, 400);
+  for (unsigned y = 0; y < 400; ++y)
+    for (unsigned x = 0; x < 216; ++x) page.Row(y)[x] = 0xAA;
+  ASSERT_EQ(conv.TryConvertBitmap(page), 0);
+  fax_.SetFaxFile(conv.OutFileName);
+  for (const auto& [cls, endSession] :
+       {std::pair{TFaxClass::fcClass2, "AT+FK"}, std::pair{TFaxClass::fcClass2_0, "AT+FKS"}}) {
+    SCOPED_TRACE(endSession);
+    port_.SetOpen(false);
+    errors_.clear();
+    fax_.FaxClass = cls;
+    const bool v20 = cls == TFaxClass::fcClass2_0;
+    TScriptedModem modem(pty_, [v20](const std::string& c) {
+      if (v20 && c.rfind("ATD", 0) == 0) return std::string("\r\n+FCO\r\n+FIS:0,3,0,2,0,0,0,0\r\nOK\r\n");
+      if (v20 && c == "AT+FDT") return std::string("\r\n+FCS:0,3,0,2,0,0,0,0\r\nCONNECT\r\n");
+      return Class2Reply(c, "1");
+    });
+    modem.slowData = true;
+    bool cancelled = false;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(40s,
+                  [&] {
+                    if (!cancelled && modem.dataBytes.load() > 200) {
+                      cancelled = true;
+                      fax_.AbortFax();
+                    }
+                  }),
+              fxcode::ecCancelRequested);
+    EXPECT_TRUE(cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    const auto events = modem.Events();
+    const auto at = [&](const std::string& e) { return std::find(events.begin(), events.end(), e) - events.begin(); };
+    const auto etx = at("DLE ETX"), end = at(endSession), ath = at("ATH0");
+    const auto n = static_cast<std::ptrdiff_t>(events.size());
+    ASSERT_LT(ath, n) << "no hang-up command reached the modem in command mode";
+    EXPECT_LT(etx, end);
+    EXPECT_LT(end, ath);
+  }
 }

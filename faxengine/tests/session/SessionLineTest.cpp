@@ -18,9 +18,9 @@
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
 #include "faximage/FaxUnpacker.h"
-#include "faxengine/tests/LinePages.h"
+#include "testsupport/LinePages.h"
 #include "testsupport/TempFolder.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -343,7 +343,7 @@ TEST_F(SessionFault, VoiceAnswer) {
 }
 
 TEST_F(SessionFault, NoDialTone) {
-  line_->Control("unplug 101 on");
+  line_->Control("nodialtone 101 on");
   EXPECT_EQ(SendTo("200"), fxcode::ecFaxNoDialTone);
 }
 
