@@ -19,6 +19,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -598,6 +601,49 @@ TEST_F(CleanupWindowTest, StartRemovesOnlyTheProgramsOwnOrphanFiles) {
   EXPECT_TRUE(fs::exists(send_ / "FAX00044.APF"));
   // The waiting jobs became rows, their images kept.
   EXPECT_TRUE(fs::exists(send_ / "FAX00043.APF"));
+}
+
+// A run killed between flagging rows and removing their files: the next start
+// removes the files no row names any more and keeps every live row's files.
+TEST_F(CleanupWindowTest, AStartAfterAKilledRuleLeavesEveryRowWithItsFilesAndNoOrphans) {
+  {
+    TMainScreen w;
+    Start(w);
+    Fill(w, 200, 0);
+    w.close();
+  }
+  // Files from long ago, so that the start does not wait for them to settle.
+  for (const fs::directory_entry& e : fs::directory_iterator(send_))
+    fs::last_write_time(e.path(), fs::file_time_type::clock::now() - std::chrono::hours(2));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TXbEngine engine;
+    engine.Settings().deleted = true;
+    TXbDataTable out(engine), rec(engine);
+    TXbase ox(engine), rx(engine);
+    ox.SetDataSource(&out);
+    rx.SetDataSource(&rec);
+    if (!OpenOutgoingTable(out, ox, home_, ".not. archived") || !OpenReceivedTable(rec, rx, home_)) _exit(3);
+    TFaxLogCleanup cleanup(out, rec, send_, receive_);
+    int flagged = 0;
+    cleanup.OnRowFlagged = [&](uint32_t) {
+      if (++flagged == 60) raise(SIGKILL);
+    };
+    (void)cleanup.DeleteWhere(TFaxKind::Outgoing, RuleAll());
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  TMainScreen w;
+  Start(w);
+  const std::set<std::string> live = Live(w.FaxTable, "SUBJECT");
+  for (OutRow& r : out_) r.alive = live.contains(r.subject);
+  EXPECT_EQ(Alive(out_), 140);
+  ExpectTables(w);
+  EXPECT_TRUE(w.FaxTable.Table()->VerifyIndexes().ok());
 }
 
 }  // namespace
