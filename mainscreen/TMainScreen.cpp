@@ -25,6 +25,7 @@
 #include "mainscreen/CloneFax.h"
 #include "mainscreen/GridLayout.h"
 #include "mainscreen/PrinterDriverIntake.h"
+#include "mainscreen/ReceiveMode.h"
 #include "mainscreen/TDeleteWhat.h"
 #include "store/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
@@ -112,6 +113,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   CreateFaxPrinter();
   BuildLayout();
   BuildMenus();
+  ReceiveMode = new TReceiveMode(*this);
   qApp->installEventFilter(this);
   FormCreate();
   SetButtons();
@@ -188,9 +190,12 @@ void TMainScreen::BuildLayout() {
   connect(SendButton, &QPushButton::clicked, this, &TMainScreen::SendButtonClick);
   connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
   connect(PrintButton, &QPushButton::clicked, this, &TMainScreen::PrintbuttonClick);
+  connect(NewButton, &QPushButton::clicked, this, &TMainScreen::NewbuttonClick);
+  connect(AddCoverButton, &QPushButton::clicked, this, &TMainScreen::AddCoverButtonClick);
   connect(EditButton, &QPushButton::clicked, this, &TMainScreen::EditButtonClick);
-  for (QPushButton* b : {NewButton, AddCoverButton, PreferencesButton, ReceiveButton})
+  for (QPushButton* b : {PreferencesButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
+  connect(ReceiveButton, &QPushButton::clicked, this, &TMainScreen::ReceiveButtonClick);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
     if (EditButton->isEnabled()) EditButton->click();
@@ -268,16 +273,19 @@ void TMainScreen::BuildMenus() {
   connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
   connect(Print1, &QAction::triggered, this, &TMainScreen::mnuPrintClick);
   connect(PrintSetup1, &QAction::triggered, this, &TMainScreen::PrintSetup1Click);
+  connect(NewCoverSheet1, &QAction::triggered, this, &TMainScreen::NewbuttonClick);
+  connect(AddCoverSheet1, &QAction::triggered, this, &TMainScreen::AddCoverButtonClick);
   connect(Edit1, &QAction::triggered, this, &TMainScreen::EditButtonClick);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, ReceiveFaxes1, QuickConfigurationAnalysis1,
-                     ConfigurationInformation1})
+  connect(ForwardReceivedFax1, &QAction::triggered, this, &TMainScreen::mnuForwardClick);
+  for (QAction* a : {QuickConfigurationAnalysis1, ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
+  connect(ReceiveFaxes1, &QAction::triggered, this, &TMainScreen::ReceiveButtonClick);
   // Refused in receive mode before anything else.
   connect(PhoneBook1, &QAction::triggered, this, [this] {
     if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
   });
   connect(FaxLogCleanup1, &QAction::triggered, this, &TMainScreen::FaxLogCleanup1Click);
-  for (QAction* a : {ForwardReceivedFax1, CoverSheetTemplateDesigner1, Preferences1})
+  for (QAction* a : {CoverSheetTemplateDesigner1, Preferences1})
     connect(a, &QAction::triggered, this, [this] {
       if (!ReceiveModeRefused()) NotAvailableYet();
     });
@@ -351,6 +359,8 @@ void TMainScreen::FormCreate() {
   ShowHints1->setChecked(Settings.HintsOn);
   ApplyHints(Settings.HintsOn);
   AttachLists();
+  // A reception the last run left unfinished is settled before the list is used.
+  ReceiveMode->RecoverUnfinished();
 }
 
 void TMainScreen::PostCloseMessage() {
@@ -799,6 +809,8 @@ void TMainScreen::SendButtonClick() {
   SetButtons();
 }
 
+void TMainScreen::ReceiveButtonClick() { ReceiveMode->Toggle(); }
+
 void TMainScreen::NotAvailableYet() { ShowInformation(kNotAvailable); }
 
 bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
@@ -901,9 +913,10 @@ void TMainScreen::FirstActivation() {
   SetButtons();
   LoadGridOrders();
   WriteZRTPDINI();
-  // Receive mode at start-up belongs to the receive window, which is not
-  // part of the program yet.
   firstActivation_ = false;
+  // Receive mode at start-up: a failure to start is in Lastrec.log and the
+  // window stays usable.
+  if (Settings.AtStartup) ReceiveMode->Start();
 }
 
 void TMainScreen::ExitClick() { close(); }
@@ -913,6 +926,12 @@ void TMainScreen::closeEvent(QCloseEvent* e) {
     if (receivingNow_ &&
         !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) {
       e->ignore();
+      return;
+    }
+    // Receive mode ends first (the port is released); the close then runs again.
+    if (ReceiveMode->On()) {
+      e->ignore();
+      ReceiveMode->Shutdown([this] { close(); });
       return;
     }
     receiveMode_ = false;
