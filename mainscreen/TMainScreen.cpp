@@ -26,6 +26,7 @@
 #include "mainscreen/GridLayout.h"
 #include "mainscreen/PrinterDriverIntake.h"
 #include "mainscreen/ReceiveMode.h"
+#include "mainscreen/TArrivalAnnouncer.h"
 #include "mainscreen/TDeleteWhat.h"
 #include "store/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
@@ -114,6 +115,18 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   BuildLayout();
   BuildMenus();
   ReceiveMode = new TReceiveMode(*this);
+  Announcer = new TArrivalAnnouncer(FxFaxPrinter1, this);
+  connect(ReceiveMode, &TReceiveMode::FaxReceived, this, [this](const TReceivedFax& fax) {
+    // The date pattern may have changed since the window was made.
+    Announcer->SetDatePattern(QtDatePattern(XbaseEnv.DatePattern()));
+    Announcer->FaxArrived(fax);
+  });
+  connect(Announcer, &TArrivalAnnouncer::ShowMainWindowRequested, this, [this] {
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+  });
   qApp->installEventFilter(this);
   FormCreate();
   SetButtons();

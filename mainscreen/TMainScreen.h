@@ -25,6 +25,7 @@ class TFxFaxPrinter;
 class TFxFaxPrinterStatus;
 class TGraphicPanel;
 class TJustOne;
+class TArrivalAnnouncer;
 class TReceiveMode;
 class TXbTableModel;
 
@@ -78,6 +79,8 @@ class TMainScreen : public QMainWindow {
   TXbTableModel* RecModel = nullptr;
   // Receive mode: its port, its receive-fax component and their events.
   TReceiveMode* ReceiveMode = nullptr;
+  // Announces each fax receive mode has stored (sound, notification, printing).
+  TArrivalAnnouncer* Announcer = nullptr;
 
   // Buttons, upper row then lower row.
   QPushButton *NewButton, *AddCoverButton, *EditButton, *DeleteButton, *ProblemSolverButton, *PreferencesButton;

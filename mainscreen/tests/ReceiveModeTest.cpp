@@ -2,6 +2,7 @@
 // received image kept to its complete pages, a start that cannot open the
 // port, and a reception an earlier run left unfinished.
 #include <QPushButton>
+#include <QSoundEffect>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -12,8 +13,11 @@
 #include "faximage/FaxUnpacker.h"
 #include "mainscreen/ReceiveMode.h"
 #include "mainscreen/ReceiveRules.h"
+#include "mainscreen/TArrivalAnnouncer.h"
+#include "mainscreen/TArrivalSound.h"
 #include "mainscreen/TMainScreen.h"
 #include "mainscreen/tests/ModalCatcher.h"
+#include "mainscreen/tests/ToneWav.h"
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
 #include "store/core/Xbase.h"
@@ -185,4 +189,22 @@ TEST_F(ReceiveModeWindow, UnfinishedReceptionIsSettledAtStart) {
     EXPECT_EQ(w.RecTable.RecordCount(), 1u);
   }
   EXPECT_TRUE(fs::exists(file));
+}
+
+// A fax stored by receive mode reaches the announcer: the arrival sound of
+// the settings is started.
+TEST_F(ReceiveModeWindow, AStoredFaxIsAnnounced) {
+  const fs::path wav = home_ / "ring.wav";
+  TTempFolder::WriteFile(wav, ToneWav());
+  std::ofstream(home_ / "CV.INI", std::ios::binary)
+      << "[User]\r\nFax=555 0101\r\n[Modem]\r\nComPort=0\r\n[Receive]\r\nDisableReceivingFaxesNotification=1\r\n"
+      << "Wav=" << wav.string() << "\r\n";
+  TMainScreen w;
+  ASSERT_NE(w.Announcer, nullptr);
+  TReceivedFax fax;
+  fax.imageFile = QString::fromStdString((home_ / "Receive" / "FAX0001.APF").string());
+  fax.from = "+1 555 0200";
+  fax.pages = 1;
+  emit w.ReceiveMode->FaxReceived(fax);
+  EXPECT_EQ(w.Announcer->Sound().Effect()->source(), QUrl::fromLocalFile(QString::fromStdString(wav.string())));
 }
