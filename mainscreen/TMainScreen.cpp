@@ -28,7 +28,7 @@
 #include "mainscreen/ReceiveMode.h"
 #include "mainscreen/TArrivalAnnouncer.h"
 #include "mainscreen/TDeleteWhat.h"
-#include "mainscreen/TFaxListView.h"
+#include "store/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TRebuildInd.h"
 #include "modemsetup/TPreferences.h"
@@ -39,6 +39,7 @@
 #include "store/StoreText.h"
 #include "store/TableLog.h"
 #include "store/XbTableModel.h"
+#include "store/core/Cleanup.h"
 #include "store/core/FaxTables.h"
 #include "shell/Dialogs.h"
 #include "shell/Help.h"
@@ -309,7 +310,8 @@ void TMainScreen::BuildMenus() {
   connect(PhoneBook1, &QAction::triggered, this, [this] {
     if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
   });
-  for (QAction* a : {FaxLogCleanup1, CoverSheetTemplateDesigner1})
+  connect(FaxLogCleanup1, &QAction::triggered, this, &TMainScreen::FaxLogCleanup1Click);
+  for (QAction* a : {CoverSheetTemplateDesigner1})
     connect(a, &QAction::triggered, this, [this] {
       if (!ReceiveModeRefused()) NotAvailableYet();
     });
@@ -915,6 +917,9 @@ void TMainScreen::FirstActivation() {
     QApplication::postEvent(this, new QEvent(kCloseMessage));
     return;
   }
+  // Image files whose rows went in a run that ended half-way, before new
+  // printer-driver jobs are taken.
+  (void)SweepOrphanFaxFiles(FaxTable, RecTable, SendFolder(), ReceiveFolder());
   uint32_t remembered = 0;
   if (ProcessExtraPDFaxFiles()) remembered = FaxTable.RecNo();
   // Linux has no start-up show command: the window comes to the front.

@@ -117,6 +117,8 @@ class TMainScreen : public QMainWindow {
   void Archive1Click();
   void Clone1Click();
   void RebuildIndexes1Click();
+  // The fax log cleanup tool (CleanupCommand.cpp).
+  void FaxLogCleanup1Click();
   // View the current fax (ViewCommand.cpp).
   void mnuViewPrintClick();
   // Print the current fax, choose the printer (PrintCommand.cpp).
