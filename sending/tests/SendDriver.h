@@ -59,6 +59,7 @@ struct TSendScript {
   bool close = true;                             // press Close after the last run
   std::function<void(TSendFaxForm&)> fill;       // before the first press
   std::function<bool(TSendFaxForm&)> cancelWhen; // press the status window's Cancel once this holds
+  std::function<void()> onError;                 // as each error window comes up
   // Seen:
   QStringList statusTexts;  // the status window's "Status:" texts, in order, once each
   QStringList elapsed;      // its "Elapsed time:" texts
@@ -68,6 +69,7 @@ struct TSendScript {
   int dialAttemptsAtError = 0;
   int presses = 0;
   bool cancelled = false;
+  bool statusClosedAtCancel = false;  // the status window was gone as soon as Cancel returned
   bool closed = false;
   TSendStage stageAtCancel = TSendStage::Idle;
   TStallMeter meter;
@@ -100,6 +102,7 @@ class TSendDriver {
       error->setProperty("answered", true);
       s_.errorCaptions << error->windowTitle();
       s_.errorTexts << error->Memo1->toPlainText();
+      if (s_.onError) s_.onError();
       if (form_) s_.dialAttemptsAtError = form_->FxSendFax1.DialAttempt();
       Later([error] { error->BitBtn1->click(); });
       results_++;
@@ -121,7 +124,10 @@ class TSendDriver {
     if (s_.cancelWhen && !s_.cancelled && form->FxFaxStatus1.Display()->isVisible() && s_.cancelWhen(*form)) {
       s_.cancelled = true;
       s_.stageAtCancel = form->Stage();
-      Later([form] { form->FxFaxStatus1.Display()->CancelButton->click(); });
+      Later([this, form] {
+        form->FxFaxStatus1.Display()->CancelButton->click();
+        s_.statusClosedAtCancel = !form->FxFaxStatus1.Display()->isVisible();
+      });
       return;
     }
     if (form->Busy() || pending_) return;

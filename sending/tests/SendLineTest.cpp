@@ -3,6 +3,7 @@
 // the pages, the row and "Lastsend.log" tell the outcome. The user-interface
 // thread is timed throughout each send.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
 #include <QProcess>
@@ -16,7 +17,9 @@
 #include <sstream>
 #include <thread>
 
+#include "faxengine/session/FaxCodes.h"
 #include "faxengine/tests/LinePages.h"
+#include "faxengine/text/FxStrings.h"
 #include "mainscreen/TMainScreen.h"
 #include "sending/tests/SendDriver.h"
 #include "shell/core/Folders.h"
@@ -270,4 +273,48 @@ TEST_F(SendLine, CoverAndDocumentOfDifferentResolutionsGoInOneCall) {
     std::string why;
     EXPECT_TRUE(SameBelowHeader(*got, expected[static_cast<size_t>(p)], why)) << "page " << p + 1 << ": " << why;
   }
+}
+
+TEST_F(SendLine, CancelDuringPageDataEndsTheCallAndThePortServesTheNextSend) {
+  WriteIni(1);
+  MakeJob("JOB1", 1, 2400, true);  // long enough to be cut short
+  TMainScreen w;
+  Start(w);
+  TSendScript script;
+  script.runs = 2;
+  QElapsedTimer inPage;
+  script.cancelWhen = [&inPage](TSendFaxForm& f) {
+    if (f.Stage() != TSendStage::Transmitting || f.FxSendFax1.ProgressCode() != fxprogress::fpSendPage) return false;
+    if (!inPage.isValid()) inPage.start();
+    return inPage.elapsed() > 1500;
+  };
+  std::string resultAfterCancel = "?", dateAfterCancel = "?";
+  script.onError = [&] {
+    if (!w.FaxTable.Table()->Go(1)) return;
+    resultAfterCancel = w.FaxTable.FieldText("LASTRESULT");
+    dateAfterCancel = w.FaxTable.FieldText("DATESENT");
+  };
+  Send(w, script, 200);
+  std::printf("longest user-interface stall during send, cancel and a second send: %.1f ms (%s)\n",
+              script.meter.LongestMs(), qPrintable(script.meter.Where()));
+  ASSERT_TRUE(script.cancelled);
+  EXPECT_TRUE(script.statusClosedAtCancel);
+  EXPECT_LT(script.meter.LongestMs(), kStallLimitMs);
+  // The cancelled call is reported as such, then the second press goes
+  // through on the same port.
+  ASSERT_EQ(script.errorCaptions, QStringList{"Fax Failure"});
+  const QString cancelText = QString::fromStdString(FxErrorText(fxcode::ecCancelRequested));
+  EXPECT_TRUE(script.errorTexts.front().contains(cancelText)) << script.errorTexts.front().toStdString();
+  EXPECT_EQ(resultAfterCancel, FxErrorText(fxcode::ecCancelRequested));
+  EXPECT_EQ(dateAfterCancel, "");
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << line_->Log();
+  const std::string log = linetest::ReadText(home_ / "Lastsend.log");
+  EXPECT_NE(log.find("Result: OK"), std::string::npos) << log;
+  TXbDataTable& t = w.FaxTable;
+  ASSERT_TRUE(t.Table()->Go(1));
+  EXPECT_EQ(t.FieldText("LASTRESULT"), "Sent");
+  // The window let the port go: the modem answers another program at once.
+  linetest::TModemClient m(line_->Link(1));
+  ASSERT_TRUE(m.Open());
+  EXPECT_NE(m.Command("AT").find("OK"), std::string::npos);
 }
