@@ -11,12 +11,15 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
+#include "faxengine/port/ComDevice.h"
 #include "faxengine/session/FaxCodes.h"
 #include "faxengine/tests/LinePages.h"
 #include "faxengine/text/FxStrings.h"
@@ -317,4 +320,57 @@ TEST_F(SendLine, CancelDuringPageDataEndsTheCallAndThePortServesTheNextSend) {
   linetest::TModemClient m(line_->Link(1));
   ASSERT_TRUE(m.Open());
   EXPECT_NE(m.Command("AT").find("OK"), std::string::npos);
+}
+
+TEST_F(SendLine, AProgramKilledMidCallLeavesTheRowAsItWasAndTheNextStartSends) {
+  const fs::path locks = temp_.Path() / "locks";
+  fs::create_directories(locks);
+  SetLockFolder(locks);  // the child gets the same folder through the environment
+  WriteIni(1);
+  MakeJob("JOB1", 1, 2400, true);
+  std::map<std::string, std::string> before;
+  {
+    TMainScreen w;
+    Start(w);
+    ASSERT_TRUE(w.FaxTable.Table()->Go(1));
+    for (const char* f : {"LASTRESULT", "DATESENT", "TIMESENT", "PHONE", "FAXDOC"}) before[f] = w.FaxTable.FieldText(f);
+  }
+  const fs::path marker = temp_.Path() / "in-page";
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("XDG_CONFIG_HOME", QString::fromStdString((home_ / "config").string()));
+  env.insert("CORVANE_LOCK_DIR", QString::fromStdString(locks.string()));
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::ForwardedChannels);
+  child.start(SEND_CHILD_BIN, {QString::fromStdString(home_.string()), QString::fromStdString(marker.string())});
+  ASSERT_TRUE(child.waitForStarted(10000));
+  const qint64 pid = child.processId();
+  const bool inPage = QTest::qWaitFor([&] { return fs::exists(marker) || child.state() == QProcess::NotRunning; }, 120000);
+  ::kill(static_cast<pid_t>(pid), SIGKILL);
+  ASSERT_TRUE(child.waitForFinished(10000));
+  ASSERT_TRUE(inPage && fs::exists(marker)) << "the child never got to page data\n" << line_->Log();
+
+  // The lock names the killed program: stale, and broken by the next open.
+  const fs::path lock = LockFileName(TComDevice::CanonicalPath(line_->Link(1).string()));
+  ASSERT_TRUE(fs::exists(lock));
+  EXPECT_EQ(ParseLockOwner(linetest::ReadText(lock)), pid);
+  EXPECT_NE(::kill(static_cast<pid_t>(pid), 0), 0);
+  {
+    TComDevice device;
+    EXPECT_EQ(device.Open(line_->Link(1).string()), 0);
+  }
+  EXPECT_FALSE(fs::exists(lock));
+
+  // The row is as it was before Send, and the next start sends it.
+  TMainScreen w;
+  Start(w);
+  ASSERT_TRUE(w.FaxTable.Table()->Go(1));
+  for (const auto& [field, value] : before) EXPECT_EQ(w.FaxTable.FieldText(field), value) << field;
+  TSendScript script;
+  Send(w, script, 200);
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
+  ASSERT_TRUE(w.FaxTable.Table()->Go(1));
+  EXPECT_EQ(w.FaxTable.FieldText("LASTRESULT"), "Sent");
+  SetLockFolder({});
 }
