@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 
 #include "sending/TSendFaxForm.h"
@@ -68,6 +69,7 @@ struct TSendScript {
   QStringList errorCaptions, errorTexts;
   int dialAttemptsAtError = 0;
   int presses = 0;
+  std::chrono::steady_clock::time_point pressedAt;  // the last press of "Send Fax Now"
   bool cancelled = false;
   bool statusClosedAtCancel = false;  // the status window was gone as soon as Cancel returned
   bool closed = false;
@@ -137,6 +139,7 @@ class TSendDriver {
       s_.meter.Start();
       pending_ = true;
       Later([this, form] {
+        s_.pressedAt = std::chrono::steady_clock::now();
         form->SendFaxButton->click();
         pending_ = false;
       });
