@@ -29,7 +29,7 @@
 #include "faxengine/session/AbstractFax.h"
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "faxengine/session/AbstractFax.h"
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/FaxConverter.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 namespace {
 

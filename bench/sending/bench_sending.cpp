@@ -27,12 +27,12 @@
 #include <string>
 #include <vector>
 
-#include "faxengine/tests/LinePages.h"
 #include "mainscreen/TMainScreen.h"
 #include "sending/tests/SendDriver.h"
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
+#include "testsupport/LinePages.h"
 
 namespace {
 

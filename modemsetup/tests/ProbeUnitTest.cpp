@@ -7,8 +7,9 @@
 #include <atomic>
 #include <thread>
 
+#include "faxengine/port/ComDevice.h"
 #include "faxengine/port/ComPort.h"
-#include "faxengine/tests/port/PtyFixture.h"
+#include "testsupport/Pty.h"
 #include "modemsetup/ModemProbe.h"
 #include "modemsetup/tests/HolderProcess.h"
 

@@ -15,13 +15,14 @@
 #include <memory>
 
 #include "faxengine/port/ComPort.h"
-#include "faxengine/tests/port/PtyFixture.h"
+#include "faxengine/port/ComDevice.h"
+#include "testsupport/Pty.h"
 #include "modemsetup/ProbeRun.h"
 #include "modemsetup/TCheckFaxClassForm.h"
 #include "modemsetup/TFindModemForm.h"
 #include "modemsetup/tests/HolderProcess.h"
 #include "shell/core/Settings.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 

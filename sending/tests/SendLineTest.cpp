@@ -21,15 +21,15 @@
 
 #include "faxengine/port/ComDevice.h"
 #include "faxengine/session/FaxCodes.h"
-#include "faxengine/tests/LinePages.h"
 #include "faxengine/text/FxStrings.h"
+#include "testsupport/LinePages.h"
 #include "mainscreen/TMainScreen.h"
 #include "sending/tests/SendDriver.h"
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
 #include "store/core/Xbase.h"
 #include "testsupport/TempFolder.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -18,7 +18,7 @@
 #include <fstream>
 
 #include "faxengine/session/AbstractFax.h"
-#include "faxengine/tests/LinePages.h"
+#include "testsupport/LinePages.h"
 #include "mainscreen/TMainScreen.h"
 #include "sending/TFxFaxStatus.h"
 #include "sending/TShowErrorForm.h"

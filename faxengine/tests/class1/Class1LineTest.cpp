@@ -16,9 +16,9 @@
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
-#include "faxengine/tests/LinePages.h"
+#include "testsupport/LinePages.h"
 #include "testsupport/TempFolder.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -15,9 +15,9 @@
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
 #include "faximage/FaxUnpacker.h"
-#include "faxengine/tests/LinePages.h"
+#include "testsupport/LinePages.h"
 #include "testsupport/TempFolder.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -17,7 +17,7 @@
 #include "faxengine/session/AbstractFax.h"
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
-#include "faxengine/tests/port/PtyFixture.h"
+#include "testsupport/Pty.h"
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;

@@ -14,9 +14,9 @@
 
 #include "faxengine/port/ComPort.h"
 #include "faxengine/session/AbstractFax.h"
-#include "faxengine/tests/LinePages.h"
+#include "testsupport/LinePages.h"
 #include "testsupport/TempFolder.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -8,7 +8,8 @@
 #include <atomic>
 #include <random>
 
-#include "PtyFixture.h"
+#include "faxengine/port/ComDevice.h"
+#include "testsupport/Pty.h"
 #include "faxengine/port/ComPort.h"
 #include "faxengine/port/PortErrors.h"
 

@@ -5,7 +5,8 @@
 #include <atomic>
 #include <mutex>
 
-#include "PtyFixture.h"
+#include "faxengine/port/ComDevice.h"
+#include "testsupport/Pty.h"
 #include "faxengine/port/ComPort.h"
 #include "faxengine/port/PortErrors.h"
 #include "faxengine/port/PortRegistry.h"

@@ -19,7 +19,7 @@
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
-#include "faxengine/tests/port/PtyFixture.h"
+#include "testsupport/Pty.h"
 
 using namespace std::chrono_literals;
 

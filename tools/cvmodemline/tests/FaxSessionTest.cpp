@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 using namespace linetest;
 using namespace std::chrono_literals;

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "shell/core/IniFile.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 using namespace linetest;
 using namespace std::chrono_literals;

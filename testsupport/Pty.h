@@ -1,7 +1,6 @@
 #pragma once
 // A pseudo-terminal pair for port tests: the port opens the slave side, the
-// test plays the far end on the master side. Lock files go to a private
-// folder so tests never touch /var/lock or each other.
+// test plays the far end on the master side.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,23 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "faxengine/port/ComDevice.h"
-
-class TTempFolder {
- public:
-  TTempFolder() {
-    std::string templ = (std::filesystem::temp_directory_path() / "cvport-XXXXXX").string();
-    path_ = ::mkdtemp(templ.data());
-  }
-  ~TTempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+#include "testsupport/TempFolder.h"
 
 class TPty {
  public:

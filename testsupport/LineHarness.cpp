@@ -1,4 +1,4 @@
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -15,7 +15,7 @@
 
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
-#include "tools/cvmodemline/tests/LineHarness.h"
+#include "testsupport/LineHarness.h"
 
 namespace linepages {
 
