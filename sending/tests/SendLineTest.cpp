@@ -11,6 +11,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <thread>
 
 #include "faxengine/port/ComDevice.h"
+#include "faxengine/session/AbstractFax.h"
 #include "faxengine/session/FaxCodes.h"
 #include "faxengine/text/FxStrings.h"
 #include "testsupport/LinePages.h"
@@ -230,6 +232,8 @@ TEST_F(SendLine, Class2SendsAPrinterJobToTheFarEndWithThePortLogged) { SendJobTo
 
 TEST_F(SendLine, Class20SendsAPrinterJobToTheFarEnd) { SendJobToFarEnd(3, 1, true); }
 
+TEST_F(SendLine, AutomaticClassDetectionSendsAPrinterJobToTheFarEnd) { SendJobToFarEnd(0, 1, false); }
+
 TEST_F(SendLine, BusyNumberIsDialledTwiceThenTheFailureIsShownAndStored) {
   WriteIni(1, "DialAttempts=2\r\nRetryWait=2\r\n");
   MakeJob("JOB1", 1, 200, false);
@@ -242,6 +246,11 @@ TEST_F(SendLine, BusyNumberIsDialledTwiceThenTheFailureIsShownAndStored) {
   ASSERT_EQ(script.errorCaptions, QStringList{"Fax Failure"});
   EXPECT_TRUE(script.errorTexts.front().contains("Called fax number was busy")) << script.errorTexts.front().toStdString();
   EXPECT_EQ(script.dialAttemptsAtError, 2);
+  // Between the two attempts the status window counts the wait down.
+  const QString waiting = QString::fromStdString(TFxAbstractFax::ProgressText(fxprogress::fpBusyWait)) + " 0:0";
+  EXPECT_TRUE(std::any_of(script.statusTexts.begin(), script.statusTexts.end(),
+                          [&](const QString& t) { return t.startsWith(waiting); }))
+      << script.statusTexts.join("|").toStdString();
   TXbDataTable& t = w.FaxTable;
   ASSERT_TRUE(t.Table()->Go(1));
   EXPECT_EQ(t.FieldText("LASTRESULT"), "Called fax number was busy");
@@ -373,4 +382,50 @@ TEST_F(SendLine, AProgramKilledMidCallLeavesTheRowAsItWasAndTheNextStartSends) {
   ASSERT_TRUE(w.FaxTable.Table()->Go(1));
   EXPECT_EQ(w.FaxTable.FieldText("LASTRESULT"), "Sent");
   SetLockFolder({});
+}
+
+TEST_F(SendLine, AVoiceAnswerAndACallDroppedMidPageEndInTheRowAndFreeThePort) {
+  struct TFault {
+    const char* control;
+    bool inPage;  // given once page data flows (on a long page), else before the press
+    const char* undo;
+  };
+  const TFault faults[] = {{"voice 200 on", false, "voice 200 off"}, {"hangup 200 1000", true, ""}};
+  WriteIni(1);
+  for (const TFault& f : faults) {
+    SCOPED_TRACE(f.control);
+    fs::remove(home_ / "CVOUT.DBF");
+    fs::remove(home_ / "CVOUT.CDX");
+    MakeJob("JOB1", 1, f.inPage ? 2400 : 200, false);
+    TMainScreen w;
+    Start(w);
+    TSendScript script;
+    std::string reply;
+    std::thread control;  // off the window's thread: its stall is being measured
+    if (!f.inPage) script.fill = [&](TSendFaxForm&) { reply = line_->Control(f.control); };
+    else
+      script.cancelWhen = [&](TSendFaxForm& form) {
+        if (!control.joinable() && form.FxSendFax1.ProgressCode() == fxprogress::fpSendPage)
+          control = std::thread([&] { reply = line_->Control(f.control); });
+        return false;
+      };
+    Send(w, script);
+    if (control.joinable()) control.join();
+    EXPECT_EQ(reply, "OK");
+    if (*f.undo) line_->Control(f.undo);
+    ASSERT_EQ(script.errorCaptions, QStringList{"Fax Failure"});
+    const QString shown = script.errorTexts.front();
+    const qsizetype at = shown.indexOf("Error message: ");
+    ASSERT_GE(at, 0) << shown.toStdString();
+    const std::string engineText = shown.mid(at + 15).trimmed().toStdString();
+    EXPECT_FALSE(engineText.empty());
+    ASSERT_TRUE(w.FaxTable.Table()->Go(1));
+    EXPECT_EQ(w.FaxTable.FieldText("LASTRESULT"), engineText);
+    EXPECT_EQ(w.FaxTable.FieldText("DATESENT"), "");
+    EXPECT_LT(script.meter.LongestMs(), kStallLimitMs);
+    w.close();
+    linetest::TModemClient m(line_->Link(1));
+    ASSERT_TRUE(m.Open());
+    EXPECT_NE(m.Command("AT").find("OK"), std::string::npos);
+  }
 }
