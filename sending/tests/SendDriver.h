@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 
 #include "sending/TSendFaxForm.h"
@@ -59,6 +60,7 @@ struct TSendScript {
   bool close = true;                             // press Close after the last run
   std::function<void(TSendFaxForm&)> fill;       // before the first press
   std::function<bool(TSendFaxForm&)> cancelWhen; // press the status window's Cancel once this holds
+  std::function<void()> onError;                 // as each error window comes up
   // Seen:
   QStringList statusTexts;  // the status window's "Status:" texts, in order, once each
   QStringList elapsed;      // its "Elapsed time:" texts
@@ -67,7 +69,9 @@ struct TSendScript {
   QStringList errorCaptions, errorTexts;
   int dialAttemptsAtError = 0;
   int presses = 0;
+  std::chrono::steady_clock::time_point pressedAt;  // the last press of "Send Fax Now"
   bool cancelled = false;
+  bool statusClosedAtCancel = false;  // the status window was gone as soon as Cancel returned
   bool closed = false;
   TSendStage stageAtCancel = TSendStage::Idle;
   TStallMeter meter;
@@ -100,6 +104,7 @@ class TSendDriver {
       error->setProperty("answered", true);
       s_.errorCaptions << error->windowTitle();
       s_.errorTexts << error->Memo1->toPlainText();
+      if (s_.onError) s_.onError();
       if (form_) s_.dialAttemptsAtError = form_->FxSendFax1.DialAttempt();
       Later([error] { error->BitBtn1->click(); });
       results_++;
@@ -121,7 +126,10 @@ class TSendDriver {
     if (s_.cancelWhen && !s_.cancelled && form->FxFaxStatus1.Display()->isVisible() && s_.cancelWhen(*form)) {
       s_.cancelled = true;
       s_.stageAtCancel = form->Stage();
-      Later([form] { form->FxFaxStatus1.Display()->CancelButton->click(); });
+      Later([this, form] {
+        form->FxFaxStatus1.Display()->CancelButton->click();
+        s_.statusClosedAtCancel = !form->FxFaxStatus1.Display()->isVisible();
+      });
       return;
     }
     if (form->Busy() || pending_) return;
@@ -131,6 +139,7 @@ class TSendDriver {
       s_.meter.Start();
       pending_ = true;
       Later([this, form] {
+        s_.pressedAt = std::chrono::steady_clock::now();
         form->SendFaxButton->click();
         pending_ = false;
       });

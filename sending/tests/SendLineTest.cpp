@@ -4,6 +4,7 @@
 // thread is timed throughout each send.
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -12,12 +13,19 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
+#include "faxengine/port/ComDevice.h"
+#include "faxengine/session/AbstractFax.h"
+#include "faxengine/session/FaxCodes.h"
+#include "faxengine/text/FxStrings.h"
 #include "testsupport/LinePages.h"
 #include "cover/StockTemplates.h"
 #include "mainscreen/TMainScreen.h"
@@ -230,6 +238,8 @@ TEST_F(SendLine, Class2SendsAPrinterJobToTheFarEndWithThePortLogged) { SendJobTo
 
 TEST_F(SendLine, Class20SendsAPrinterJobToTheFarEnd) { SendJobToFarEnd(3, 1, true); }
 
+TEST_F(SendLine, AutomaticClassDetectionSendsAPrinterJobToTheFarEnd) { SendJobToFarEnd(0, 1, false); }
+
 TEST_F(SendLine, ClassAndRateChosenInThePreferencesWizardAreThoseOfTheNextCall) {
   WriteIni(2);  // Class 2 at 14400 until the wizard changes them
   MakeJob("JOB1", 1, 240, false);
@@ -278,6 +288,11 @@ TEST_F(SendLine, BusyNumberIsDialledTwiceThenTheFailureIsShownAndStored) {
   ASSERT_EQ(script.errorCaptions, QStringList{"Fax Failure"});
   EXPECT_TRUE(script.errorTexts.front().contains("Called fax number was busy")) << script.errorTexts.front().toStdString();
   EXPECT_EQ(script.dialAttemptsAtError, 2);
+  // Between the two attempts the status window counts the wait down.
+  const QString waiting = QString::fromStdString(TFxAbstractFax::ProgressText(fxprogress::fpBusyWait)) + " 0:0";
+  EXPECT_TRUE(std::any_of(script.statusTexts.begin(), script.statusTexts.end(),
+                          [&](const QString& t) { return t.startsWith(waiting); }))
+      << script.statusTexts.join("|").toStdString();
   TXbDataTable& t = w.FaxTable;
   ASSERT_TRUE(t.Table()->Go(1));
   EXPECT_EQ(t.FieldText("LASTRESULT"), "Called fax number was busy");
@@ -311,6 +326,149 @@ TEST_F(SendLine, CoverAndDocumentOfDifferentResolutionsGoInOneCall) {
     ASSERT_TRUE(got);
     std::string why;
     EXPECT_TRUE(SameBelowHeader(*got, expected[static_cast<size_t>(p)], why)) << "page " << p + 1 << ": " << why;
+  }
+}
+
+TEST_F(SendLine, CancelDuringPageDataEndsTheCallAndThePortServesTheNextSend) {
+  WriteIni(1);
+  MakeJob("JOB1", 1, 2400, true);  // long enough to be cut short
+  TMainScreen w;
+  Start(w);
+  TSendScript script;
+  script.runs = 2;
+  QElapsedTimer inPage;
+  script.cancelWhen = [&inPage](TSendFaxForm& f) {
+    if (f.Stage() != TSendStage::Transmitting || f.FxSendFax1.ProgressCode() != fxprogress::fpSendPage) return false;
+    if (!inPage.isValid()) inPage.start();
+    return inPage.elapsed() > 1500;
+  };
+  std::string resultAfterCancel = "?", dateAfterCancel = "?";
+  script.onError = [&] {
+    if (!w.FaxTable.Table()->Go(1)) return;
+    resultAfterCancel = w.FaxTable.FieldText("LASTRESULT");
+    dateAfterCancel = w.FaxTable.FieldText("DATESENT");
+  };
+  Send(w, script, 200);
+  std::printf("longest user-interface stall during send, cancel and a second send: %.1f ms (%s)\n",
+              script.meter.LongestMs(), qPrintable(script.meter.Where()));
+  ASSERT_TRUE(script.cancelled);
+  EXPECT_TRUE(script.statusClosedAtCancel);
+  EXPECT_LT(script.meter.LongestMs(), kStallLimitMs);
+  // The cancelled call is reported as such, then the second press goes
+  // through on the same port.
+  ASSERT_EQ(script.errorCaptions, QStringList{"Fax Failure"});
+  const QString cancelText = QString::fromStdString(FxErrorText(fxcode::ecCancelRequested));
+  EXPECT_TRUE(script.errorTexts.front().contains(cancelText)) << script.errorTexts.front().toStdString();
+  EXPECT_EQ(resultAfterCancel, FxErrorText(fxcode::ecCancelRequested));
+  EXPECT_EQ(dateAfterCancel, "");
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << line_->Log();
+  const std::string log = linetest::ReadText(home_ / "Lastsend.log");
+  EXPECT_NE(log.find("Result: OK"), std::string::npos) << log;
+  TXbDataTable& t = w.FaxTable;
+  ASSERT_TRUE(t.Table()->Go(1));
+  EXPECT_EQ(t.FieldText("LASTRESULT"), "Sent");
+  // The window let the port go: the modem answers another program at once.
+  linetest::TModemClient m(line_->Link(1));
+  ASSERT_TRUE(m.Open());
+  EXPECT_NE(m.Command("AT").find("OK"), std::string::npos);
+}
+
+TEST_F(SendLine, AProgramKilledMidCallLeavesTheRowAsItWasAndTheNextStartSends) {
+  const fs::path locks = temp_.Path() / "locks";
+  fs::create_directories(locks);
+  SetLockFolder(locks);  // the child gets the same folder through the environment
+  WriteIni(1);
+  MakeJob("JOB1", 1, 2400, true);
+  std::map<std::string, std::string> before;
+  {
+    TMainScreen w;
+    Start(w);
+    ASSERT_TRUE(w.FaxTable.Table()->Go(1));
+    for (const char* f : {"LASTRESULT", "DATESENT", "TIMESENT", "PHONE", "FAXDOC"}) before[f] = w.FaxTable.FieldText(f);
+  }
+  const fs::path marker = temp_.Path() / "in-page";
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("XDG_CONFIG_HOME", QString::fromStdString((home_ / "config").string()));
+  env.insert("CORVANE_LOCK_DIR", QString::fromStdString(locks.string()));
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::ForwardedChannels);
+  child.start(SEND_CHILD_BIN, {QString::fromStdString(home_.string()), QString::fromStdString(marker.string())});
+  ASSERT_TRUE(child.waitForStarted(10000));
+  const qint64 pid = child.processId();
+  const bool inPage = QTest::qWaitFor([&] { return fs::exists(marker) || child.state() == QProcess::NotRunning; }, 120000);
+  ::kill(static_cast<pid_t>(pid), SIGKILL);
+  ASSERT_TRUE(child.waitForFinished(10000));
+  ASSERT_TRUE(inPage && fs::exists(marker)) << "the child never got to page data\n" << line_->Log();
+
+  // The lock names the killed program: stale, and broken by the next open.
+  const fs::path lock = LockFileName(TComDevice::CanonicalPath(line_->Link(1).string()));
+  ASSERT_TRUE(fs::exists(lock));
+  EXPECT_EQ(ParseLockOwner(linetest::ReadText(lock)), pid);
+  EXPECT_NE(::kill(static_cast<pid_t>(pid), 0), 0);
+  {
+    TComDevice device;
+    EXPECT_EQ(device.Open(line_->Link(1).string()), 0);
+  }
+  EXPECT_FALSE(fs::exists(lock));
+
+  // The row is as it was before Send, and the next start sends it.
+  TMainScreen w;
+  Start(w);
+  ASSERT_TRUE(w.FaxTable.Table()->Go(1));
+  for (const auto& [field, value] : before) EXPECT_EQ(w.FaxTable.FieldText(field), value) << field;
+  TSendScript script;
+  Send(w, script, 200);
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
+  ASSERT_TRUE(w.FaxTable.Table()->Go(1));
+  EXPECT_EQ(w.FaxTable.FieldText("LASTRESULT"), "Sent");
+  SetLockFolder({});
+}
+
+TEST_F(SendLine, AVoiceAnswerAndACallDroppedMidPageEndInTheRowAndFreeThePort) {
+  struct TFault {
+    const char* control;
+    bool inPage;  // given once page data flows (on a long page), else before the press
+    const char* undo;
+  };
+  const TFault faults[] = {{"voice 200 on", false, "voice 200 off"}, {"hangup 200 1000", true, ""}};
+  WriteIni(1);
+  for (const TFault& f : faults) {
+    SCOPED_TRACE(f.control);
+    fs::remove(home_ / "CVOUT.DBF");
+    fs::remove(home_ / "CVOUT.CDX");
+    MakeJob("JOB1", 1, f.inPage ? 2400 : 200, false);
+    TMainScreen w;
+    Start(w);
+    TSendScript script;
+    std::string reply;
+    std::thread control;  // off the window's thread: its stall is being measured
+    if (!f.inPage) script.fill = [&](TSendFaxForm&) { reply = line_->Control(f.control); };
+    else
+      script.cancelWhen = [&](TSendFaxForm& form) {
+        if (!control.joinable() && form.FxSendFax1.ProgressCode() == fxprogress::fpSendPage)
+          control = std::thread([&] { reply = line_->Control(f.control); });
+        return false;
+      };
+    Send(w, script);
+    if (control.joinable()) control.join();
+    EXPECT_EQ(reply, "OK");
+    if (*f.undo) line_->Control(f.undo);
+    ASSERT_EQ(script.errorCaptions, QStringList{"Fax Failure"});
+    const QString shown = script.errorTexts.front();
+    const qsizetype at = shown.indexOf("Error message: ");
+    ASSERT_GE(at, 0) << shown.toStdString();
+    const std::string engineText = shown.mid(at + 15).trimmed().toStdString();
+    EXPECT_FALSE(engineText.empty());
+    ASSERT_TRUE(w.FaxTable.Table()->Go(1));
+    EXPECT_EQ(w.FaxTable.FieldText("LASTRESULT"), engineText);
+    EXPECT_EQ(w.FaxTable.FieldText("DATESENT"), "");
+    EXPECT_LT(script.meter.LongestMs(), kStallLimitMs) << qPrintable(script.meter.Where());
+    w.close();
+    linetest::TModemClient m(line_->Link(1));
+    ASSERT_TRUE(m.Open());
+    EXPECT_NE(m.Command("AT").find("OK"), std::string::npos);
   }
 }
 

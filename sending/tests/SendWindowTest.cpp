@@ -17,9 +17,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "faxengine/port/ComDevice.h"
 #include "faxengine/session/AbstractFax.h"
+#include "faximage/Apf.h"
 #include "testsupport/LinePages.h"
 #include "mainscreen/TMainScreen.h"
+#include "modemsetup/tests/HolderProcess.h"
 #include "sending/TFxFaxStatus.h"
 #include "sending/TShowErrorForm.h"
 #include "sending/tests/SendDriver.h"
@@ -27,6 +30,7 @@
 #include "shell/core/IniFile.h"
 #include "shell/core/Settings.h"
 #include "store/core/Xbase.h"
+#include "testsupport/Pty.h"
 #include "testsupport/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -149,6 +153,48 @@ TEST_F(SendWindow, DamagedFaxFilesBadNumbersAndControlCharactersAreRefusedBefore
     EXPECT_EQ(SendLog().find("Opening com port"), std::string::npos) << SendLog();
     w.close();
   }
+}
+
+TEST_F(SendWindow, ACoverWithoutPagesIsRefusedBeforeDialling) {
+  MakeApf("DOC.APF");
+  {
+    TFxApfWriter empty;
+    ASSERT_EQ(empty.Create(send_ / "EMPTY.APF"), 0);
+    ASSERT_EQ(empty.Finish("ABC"), 0);
+  }
+  TMainScreen w;
+  Start(w);
+  AddRow(w, "200", "DOC.APF", "EMPTY.APF");
+  TSendScript script;
+  Send(w, script);
+  ASSERT_EQ(script.errorCaptions, QStringList{"Fax File Problem"});
+  EXPECT_TRUE(script.errorTexts.front().contains("EMPTY.APF cannot be sent: it holds no pages"))
+      << script.errorTexts.front().toStdString();
+  EXPECT_EQ(Field(w, "LASTRESULT"), "before");
+  EXPECT_EQ(SendLog().find("Opening com port"), std::string::npos) << SendLog();
+}
+
+TEST_F(SendWindow, ADeviceAnotherProgramHoldsIsNamedWithItsHolder) {
+  TTempFolder locks;
+  SetLockFolder(locks.Path());
+  TPty device;
+  THolderProcess holder(device.SlavePath());
+  TTempFolder::WriteFile(home_ / "CV.INI", "[User]\r\nName=Ann Lee\r\nFax=555 0101\r\n[Modem]\r\nComPort=0\r\n"
+                                           "[Ports]\r\nCOM1=" + device.SlavePath() + "\r\n");
+  MakeApf("DOC.APF");
+  TMainScreen w;
+  Start(w);
+  AddRow(w, "200", "DOC.APF");
+  TSendScript script;
+  Send(w, script);
+  SetLockFolder({});
+  ASSERT_EQ(script.errorCaptions, QStringList{"Error Opening Communications Port"});
+  const std::string text = script.errorTexts.front().toStdString();
+  EXPECT_NE(text.find("The device " + TComDevice::CanonicalPath(device.SlavePath()) + " is held by sleep (PID " +
+                      std::to_string(holder.Pid()) + ")"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(Field(w, "LASTRESULT"), "before");
 }
 
 TEST_F(SendWindow, APortThatCannotOpenIsNamedAndLogged) {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <unistd.h>
 
@@ -226,7 +227,18 @@ void TVirtualModem::CommandByte(uint8_t b) {
   }
 }
 
+void TVirtualModem::LogEvent(const char* what, const std::string& text) const {
+  static const bool on = std::getenv("CVMODEMLINE_LOG_COMMANDS") != nullptr;
+  if (!on) return;
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  const long long us = static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+  std::fprintf(stderr, "cvmodemline: %s %s %lld%s%s\n", name_.c_str(), what, us, text.empty() ? "" : " ",
+               text.c_str());
+}
+
 void TVirtualModem::ExecuteLine(const std::string& body) {
+  LogEvent("command", "AT" + body);
   TAtParse parse = ParseAtLine(body);
   if (!parse.ok) {
     Result(TResult::Error);
@@ -437,6 +449,19 @@ void TVirtualModem::HangupCall() {
   if (wasConnected) EndRecord();
   class2_->CallEnded();
   if (wasConnected || t31_->at_state.at_rx_mode != AT_MODE_ONHOOK_COMMAND) T31Silent("H");
+}
+
+void TVirtualModem::PortClosed() {
+  // Nobody is left to read what the modem would say about it.
+  ++suppress_;
+  const int mode = t31_->at_state.at_rx_mode;
+  if (mode != AT_MODE_ONHOOK_COMMAND && mode != AT_MODE_OFFHOOK_COMMAND) t31_call_event(t31_, AT_CALL_EVENT_HANGUP);
+  --suppress_;
+  HangupCall();
+  out_.clear();
+  // A command the program left half typed is not the next program's.
+  inLine_ = sawA_ = false;
+  line_text_.clear();
 }
 
 void TVirtualModem::EndRecord() {

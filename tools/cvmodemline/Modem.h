@@ -33,6 +33,14 @@ class TVirtualModem : public TLineEndpoint {
   const std::string& Name() const { return name_; }
   const std::string& Number() const { return number_; }
   const std::string& LinkPath() const { return pty_.LinkPath(); }
+  const std::string& DeviceName() const { return pty_.SlaveName(); }
+  // The program has closed the device (or died): DTR drops. Like a modem set
+  // to &D2 this one hangs up and goes back to command mode.
+  void PortClosed();
+  // With CVMODEMLINE_LOG_COMMANDS set, each open of the device and each
+  // command line go to the log with the monotonic clock in microseconds:
+  // "cvmodemline: com1 open 123456", "cvmodemline: com1 command 123789 ATDT200".
+  void LogEvent(const char* what, const std::string& text = {}) const;
 
   // Event loop hooks.
   int Fd() const { return pty_.Master(); }

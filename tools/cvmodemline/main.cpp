@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
@@ -196,6 +197,29 @@ class TModemLine {
     }
   }
 
+  // Counts the opens and closes of the modems' devices; the last close is
+  // the modem's DTR dropping.
+  void PortEvents(int watch, const std::vector<int>& watches, std::vector<int>& opens) {
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+      const ssize_t n = ::read(watch, buf, sizeof buf);
+      if (n <= 0) return;
+      for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+        inotify_event ev{};
+        std::memcpy(&ev, buf + at, sizeof ev);
+        at += static_cast<ssize_t>(sizeof ev + ev.len);
+        for (size_t i = 0; i < watches.size(); ++i) {
+          if (watches[i] != ev.wd) continue;
+          if (ev.mask & IN_OPEN) {
+            ++opens[i];
+            modems_[i]->LogEvent("open");
+          }
+          if ((ev.mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) && opens[i] > 0 && --opens[i] == 0) modems_[i]->PortClosed();
+        }
+      }
+    }
+  }
+
   int Run(const sigset_t& mask) {
     TFd sig(signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK));
     TFd timer(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
@@ -204,10 +228,20 @@ class TModemLine {
     its.it_value = its.it_interval;
     timerfd_settime(timer.Get(), 0, &its, nullptr);
 
+    // A serial port's DTR drops when the program's last descriptor of it
+    // closes, also when the program is killed; the pty has no DTR, so the
+    // opens and closes of each modem's device are counted instead.
+    TFd watch(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    std::vector<int> watches(modems_.size(), -1), opens(modems_.size(), 0);
+    for (size_t i = 0; i < modems_.size() && watch.Get() >= 0; ++i)
+      watches[i] = inotify_add_watch(watch.Get(), modems_[i]->DeviceName().c_str(),
+                                     IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
+
     while (!quit_) {
       std::vector<pollfd> fds;
       fds.push_back({sig.Get(), POLLIN, 0});
       fds.push_back({timer.Get(), POLLIN, 0});
+      fds.push_back({watch.Get(), POLLIN, 0});
       for (const auto& m : modems_) {
         short ev = 0;
         if (m->WantRead()) ev |= POLLIN;
@@ -229,8 +263,9 @@ class TModemLine {
           for (uint64_t k = 0; k < std::min<uint64_t>(expirations, 5); ++k) Tick();
         }
       }
+      if (fds[2].revents & POLLIN) PortEvents(watch.Get(), watches, opens);
       for (size_t i = 0; i < modems_.size(); ++i) {
-        const short re = fds[2 + i].revents;
+        const short re = fds[3 + i].revents;
         if (re & POLLOUT) modems_[i]->OnWritable();
         if (re & POLLIN) modems_[i]->OnReadable();
       }

@@ -210,3 +210,28 @@ TEST(Modem, RefusesToReplaceAFileThatIsNotALink) {
   EXPECT_EQ(ReadText(dir.Path() / "com2"), "precious");
   EXPECT_NE(line.Log().find("not a symbolic link"), std::string::npos) << line.Log();
 }
+
+TEST(Modem, ClosingThePortDropsTheCallAsDtrWould) {
+  // A program killed while it sends page data leaves the modem in data
+  // mode; the close of its port must end the call as DTR would, so that the
+  // next program finds a modem in command mode.
+  TTempDir dir;
+  TLineProcess line(dir.Path());
+  ASSERT_TRUE(line.Ready()) << line.Log();
+  {
+    TModemClient m(line.Link(1));
+    ASSERT_TRUE(m.Open());
+    m.Command("ATE0");
+    ASSERT_EQ(m.Command("AT+FCLASS=2"), "\r\nOK\r\n");
+    ASSERT_TRUE(EndsWith(m.Command("ATDT200", 30s), "OK\r\n")) << line.Log();
+    ASSERT_NE(m.Command("AT+FDT", 30s).find("CONNECT"), std::string::npos) << line.Log();
+    m.Send(std::string(200, '\0'));  // page data, never ended
+  }
+  TModemClient next(line.Link(1));
+  ASSERT_TRUE(next.Open());
+  const std::string reply = next.Command("AT", 3s);
+  EXPECT_TRUE(EndsWith(reply, "OK\r\n")) << reply;
+  // The far end was hung up on: it is free for the next call.
+  EXPECT_TRUE(EndsWith(next.Command("AT+FCLASS=2"), "OK\r\n"));
+  EXPECT_TRUE(EndsWith(next.Command("ATDT200", 30s), "OK\r\n")) << line.Log();
+}
