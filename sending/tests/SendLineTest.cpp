@@ -210,7 +210,7 @@ class SendLine : public ::testing::Test {
       EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   }
 
-  linetest::TTempDir temp_;
+  TTempFolder temp_;
   const fs::path home_ = temp_.Path() / "cv";
   const fs::path send_ = home_ / "SEND";
   std::unique_ptr<linetest::TLineProcess> line_;

@@ -97,7 +97,7 @@ class EditTest : public ::testing::Test {
     return found;
   }
 
-  TempDir dir_;
+  TTempFolder dir_;
   std::filesystem::path path_;
   TXbSettings settings_;
   TXbTable t_;
