@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "testsupport/LinePages.h"
@@ -117,31 +116,9 @@ class SendLine : public ::testing::Test {
         << line_->Log();
   }
 
-  struct TFarEndFax {
-    std::string file;
-    int pages = -1;
-    int result = -1;
-  };
-  TFarEndFax FarEndResult() {
-    TFarEndFax r;
-    auto field = [](const std::string& l, const std::string& key) {
-      const size_t p = l.find(key);
-      return p == std::string::npos ? -1 : std::atoi(l.c_str() + p + key.size());
-    };
-    for (int i = 0; i < 50 && r.pages < 0; ++i) {
-      std::istringstream in(linetest::ReadText(line_->Received() / "faxes.log"));
-      std::string l;
-      while (std::getline(in, l)) {
-        const size_t at = l.find("received ");
-        const size_t tif = l.find(".tif pages=");
-        if (at == std::string::npos || tif == std::string::npos || tif < at) continue;
-        r.file = l.substr(at + 9, tif - at - 9);
-        r.pages = field(l, " pages=");
-        r.result = field(l, " result=");
-      }
-      if (r.pages < 0) std::this_thread::sleep_for(200ms);
-    }
-    return r;
+  linepages::TFarEndFax FarEndResult() {
+    std::string log;
+    return linepages::FarEndLatest(line_->Received(), log);
   }
 
   // A whole send of a job to the far end, checked from the far end's pages
@@ -182,7 +159,7 @@ class SendLine : public ::testing::Test {
     EXPECT_GE(script.elapsed.size(), 3) << script.elapsed.join("|").toStdString();  // the clock ran
     EXPECT_LT(script.meter.LongestMs(), kStallLimitMs);
 
-    const TFarEndFax far = FarEndResult();
+    const linepages::TFarEndFax far = FarEndResult();
     EXPECT_EQ(far.result, 0) << linetest::ReadText(line_->Received() / "faxes.log");
     ASSERT_EQ(far.pages, pageCount);
     for (int p = 0; p < pageCount; ++p) {
@@ -261,7 +238,7 @@ TEST_F(SendLine, CoverAndDocumentOfDifferentResolutionsGoInOneCall) {
   TSendScript script;
   Send(w, script);
   ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
-  const TFarEndFax far = FarEndResult();
+  const linepages::TFarEndFax far = FarEndResult();
   ASSERT_EQ(far.pages, 2);
   const std::vector<linetest::TBitmap> expected{cover.front(), doc.front()};
   for (int p = 0; p < 2; ++p) {
