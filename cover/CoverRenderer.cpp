@@ -295,11 +295,19 @@ TFxBitmap RenderCoverBitmap(const std::filesystem::path& fctFile, const CoverFie
 
 std::string RenderCoverPage(const std::string& apfName, const std::filesystem::path& fctFile,
                             const CoverFieldValues& values, const std::string& message, TFaxResolution resolution) {
-  const TFxBitmap bitmap = RenderCoverBitmap(fctFile, values, message);
-  TFxFaxConverter converter;
+  TFxBitmap bitmap = RenderCoverBitmap(fctFile, values, message);
   const bool fine = resolution == TFaxResolution::frHigh;
+  // Normal resolution keeps the even rows only; the last of them carries the
+  // corner pixel too, so that the page keeps its full width there as well.
+  if (!fine) bitmap.SetBlack(kCoverPageWidth - 1, kCoverPageHeight - 2, true);
+  TFxFaxConverter converter;
   converter.SetOptions(fine ? coYield : coYield | coHalfHeight);
   converter.Resolution = resolution;
+  // The page already holds its half-inch margin and is as wide as a fax
+  // line: a converter margin would shift every object right and push the
+  // page's right edge, with the pixel that keeps the page its full size,
+  // off the line.
+  converter.LeftMargin = 0;
   converter.OutFileName = apfName.empty() ? NextSendFileName("COV") : apfName;
   converter.ConvertBitmap(bitmap);
   return converter.OutFileName;

@@ -38,7 +38,9 @@ void DrawDesignObject(QPainter& p, const TCoverObject& o, double zoom) {
     p.setFont(font);
     p.setPen(QColor::fromRgb(o.Font.Color));
     p.setClipRect(r);
-    p.drawText(r, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, QString::fromStdString(o.Caption));
+    // As on the fax page: one line cut at the box, only the message wraps.
+    const int wrap = o.Kind == TCoverObjectKind::ckMessage ? int{Qt::TextWordWrap} : 0;
+    p.drawText(r, Qt::AlignLeft | Qt::AlignTop | wrap, QString::fromStdString(o.Caption));
   } else {
     const int pen = std::max(1, static_cast<int>(std::lround(o.Pen * zoom)));
     p.setPen(QPen(Qt::black, pen, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
@@ -121,6 +123,26 @@ void TFaxCoverPanel::SetDrawOutline(bool on) {
   update();
 }
 
+void TFaxCoverPanel::SetShape(TLabelShapeType shape) {
+  surface_.Shape = shape;
+  update();
+}
+
+void TFaxCoverPanel::SetPrinting(bool on) {
+  surface_.Printing = on;
+  update();
+}
+
+void TFaxCoverPanel::SetPicture(const QImage& picture) {
+  picture_ = picture;
+  update();
+}
+
+void TFaxCoverPanel::SetColorPicture(const QImage& picture) {
+  colorPicture_ = picture;
+  update();
+}
+
 void TFaxCoverPanel::SetZoom(double z) {
   surface_.SetZoom(z);
   resize(sizeHint());
@@ -147,17 +169,27 @@ std::optional<size_t> TFaxCoverPanel::ObjectAt(const QPoint& p) const {
 void TFaxCoverPanel::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::white);
-  if (surface_.ShowGrid) {
+  if (const QImage& background = colorPicture_.isNull() ? picture_ : colorPicture_; !background.isNull()) {
+    const double z = surface_.Zoom();
+    p.drawImage(QRectF(0, 0, background.width() * z, background.height() * z), background);
+  }
+  if (surface_.ShowGrid && !surface_.Printing) {
     const int step = surface_.GridSize() == gs4x4 ? 4 : 8;
     p.setPen(Qt::darkGreen);
     for (int y = 0; y < height(); y += step)
       for (int x = 0; x < width(); x += step) p.drawPoint(x, y);
   }
   for (const TCoverObject& o : surface_.Objects()) DrawDesignObject(p, o, surface_.Zoom());
+  if (surface_.Printing) return;
   if (surface_.DrawOutline) {
     p.setPen(QPen(Qt::gray, 1, Qt::DotLine));
     p.setBrush(Qt::NoBrush);
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    const QRect outline = rect().adjusted(0, 0, -1, -1);
+    switch (surface_.Shape) {
+      case lsRectangle: p.drawRect(outline); break;
+      case lsRoundRect: p.drawRoundedRect(outline, 10 * surface_.Zoom(), 10 * surface_.Zoom()); break;
+      case lsEllipse: p.drawEllipse(outline); break;
+    }
   }
   std::vector<QRect> selected;
   for (size_t i : surface_.Selection()) selected.push_back(ToQRect(surface_.Objects()[i]));
@@ -177,6 +209,7 @@ void TFaxCoverPanel::mousePressEvent(QMouseEvent* event) {
   pressed_.start();
   mode_ = TMouseMode::Band;
   band_ = QRect(pos, pos);
+  setCursor(Qt::CrossCursor);
   if (surface_.PanelState == psPointing) {
     const auto sel = surface_.Selection();
     const auto handle =
@@ -228,6 +261,7 @@ void TFaxCoverPanel::mouseReleaseEvent(QMouseEvent* event) {
     const TCoverRect r = TCoverRect::FromCorners(pressPos_.x(), pressPos_.y(), end.x(), end.y());
     if (surface_.PanelState == psPointing) {
       surface_.SelectTouching(r, (event->modifiers() & Qt::ShiftModifier) != 0);
+      UpdateCursor(end);
       update();
       return;
     }

@@ -5,6 +5,7 @@
 // popup menus into the surface's edits.
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <QWidget>
@@ -31,6 +32,17 @@ class TFaxCoverPanel : public QWidget {
   void SetSnapToGrid(bool on);
   void SetShowGrid(bool on);
   void SetDrawOutline(bool on);
+  void SetShape(TLabelShapeType shape);
+  void SetPrinting(bool on);
+  // Background pictures, drawn under the objects in place of the white
+  // surface, their pixels being surface pixels at zoom 1 (so they grow and
+  // shrink with the zoom). The colour picture is drawn when there is one,
+  // else the plain one. They belong to the screen only: the template files
+  // carry the objects alone.
+  const QImage& Picture() const { return picture_; }
+  void SetPicture(const QImage& picture);
+  const QImage& ColorPicture() const { return colorPicture_; }
+  void SetColorPicture(const QImage& picture);
   void SetZoom(double z);
   // Replaces the objects (a template opened) and repaints.
   void SurfaceReplaced();
@@ -81,4 +93,6 @@ class TFaxCoverPanel : public QWidget {
   QPoint pressPos_;
   QRect band_;
   QElapsedTimer pressed_;
+  QImage picture_;
+  QImage colorPicture_;
 };

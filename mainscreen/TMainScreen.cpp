@@ -187,7 +187,8 @@ void TMainScreen::BuildLayout() {
   connect(SendButton, &QPushButton::clicked, this, &TMainScreen::SendButtonClick);
   connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
   connect(PrintButton, &QPushButton::clicked, this, &TMainScreen::PrintbuttonClick);
-  for (QPushButton* b : {NewButton, AddCoverButton, EditButton, PreferencesButton, ReceiveButton})
+  connect(EditButton, &QPushButton::clicked, this, &TMainScreen::EditButtonClick);
+  for (QPushButton* b : {NewButton, AddCoverButton, PreferencesButton, ReceiveButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
@@ -266,7 +267,8 @@ void TMainScreen::BuildMenus() {
   connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
   connect(Print1, &QAction::triggered, this, &TMainScreen::mnuPrintClick);
   connect(PrintSetup1, &QAction::triggered, this, &TMainScreen::PrintSetup1Click);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, Edit1, ReceiveFaxes1, QuickConfigurationAnalysis1,
+  connect(Edit1, &QAction::triggered, this, &TMainScreen::EditButtonClick);
+  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, ReceiveFaxes1, QuickConfigurationAnalysis1,
                      ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
   // Refused in receive mode before anything else.

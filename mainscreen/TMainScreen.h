@@ -115,6 +115,8 @@ class TMainScreen : public QMainWindow {
   void PrintbuttonClick();
   void mnuPrintClick();
   void PrintSetup1Click();
+  // Edit the current fax; on the received tab its notes (EditNotesCommand.cpp).
+  void EditButtonClick();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
@@ -148,6 +150,7 @@ class TMainScreen : public QMainWindow {
   bool WindowKey(QKeyEvent* e);
 
   void CreateFaxPrinter();
+  void EditReceivedNotes();
 
   TJustOne* JustOne1;
   QActionGroup* outgoingOrder_;

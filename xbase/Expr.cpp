@@ -872,9 +872,16 @@ bool ChangesCase(const TXbNode& n) {
     if (ChangesCase(*k)) return true;
   return false;
 }
+bool ReadsDeleted(const TXbNode& n) {
+  if (n.op == Op::Deleted) return true;
+  for (const auto& k : n.kids)
+    if (ReadsDeleted(*k)) return true;
+  return false;
+}
 }  // namespace
 
 bool TXbExpr::ChangesLetterCase() const { return root_ && ChangesCase(*root_); }
+bool TXbExpr::ReadsDeletedFlag() const { return root_ && ReadsDeleted(*root_); }
 
 void TXbExpr::Eval(const TXbEvalContext& ctx, TXbValue& out) const {
   if (!root_) {

@@ -70,6 +70,9 @@ class TXbExpr {
   // True when the expression calls UPPER() or LOWER() (its keys depend on
   // how letter case is mapped).
   bool ChangesLetterCase() const;
+  // True when the expression calls DELETED() (its value changes when a row
+  // is deleted or recalled).
+  bool ReadsDeletedFlag() const;
 
   // Not reentrant: nodes keep scratch values between calls.
   void Eval(const TXbEvalContext& ctx, TXbValue& out) const;

@@ -161,6 +161,33 @@ bool TXbKeyList::Erase(const uint8_t* key, uint32_t recno) {
   return true;
 }
 
+size_t TXbKeyList::EraseRecNos(const std::vector<uint32_t>& recnos) {
+  if (recnos.empty()) return 0;
+  std::vector<bool> gone(static_cast<size_t>(*std::max_element(recnos.begin(), recnos.end())) + 1, false);
+  for (const uint32_t r : recnos) gone[r] = true;
+  const size_t s = Stride();
+  size_t erased = 0;
+  for (Block& bl : blocks_) {
+    uint8_t* base = bl.bytes.data();
+    size_t kept = 0;
+    for (size_t i = 0; i < bl.count; ++i) {
+      const uint32_t r = LoadRec(base + i * s + keyLen_);
+      if (r < gone.size() && gone[r]) continue;
+      if (kept != i) std::memmove(base + kept * s, base + i * s, s);
+      ++kept;
+    }
+    erased += bl.count - kept;
+    bl.count = kept;
+    bl.bytes.resize(kept * s);
+  }
+  if (erased == 0) return 0;
+  std::erase_if(blocks_, [](const Block& bl) { return bl.count == 0; });
+  size_ -= erased;
+  startsValid_ = false;
+  lastBlock_ = 0;
+  return erased;
+}
+
 void TXbKeyList::AppendSorted(const uint8_t* key, uint32_t recno) {
   if (blocks_.empty() || blocks_.back().count >= kBlockEntries) {
     blocks_.emplace_back();

@@ -54,6 +54,9 @@ class TXbKeyList {
 
   void Insert(const uint8_t* key, uint32_t recno);
   bool Erase(const uint8_t* key, uint32_t recno);
+  // Erases every entry of the given record numbers (in any order) in one
+  // pass; returns how many went.
+  size_t EraseRecNos(const std::vector<uint32_t>& recnos);
   // Replaces the contents with entries already in order (bulk build).
   void AppendSorted(const uint8_t* key, uint32_t recno);
 

@@ -134,6 +134,7 @@ XbStatus TXbTable::CompileTag(const TCdxTagDef& def, Tag& tag, bool checkLength)
     if (auto st = TXbExpr::Compile(def.forExpr, dbf_.Fields(), tag.cond); !st) return st;
     if (tag.cond.Type() != XbType::Logical) return XbFail(XbError::ExprType, "FOR condition is not logical");
   }
+  tag.readsDeleted = tag.key.ReadsDeletedFlag() || tag.cond.ReadsDeletedFlag();
   tag.data.def = def;
   TCdxTagDef& d = tag.data.def;
   switch (tag.key.Type()) {
@@ -437,6 +438,21 @@ XbStatus TXbTable::CloseIndexes() {
   tags_.clear();
   order_ = 0;
   scoped_ = false;
+  indexState_ = XbIndexState::None;
+  serialAhead_ = true;
+  return {};
+}
+
+XbStatus TXbTable::DropIndexes() {
+  tagPosValid_ = false;
+  if (auto st = PostIfModified(); !st) return st;
+  if (indexDirty_ && !tags_.empty() && !ReadOnly()) {
+    if (auto st = MarkIndexStale(); !st) return st;
+  }
+  tags_.clear();
+  order_ = 0;
+  scoped_ = false;
+  indexDirty_ = false;
   indexState_ = XbIndexState::None;
   serialAhead_ = true;
   return {};
@@ -933,10 +949,21 @@ void TXbTable::Cancel() {
 
 void TXbTable::UpdateTags(const uint8_t* oldRec, const uint8_t* newRec, uint32_t recno) {
   tagPosValid_ = false;
+  // Deleting or recalling a row changes its first byte only: a tag whose
+  // expressions do not call DELETED() keeps the row's key as it is.
+  const bool flagOnly = oldRec != nullptr && std::memcmp(oldRec + 1, newRec + 1, rec_.size() - 1) == 0;
   for (auto& tp : tags_) {
     Tag& t = *tp;
-    const bool oldIn = oldRec != nullptr && KeyOf(t, oldRec, recno, key_);
+    if (flagOnly && !t.readsDeleted) continue;
     const bool newIn = KeyOf(t, newRec, recno, key2_);
+    if (!newIn && deferLeaving_ && oldRec != nullptr) {
+      // Whatever key the row had in this tag goes with the others at the end.
+      t.leaving.push_back(recno);
+      indexDirty_ = true;
+      t.data.written.Clear();
+      continue;
+    }
+    const bool oldIn = oldRec != nullptr && KeyOf(t, oldRec, recno, key_);
     const bool same = oldIn && newIn && key_ == key2_;
     if (oldIn && !same) t.data.keys.Erase(key_.data(), recno);
     if (newIn && !same) t.data.keys.Insert(key2_.data(), recno);
@@ -1034,6 +1061,33 @@ XbStatus TXbTable::Delete() {
   row_[0] = kDbfDeletedFlag;
   modified_ = true;
   return Post();
+}
+
+XbStatus TXbTable::DeleteRecords(std::span<const uint32_t> recnos, const std::function<void(uint32_t)>& flagged) {
+  if (!IsOpen()) return XbFail(XbError::NoWorkArea);
+  if (ReadOnly()) return XbFail(XbError::ReadOnly);
+  // A shared table writes its index after every change for the other users:
+  // keys left in it for later would be read by them.
+  deferLeaving_ = options_.mode != XbOpenMode::Shared;
+  XbStatus st;
+  for (const uint32_t recno : recnos) {
+    st = Go(recno);
+    if (!st) break;
+    if (Deleted()) continue;
+    st = Delete();
+    if (!st) break;
+    if (flagged) flagged(recno);
+  }
+  deferLeaving_ = false;
+  // Even after a failure the rows flagged so far leave their tags.
+  for (auto& tp : tags_) {
+    std::vector<uint32_t>& gone = tp->leaving;
+    if (gone.empty()) continue;
+    tp->data.keys.EraseRecNos(gone);
+    std::vector<uint32_t>().swap(gone);
+    tagPosValid_ = false;
+  }
+  return st;
 }
 
 XbStatus TXbTable::Recall() {

@@ -41,6 +41,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,6 +109,10 @@ class TXbTable {
   XbStatus SetOrder(int order);
   // Forgets every tag; the .CDX file is closed and may then be deleted.
   XbStatus CloseIndexes();
+  // Forgets every tag without writing the keys held in memory: for a caller
+  // about to delete the .CDX file and build it anew. The file left behind is
+  // marked stale first, so it is rebuilt if the caller stops before that.
+  XbStatus DropIndexes();
   // Recomputes the keys of every tag from the table.
   XbStatus Reindex();
 
@@ -220,6 +225,13 @@ class TXbTable {
   bool Modified() const { return modified_; }
   bool Appending() const { return appending_; }
   XbStatus Delete();
+  // Flags the given rows deleted, in the order given, skipping rows already
+  // deleted; `flagged` is called after each row is written (it must not move
+  // the table). For many rows this is far cheaper than Delete on each: a row
+  // that leaves a tag (a tag kept for live rows only) has its keys taken out
+  // in one pass per tag at the end, not by a search per row and tag. A table
+  // opened shared keeps its index current row by row instead.
+  XbStatus DeleteRecords(std::span<const uint32_t> recnos, const std::function<void(uint32_t)>& flagged);
   XbStatus Recall();
 
   // Appends posted inside a batch are built in a buffer of about a
@@ -268,6 +280,10 @@ class TXbTable {
     std::shared_ptr<const TCdxFile> file;
     uint32_t root = 0;
     uint32_t maxRecNo = 0;
+    // The key or the condition calls DELETED(): deleting a row may move it.
+    bool readsDeleted = false;
+    // Rows that left the tag while its upkeep was deferred (DeleteRecords).
+    std::vector<uint32_t> leaving;
   };
 
   XbStatus OpenIndex();
@@ -369,6 +385,7 @@ class TXbTable {
   TXbSettings defaultSettings_;
   std::vector<std::unique_ptr<Tag>> tags_;
   bool indexDirty_ = false;   // memory differs from the .CDX file
+  bool deferLeaving_ = false;  // rows leaving a tag are collected, not erased one by one
   bool serialAhead_ = true;   // the .DBF's serial already marks the .CDX stale
   XbIndexState indexState_ = XbIndexState::None;
   std::filesystem::path movedAside_;

@@ -213,6 +213,7 @@ void TCoverSurface::ArrowKey(TArrowKey key, bool shift) {
   if (sel.empty()) return;
   if (shift && sel.size() == 1) {
     TCoverObject& o = objects_[sel[0]];
+    if (o.Locked) return;
     switch (key) {
       case TArrowKey::Left:
         if (o.Width > kMinKeySize) --o.Width;

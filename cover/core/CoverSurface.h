@@ -29,6 +29,9 @@ enum TLPanelState {
 
 enum TGridSize { gs4x4, gs8x8 };
 
+// The outline drawn around the surface when DrawOutline is set.
+enum TLabelShapeType { lsRectangle, lsRoundRect, lsEllipse };
+
 // What a drag with the selection overlay does: move, or resize by a handle.
 enum class TDragKind { Move, TopLeft, TopRight, BottomLeft, BottomRight, Top, Left, Bottom, Right };
 
@@ -61,6 +64,9 @@ class TCoverSurface {
   TCoverFont DefaultFont;  // for new text and message objects
   bool ShowGrid = false;
   bool DrawOutline = false;
+  TLabelShapeType Shape = lsRectangle;
+  // Drawn for paper or a picture: objects only, no grid, outline or overlay.
+  bool Printing = false;
 
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -114,7 +120,7 @@ class TCoverSurface {
   void DragResize(size_t index, TDragKind handle, int dx, int dy);
   // Arrow keys: move the selection by one pixel, or with Shift and one
   // object selected shrink (Left, Up; not below 11) or grow (Right, Down;
-  // inside the surface) it.
+  // inside the surface) it. Locked objects keep their place and size.
   void ArrowKey(TArrowKey key, bool shift);
 
   void Align(TAlign how);

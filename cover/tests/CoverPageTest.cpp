@@ -49,14 +49,37 @@ TEST(CoverPage, FineAndNormalPagesAgreeAfterHalving) {
   const TFxBitmap f = Unpack(fine), n = Unpack(normal);
   ASSERT_EQ(f.height, static_cast<unsigned>(kCoverPageHeight));
   ASSERT_EQ(n.height, static_cast<unsigned>(kCoverPageHeight / 2));
-  ASSERT_EQ(f.width, n.width);
+  ASSERT_EQ(f.width, static_cast<unsigned>(kCoverPageWidth));
+  ASSERT_EQ(n.width, static_cast<unsigned>(kCoverPageWidth));
+  EXPECT_TRUE(n.IsBlack(n.width - 1, n.height - 1));
   long ink = 0;
   for (unsigned y = 0; y < n.height; ++y)
     for (unsigned x = 0; x < n.width; ++x) {
+      if (x == n.width - 1 && y == n.height - 1) continue;  // the corner pixel of each page
       ASSERT_EQ(n.IsBlack(x, y), f.IsBlack(x, 2 * y)) << x << "," << y;
       ink += n.IsBlack(x, y);
     }
   EXPECT_GT(ink, 2000);
+}
+
+// The fax page carries the drawn page column for column: objects sit where
+// the template puts them, and nothing at the right edge (the bottom-right
+// pixel that keeps the page its full size included) falls off the line.
+TEST(CoverPage, ApfPageIsTheDrawnPageUnshifted) {
+  TTempFolder dir;
+  const TFctRecord frame = ShapeRecord(stRectangle, sftTransparent, 0, 0, 1500, 1900, 2);
+  const TFctRecord edge = LineRecord(lsVertical, kCoverPageWidth - kCoverMargin - 3, 0, 3, 100, 3);
+  ASSERT_TRUE(WriteFctFile(dir / "T.FCT", {frame, edge}));
+  const TFxBitmap drawn = RenderCoverBitmap(dir / "T.FCT", {}, "");
+  const TFxBitmap sent = Unpack(RenderCoverPage((dir / "P.APF").string(), dir / "T.FCT", {}, ""));
+  ASSERT_EQ(sent.width, static_cast<unsigned>(kCoverPageWidth));
+  ASSERT_EQ(sent.height, static_cast<unsigned>(kCoverPageHeight));
+  EXPECT_TRUE(sent.IsBlack(kCoverMargin, kCoverMargin));
+  EXPECT_FALSE(sent.IsBlack(kCoverMargin - 1, kCoverMargin + 50));
+  EXPECT_TRUE(sent.IsBlack(kCoverPageWidth - 1, 150));
+  EXPECT_TRUE(sent.IsBlack(kCoverPageWidth - 1, kCoverPageHeight - 1));
+  for (unsigned y = 0; y < sent.height; ++y)
+    for (unsigned x = 0; x < sent.width; ++x) ASSERT_EQ(sent.IsBlack(x, y), drawn.IsBlack(x, y)) << x << "," << y;
 }
 
 TEST(CoverPage, MissingTemplateGivesABlankPageDamagedOneTheRecordsBefore) {

@@ -37,6 +37,37 @@ TEST(CoverRenderer, ShapeBordersLieOnTheRectangleEdges) {
   }
 }
 
+// One object of every kind and shape, drawn alone: ink only inside its
+// rectangle; shapes and corner-to-corner lines touch all four edges.
+TEST(CoverRenderer, EveryKindInksInsideItsRectangleOnly) {
+  TTempFolder dir;
+  CoverFieldValues values;
+  values.Texts[cfRecipient] = "Recipient";
+  values.Importance[0] = true;
+  std::vector<std::pair<TFctRecord, bool>> cases;  // record, touches all edges
+  TFctRecord symbol = TextRecord(static_cast<int>(TCoverObjectKind::ckSymbol), 333, 444, 80, 80, "J", 48);
+  symbol.FontName = "WingDings";
+  cases.push_back({symbol, false});
+  cases.push_back({TextRecord(kText, 700, 900, 400, 50, "Text"), false});
+  TFctRecord field = TextRecord(kField, 20, 1700, 300, 40);
+  field.Ints[5] = cfRecipient;
+  cases.push_back({field, false});
+  cases.push_back({TextRecord(kImportance, 5, 1000, 1500, 40), false});
+  cases.push_back({TextRecord(kMessage, 900, 50, 500, 500), false});
+  for (int shape = 0; shape < kShapeTypes; ++shape)
+    cases.push_back({ShapeRecord(static_cast<TShapeType>(shape), sftTransparent, 150 + shape * 11, 1200, 301, 177, 3),
+                     true});
+  cases.push_back({LineRecord(lsAngleSlopingUp, 1400, 1800, 130, 90, 5), true});
+  for (const auto& [record, touches] : cases) {
+    const QRect ink = InkBox(Render(dir, {record}, values, "A message of a few words"));
+    ASSERT_TRUE(ink.isValid()) << record.Kind << " " << record.Ints[0];
+    EXPECT_TRUE(PageRect(record).contains(ink)) << record.Kind << " " << record.Ints[0];
+    if (touches) {
+      EXPECT_EQ(ink, PageRect(record)) << record.Kind << " " << record.Ints[0];
+    }
+  }
+}
+
 TEST(CoverRenderer, FillsCoverWhatLiesBelow) {
   TTempFolder dir;
   const TFctRecord black = ShapeRecord(stRectangle, sftFilledBlack, 0, 0, 300, 300, 2);

@@ -150,6 +150,79 @@ TEST(TFaxCoverPanel, PopupMenusCarryTheirItemsAndEditTheObject) {
   EXPECT_FALSE(s.Objects()[2].Locked);
 }
 
+int NonWhite(const QImage& shot, const QRect& area) {
+  int n = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x) n += shot.pixel(x, y) != qRgb(255, 255, 255);
+  return n;
+}
+
+TEST(TFaxCoverPanel, BackgroundPicturesOutlineShapesAndPrinting) {
+  TFaxCoverPanel panel;
+  panel.resize(panel.sizeHint());
+  QImage plain(100, 60, QImage::Format_Mono);
+  plain.fill(0);
+  panel.SetPicture(plain);
+  QImage shot = panel.grab().toImage();
+  EXPECT_EQ(shot.pixel(99, 59), qRgb(0, 0, 0));
+  EXPECT_EQ(shot.pixel(100, 60), qRgb(255, 255, 255));
+  // The picture grows with the zoom like the objects on it.
+  panel.SetZoom(2.0);
+  shot = panel.grab().toImage();
+  EXPECT_EQ(shot.pixel(199, 119), qRgb(0, 0, 0));
+  EXPECT_EQ(shot.pixel(200, 120), qRgb(255, 255, 255));
+  panel.SetZoom(1.0);
+  QImage colour(40, 40, QImage::Format_RGB32);
+  colour.fill(qRgb(200, 0, 0));
+  panel.SetColorPicture(colour);
+  shot = panel.grab().toImage();
+  EXPECT_EQ(shot.pixel(20, 20), qRgb(200, 0, 0));
+  EXPECT_EQ(shot.pixel(60, 50), qRgb(255, 255, 255));  // the plain picture is not drawn under it
+  panel.SetColorPicture(QImage());
+  panel.SetPicture(QImage());
+
+  // The dotted outline in the surface's shape: an ellipse leaves the corners
+  // white.
+  panel.SetDrawOutline(true);
+  const QRect corner(0, 0, 12, 12);
+  EXPECT_GT(NonWhite(panel.grab().toImage(), corner), 0);
+  panel.SetShape(lsEllipse);
+  EXPECT_EQ(NonWhite(panel.grab().toImage(), corner), 0);
+  const QRect midLeft(0, panel.height() / 2 - 6, 3, 12);
+  EXPECT_GT(NonWhite(panel.grab().toImage(), midLeft), 0);
+
+  // Printing draws the objects alone: no grid, outline or overlay.
+  panel.Surface().PanelState = psRectangle;
+  (void)panel.Surface().PlaceObject({200, 200, 100, 100});
+  panel.SetShowGrid(true);
+  const QRect overlayAndGrid(190, 190, 8, 8);
+  EXPECT_GT(NonWhite(panel.grab().toImage(), overlayAndGrid), 0);
+  panel.SetPrinting(true);
+  shot = panel.grab().toImage();
+  EXPECT_EQ(NonWhite(shot, overlayAndGrid), 0);
+  EXPECT_EQ(NonWhite(shot, midLeft), 0);
+  EXPECT_EQ(shot.pixel(200, 250), qRgb(0, 0, 0));  // the rectangle itself
+}
+
+// The surface shows captions as the page will: one line cut at the box,
+// where only the message box wraps its words.
+TEST(TFaxCoverPanel, OnlyTheMessageBoxWrapsItsCaption) {
+  TFaxCoverPanel panel;
+  panel.resize(panel.sizeHint());
+  for (TLPanelState tool : {psLabel, psMessage}) {
+    panel.Surface().Clear();
+    panel.AskLabelText = nullptr;
+    panel.Surface().PanelState = tool;
+    const size_t i = panel.Surface().PlaceObject({100, 100, 120, 200});
+    panel.Surface().Object(i).Caption = "Several words that cannot fit on one line";
+    panel.Surface().ClearSelection();
+    const QImage shot = panel.grab().toImage();
+    EXPECT_EQ(NonWhite(shot, QRect(100, 118, 120, 100)) > 0, tool == psMessage) << tool;
+    EXPECT_GT(NonWhite(shot, QRect(100, 100, 120, 16)), 0) << tool;
+    EXPECT_EQ(NonWhite(shot, QRect(221, 95, 100, 60)), 0) << tool;
+  }
+}
+
 TEST(TFaxCoverPanel, SymbolsAreChosenFromTheFontsCharacters) {
   TFaxCoverPanel panel;
   panel.AskSymbol = [](TCoverObject& o) {

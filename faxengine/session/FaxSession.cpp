@@ -561,12 +561,16 @@ bool TFaxSession::HangUp(THangupKind kind) {
   if (hangupState_ == THangupState::hsIdle) {
     // Unsent page data would only delay the hang-up; commands already
     // queued (AT+FKS) must still go out.
-    if (pageDataFlowing_) disp_->PurgeOutput();
+    THangupData data = THangupData::hdNone;
+    if (pageDataFlowing_) {
+      disp_->PurgeOutput();
+      if (kind == THangupKind::hkSend) data = IsClass1() ? THangupData::hdClass1 : THangupData::hdClass2;
+    }
     pageDataFlowing_ = false;
     outBuf_.clear();
     outBufPos_ = 0;
     hangupKind_ = kind;
-    hangupPlan_ = HangupPlan(kind, port_.CarrierPresent());
+    hangupPlan_ = HangupPlan(kind, port_.CarrierPresent(), data);
     hangupNext_ = 0;
     hangupState_ = THangupState::hsRunning;
     RunHangup();
@@ -587,6 +591,16 @@ void TFaxSession::RunHangup() {
     unsigned pause = step.pauseMs;
     switch (step.action) {
       case A::haPause: break;
+      case A::haEndData: {
+        // The purge may have cut a DLE DLE pair after its first byte; the
+        // zero byte then pairs with that DLE, which modems drop, so DLE ETX
+        // is always read as the end. Otherwise it is fill, harmless in a page.
+        static constexpr uint8_t kEnd[3] = {0x00, 0x10, 0x03};
+        WriteRaw(kEnd, sizeof kEnd);
+        reply_.Clear();
+        break;
+      }
+      case A::haEndSession: SendCommand(IsClass20() ? "AT+FKS" : "AT+FK"); break;
       case A::haEscape: WriteRaw("+++", 3); break;
       case A::haCommand: SendCommand(HangupCommand(hangupKind_)); break;
       case A::haPurgeInput: disp_->PurgeInput(); break;
@@ -609,11 +623,22 @@ void TFaxSession::RunHangup() {
         break;
     }
     if (pause > 0) {
+      hangupAwait_ = step.untilReply;
       ArmReply(static_cast<int32_t>((pause + kMsPerTick - 1) / kMsPerTick));
       return;
     }
   }
+  hangupAwait_ = false;
   hangupState_ = THangupState::hsDone;
+}
+
+bool TFaxSession::HangupReplyArrived() {
+  while (ReadLine()) {
+    const std::string& line = reply_.Line();
+    if (FxHas(line, "OK") || FxHas(line, "ERROR") || FxHas(line, "NO CARRIER")) return true;
+    reply_.Clear();
+  }
+  return false;
 }
 
 void TFaxSession::LogPass() {
@@ -683,7 +708,12 @@ void TFaxSession::RunMachine(TEvent ev) {
       Status(0);
     }
     if (hangupState_ == THangupState::hsRunning) {
-      if (ev == TEvent::evReplyTimer) RunHangup();
+      if (ev == TEvent::evReplyTimer) {
+        RunHangup();
+      } else if (hangupAwait_ && HangupReplyArrived()) {
+        DisarmReply();
+        RunHangup();
+      }
       if (hangupState_ == THangupState::hsRunning) {
         // What the modem says while it hangs up is of no use.
         uint8_t b = 0;

@@ -149,6 +149,8 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   bool HangUp(THangupKind kind);
   // Runs the plan's steps up to the next pause.
   void RunHangup();
+  // Reads what the modem said during a hang-up; true at its final reply.
+  bool HangupReplyArrived();
   bool RunsAtOnce() const;
   bool WaitsForTrigger() const;
   long NowMs() const;
@@ -208,6 +210,7 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession> {
   THangupKind hangupKind_ = THangupKind::hkSend;
   std::vector<THangupStep> hangupPlan_;
   size_t hangupNext_ = 0;
+  bool hangupAwait_ = false;  // the current step's pause ends at the modem's final reply
   // Class 1 send: the pause before the post-page message is running.
   bool postPagePause_ = false;
   // A write found the output ring stalled (WriteRaw); reported once.

@@ -103,12 +103,14 @@ class ProbeWindowTest : public ::testing::Test {
 
 TEST_F(ProbeWindowTest, ScanFindsTheFirstModemAndStaysResponsive) {
   StartLine();
-  // A dead telephone line does not make the modem on it silent.
+  // The modem on COM1 is unplugged and answers nothing; a dead telephone
+  // line does not make the modem on COM2 silent.
   ASSERT_EQ(line_->Control("unplug 101 on"), "OK");
-  THolderProcess holder(line_->Link(2).string());
-  Ports({{1, silent_.SlavePath()},
-         {2, line_->Link(1).string()},
-         {3, line_->Link(2).string()},
+  ASSERT_EQ(line_->Control("nodialtone 102 on"), "OK");
+  THolderProcess holder(silent_.SlavePath());
+  Ports({{1, line_->Link(1).string()},
+         {2, line_->Link(2).string()},
+         {3, silent_.SlavePath()},
          {4, Missing()},
          {5, Missing()},
          {6, Missing()}});
@@ -126,7 +128,7 @@ TEST_F(ProbeWindowTest, ScanFindsTheFirstModemAndStaysResponsive) {
   EXPECT_EQ(form.ComLabel(2)->text(), "Com 2: MODEM");
   EXPECT_EQ(form.ComLabel(3)->text(), "Com 3: Port is already open (could be modem)");
   EXPECT_EQ(form.ComLabel(3)->toolTip().toStdString(),
-            "The device " + TComDevice::CanonicalPath(line_->Link(2).string()) + " is held by sleep (PID " +
+            "The device " + TComDevice::CanonicalPath(silent_.SlavePath()) + " is held by sleep (PID " +
                 std::to_string(holder.Pid()) + ").");
   for (int n = 4; n <= 6; ++n) EXPECT_EQ(form.ComLabel(n)->text(), QString("Com %1: Port does not exist").arg(n));
   EXPECT_EQ(form.FoundPort(), 2);

@@ -1,9 +1,12 @@
 #include "store/core/Cleanup.h"
 
 #include <cctype>
+#include <cerrno>
 #include <map>
 #include <set>
 #include <utility>
+
+#include <unistd.h>
 
 #include "shell/core/Folders.h"
 #include "xbase/Value.h"
@@ -141,29 +144,34 @@ std::vector<std::string> ReceivedFaxFiles(const TXbTable& row) {
   return files;
 }
 
-// The folder's entries, read once for a bulk run: looking each missing side
-// file up in the folder would read the whole folder once per row.
+// Removes files of one folder for a bulk run. Most names are spelled as on
+// disk and go at once; for one that is not found the folder's entries are
+// read, once for the whole run, and a spelling in another letter case is
+// removed instead. Only files and links go, never a folder.
 class TFolderIndex {
  public:
-  explicit TFolderIndex(fs::path folder) : folder_(std::move(folder)) {
-    std::error_code ec;
-    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
-      const std::string name = it->path().filename().string();
-      exact_.insert(name);
-      byUpper_.emplace(XbUpper(name), name);
-    }
-  }
-  // As ResolveNoCase: the exact spelling, else one of another letter case,
-  // else the name as given.
-  fs::path Resolve(const std::string& name) const {
-    if (exact_.contains(name)) return folder_ / name;
+  explicit TFolderIndex(fs::path folder) : folder_(std::move(folder)) {}
+  void Remove(const std::string& name) {
+    const fs::path exact = folder_ / name;
+    if (::unlink(exact.c_str()) == 0 || errno != ENOENT) return;
+    Read();
     const auto it = byUpper_.find(XbUpper(name));
-    return folder_ / (it == byUpper_.end() ? name : it->second);
+    if (it != byUpper_.end() && it->second != name) (void)::unlink((folder_ / it->second).c_str());
   }
 
  private:
+  void Read() {
+    if (read_) return;
+    read_ = true;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      byUpper_.emplace(XbUpper(name), name);
+    }
+  }
+
   fs::path folder_;
-  std::set<std::string> exact_;
+  bool read_ = false;
   std::map<std::string, std::string> byUpper_;
 };
 
@@ -176,7 +184,7 @@ TFaxLogCleanup::TFaxLogCleanup(TXbDataTable& outgoing, TXbDataTable& received, f
       sendFolder_(std::move(sendFolder)),
       receiveFolder_(std::move(receiveFolder)) {}
 
-bool TFaxLogCleanup::DeleteRow(TFaxKind kind, TXbTable& t, const TFolderIndex* folder) {
+bool TFaxLogCleanup::DeleteRow(TFaxKind kind, TXbTable& t) {
   if (t.Eof() || t.Deleted()) return false;
   // The names are read before the row changes; the row is flagged before the
   // files go, so a crash in between leaves orphan files, never a row naming
@@ -186,7 +194,7 @@ bool TFaxLogCleanup::DeleteRow(TFaxKind kind, TXbTable& t, const TFolderIndex* f
   somethingDeleted_ = true;
   if (OnRowFlagged) OnRowFlagged(t.RecNo());
   const fs::path& dir = kind == TFaxKind::Outgoing ? sendFolder_ : receiveFolder_;
-  for (const std::string& f : files) RemoveFile(folder ? folder->Resolve(f) : ResolveNoCase(dir, f));
+  for (const std::string& f : files) RemoveFile(ResolveNoCase(dir, f));
   return true;
 }
 
@@ -194,7 +202,7 @@ bool TFaxLogCleanup::DeleteCurrentFax(TFaxKind kind) {
   TXbDataTable& table = Table(kind);
   TXbTable* t = table.Table();
   if (!t) return false;
-  const bool done = DeleteRow(kind, *t, nullptr);
+  const bool done = DeleteRow(kind, *t);
   if (done) {
     // The deleted row is no longer visible: settle on the next one.
     if (t->Skip(1) && t->Eof()) (void)t->GoBottom();
@@ -210,14 +218,34 @@ uint32_t TFaxLogCleanup::DeleteWhere(TFaxKind kind, const TCleanupRule& rule) {
   const uint32_t saved = t->RecNo();
   const bool wasOnRow = !t->Eof();
   // Every row is reached by its number: filter, order and the Deleted
-  // setting do not hide any, and rows flagged earlier are skipped.
-  const TFolderIndex folder(kind == TFaxKind::Outgoing ? sendFolder_ : receiveFolder_);
-  uint32_t count = 0;
+  // setting do not hide any, and rows flagged earlier are skipped. The names
+  // of a row's files are read before the row changes.
+  std::vector<uint32_t> doomed;
+  std::vector<std::vector<std::string>> files;
   const uint32_t rows = t->RecCount();
   for (uint32_t recno = 1; recno <= rows; ++recno) {
     if (!t->Go(recno)) continue;
     if (t->Deleted() || !rule.matches(*t)) continue;
-    if (DeleteRow(kind, *t, &folder)) ++count;
+    doomed.push_back(recno);
+    files.push_back(kind == TFaxKind::Outgoing ? OutgoingFaxFiles(*t) : ReceivedFaxFiles(*t));
+  }
+  // Every row is flagged before any file goes: a crash in between leaves
+  // orphan files for the sweep, never a row naming files that are gone.
+  std::vector<bool> flagged(doomed.size(), false);
+  size_t next = 0;
+  const XbStatus st = t->DeleteRecords(doomed, [&](uint32_t recno) {
+    while (next < doomed.size() && doomed[next] != recno) ++next;
+    if (next < doomed.size()) flagged[next] = true;
+    somethingDeleted_ = true;
+    if (OnRowFlagged) OnRowFlagged(recno);
+  });
+  (void)st;  // a row that could not be flagged keeps its files; the count says how many went
+  TFolderIndex folder(kind == TFaxKind::Outgoing ? sendFolder_ : receiveFolder_);
+  uint32_t count = 0;
+  for (size_t i = 0; i < doomed.size(); ++i) {
+    if (!flagged[i]) continue;
+    ++count;
+    for (const std::string& f : files[i]) folder.Remove(f);
   }
   // Back to where the caller was, or the next row when that one went.
   if (wasOnRow && t->Go(saved) && t->Deleted()) {
@@ -320,7 +348,9 @@ bool RebuildTableIndexes(TXbDataTable& table, TXbase& xbase, const std::vector<T
   if (!t) return false;
   const std::string order = table.IndexName();
   const fs::path cdx = t->CdxPath();
-  bool ok = xbase.CloseIndexes();
+  // The file is deleted next: writing the keys held in memory first would
+  // only cost time.
+  bool ok = xbase.DropIndexes();
   std::error_code ec;
   fs::remove(cdx, ec);
   ok = xbase.Pack() && ok;

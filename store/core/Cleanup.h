@@ -22,8 +22,6 @@
 #include "store/core/FaxTables.h"
 #include "store/core/Xbase.h"
 
-class TFolderIndex;
-
 enum class TFaxKind { Outgoing, Received };
 
 // True when the row (the table's current row) is to be deleted.
@@ -80,9 +78,8 @@ class TFaxLogCleanup {
 
  private:
   TXbDataTable& Table(TFaxKind kind) { return kind == TFaxKind::Outgoing ? outgoing_ : received_; }
-  // Flags the current row of `t` and removes its files, found through
-  // `folder` when given.
-  bool DeleteRow(TFaxKind kind, TXbTable& t, const TFolderIndex* folder);
+  // Flags the current row of `t` and removes its files.
+  bool DeleteRow(TFaxKind kind, TXbTable& t);
 
   TXbDataTable& outgoing_;
   TXbDataTable& received_;

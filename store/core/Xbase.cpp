@@ -294,6 +294,15 @@ bool TXbase::CloseIndexes() {
   return last_.ok();
 }
 
+bool TXbase::DropIndexes() {
+  TXbTable* t = Ready();
+  if (!t) return false;
+  AreaScope scope(engine_, table_->Area());
+  last_ = t->DropIndexes();
+  table_->DataChanged();
+  return last_.ok();
+}
+
 bool TXbase::Pack() {
   TXbTable* t = Ready();
   if (!t) return false;

@@ -124,6 +124,8 @@ class TXbase {
   int SetOrder(int order);  // returns the previous order; 0 = natural
   int CurrentOrder();
   bool CloseIndexes();
+  // Forgets the indexes without writing them: the caller deletes the file.
+  bool DropIndexes();
   bool Pack();
 
   // Filter text in force ("" when none).

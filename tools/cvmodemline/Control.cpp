@@ -12,7 +12,7 @@
 
 const char* const kControlHelp =
     "commands: status | busy NUMBER on|off | voice NUMBER on|off | refuse NUMBER on|off | "
-    "unplug NUMBER on|off | hangup NUMBER [DELAY_MS] | "
+    "nodialtone NUMBER on|off | unplug NUMBER on|off | hangup NUMBER [DELAY_MS] | "
     "impair off | impair [attenuation DB] [noise DBM0] [snr DB] [echo DB] [echo-delay MS] [delay MS] | "
     "send NUMBER FILE.tif | quit";
 
@@ -78,6 +78,7 @@ std::optional<TControlCommand> ParseControl(std::string_view line, std::string& 
   if (verb == "busy") return onOff(TControlVerb::Busy);
   if (verb == "voice") return onOff(TControlVerb::Voice);
   if (verb == "refuse") return onOff(TControlVerb::Refuse);
+  if (verb == "nodialtone") return onOff(TControlVerb::NoDialtone);
   if (verb == "unplug") return onOff(TControlVerb::Unplug);
   if (verb == "hangup") {
     std::optional<double> d = w.size() == 3 ? Number(w[2], 0, 3600000) : std::optional<double>(0);

@@ -11,12 +11,12 @@
 
 #include "tools/cvmodemline/Fd.h"
 
-enum class TControlVerb { Help, Status, Busy, Voice, Refuse, Unplug, Hangup, Impair, Send, Quit };
+enum class TControlVerb { Help, Status, Busy, Voice, Refuse, NoDialtone, Unplug, Hangup, Impair, Send, Quit };
 
 struct TControlCommand {
   TControlVerb verb = TControlVerb::Help;
   std::string number;           // Busy..Hangup, Send
-  bool on = true;               // Busy, Voice, Refuse, Unplug
+  bool on = true;               // Busy, Voice, Refuse, NoDialtone, Unplug
   int delayMs = 0;              // Hangup
   std::string file;             // Send
   // Impair: each present value replaces the current one; "off" clears all.

@@ -79,7 +79,7 @@ void TLine::Dial(TLineEndpoint* from, const std::string& digits, int waitSeconds
   std::string ownNumber = NumberOf(from);
   std::string number;
   TLineEndpoint* target = Resolve(digits, number);
-  if (faults_[ownNumber].unplugged) {
+  if (faults_[ownNumber].noDialtone || faults_[ownNumber].unplugged) {
     call->state = TState::Failing;
     call->failure = TCallFailure::NoDialtone;
   } else if (target && target != from && !faults_[number].busy && !InCall(target)) {

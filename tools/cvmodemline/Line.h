@@ -56,7 +56,9 @@ struct TNumberFaults {
   bool busy = false;       // always busy
   bool voice = false;      // a person answers: the caller's modem reports VOICE
   bool refuse = false;     // rings, never answered
-  bool unplugged = false;  // this number's own line is dead: dialling gives NO DIALTONE
+  bool noDialtone = false; // this number's own line is dead: dialling gives NO DIALTONE
+  bool unplugged = false;  // the modem on this number is cut off from its computer: it answers
+                           // nothing on its serial side (and its line is dead too)
 };
 
 class TLine {

@@ -120,6 +120,8 @@ bool TVirtualModem::T31Data() const {
 }
 
 void TVirtualModem::Receive(const uint8_t* data, size_t n) {
+  // An unplugged modem never sees what the program writes: no echo, no reply.
+  if (line_.Faults(number_).unplugged) return;
   for (size_t i = 0; i < n; ++i) {
     const uint8_t b = data[i];
     if (T31Data())

@@ -271,6 +271,9 @@ class TModemLine {
       case TControlVerb::Refuse:
         line_.Faults(c.number).refuse = c.on;
         return "OK";
+      case TControlVerb::NoDialtone:
+        line_.Faults(c.number).noDialtone = c.on;
+        return "OK";
       case TControlVerb::Unplug:
         line_.Faults(c.number).unplugged = c.on;
         return "OK";

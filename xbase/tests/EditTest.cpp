@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "xbase/Table.h"
 #include "xbase/tests/TestUtil.h"
@@ -335,6 +337,103 @@ TEST_F(EditTest, RowsChangedDuringALongBatchReachTheFileWhole) {
   for (uint32_t r = 1; r <= kRows; ++r) {
     XB_ASSERT_OK(t_.Go(r));
     ASSERT_EQ(t_.GetTrimString("SUBJECT"), want[r]) << r;
+  }
+}
+
+std::string ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Deleting many rows at once gives the same table and index files as
+// deleting them one by one: keys leave the tags kept for live rows, stay in
+// the others, and move in a tag keyed on the deletion flag itself.
+TEST(DeleteRecords, SameFilesAsDeletingRowByRow) {
+  TTempFolder dir;
+  TXbSettings settings;
+  std::mt19937 random(7);
+  std::vector<uint32_t> doomed;
+  for (uint32_t r = 1; r <= 900; ++r)
+    if (r % 3 == 0 || random() % 5 == 0) doomed.push_back(r);
+  std::shuffle(doomed.begin(), doomed.end(), random);
+  doomed.push_back(doomed.front());  // named twice: deleted once
+  for (const char* name : {"BULK", "EACH"}) {
+    const auto path = dir / (std::string(name) + ".DBF");
+    XB_ASSERT_OK(TDbfFile::Create(path, OutgoingLikeFields(), true));
+    TXbTable t;
+    XB_ASSERT_OK(t.Open(path, {}, &settings));
+    XB_ASSERT_OK(t.AddTag("DATESENT", "DTOS(DATESENT)+TIMESENT", ".not. deleted()", true));
+    XB_ASSERT_OK(t.AddTag("SUBJECT", "UPPER(SUBJECT)", "", false));
+    XB_ASSERT_OK(t.AddTag("GONE", "DELETED()", "", false));
+    std::mt19937 rows(11);
+    for (uint32_t r = 1; r <= 900; ++r) {
+      XB_ASSERT_OK(t.AppendBlank());
+      XB_ASSERT_OK(t.SetText(0, "Subject " + std::to_string(rows() % 400)));
+      XB_ASSERT_OK(t.SetValue(1, TXbValue::Date(XbJulian(2020, 1, 1) + static_cast<int32_t>(rows() % 700))));
+      XB_ASSERT_OK(t.SetText(2, "10:00"));
+      XB_ASSERT_OK(t.Post());
+    }
+    XB_ASSERT_OK(t.Close());  // the rows and keys on disk; the next open reads keys lazily
+    XB_ASSERT_OK(t.Open(path, {}, &settings));
+    if (std::string(name) == "BULK") {
+      std::vector<uint32_t> seen;
+      XB_ASSERT_OK(t.DeleteRecords(doomed, [&](uint32_t r) { seen.push_back(r); }));
+      EXPECT_EQ(seen, std::vector<uint32_t>(doomed.begin(), doomed.end() - 1));
+    } else {
+      for (const uint32_t r : doomed) {
+        XB_ASSERT_OK(t.Go(r));
+        if (!t.Deleted()) XB_ASSERT_OK(t.Delete());
+      }
+    }
+    XB_EXPECT_OK(t.VerifyIndexes());
+    XB_ASSERT_OK(t.Go(doomed[1]));
+    XB_ASSERT_OK(t.Recall());  // comes back into the tag kept for live rows
+    XB_EXPECT_OK(t.VerifyIndexes());
+    XB_ASSERT_OK(t.Close());
+  }
+  EXPECT_EQ(ReadAll(dir / "BULK.DBF"), ReadAll(dir / "EACH.DBF"));
+  EXPECT_EQ(ReadAll(dir / "BULK.CDX"), ReadAll(dir / "EACH.CDX"));
+  TXbTable t;
+  XB_ASSERT_OK(t.Open(dir / "BULK.DBF", {}, &settings));
+  EXPECT_EQ(t.IndexState(), XbIndexState::Current);
+  XB_EXPECT_OK(t.VerifyIndexes());
+}
+
+// A shared table writes its index after every row for the other users, so a
+// bulk delete there goes row by row; the keys must come out the same.
+TEST(DeleteRecords, SharedTableLeavesACurrentIndex) {
+  TTempFolder dir;
+  TXbSettings settings;
+  const auto path = dir / "OUT.DBF";
+  XB_ASSERT_OK(TDbfFile::Create(path, OutgoingLikeFields(), true));
+  {
+    TXbTable t;
+    XB_ASSERT_OK(t.Open(path, {}, &settings));
+    XB_ASSERT_OK(t.AddTag("SUBJECT", "UPPER(SUBJECT)", ".not. deleted()", false));
+    for (int r = 0; r < 50; ++r) {
+      XB_ASSERT_OK(t.AppendBlank());
+      XB_ASSERT_OK(t.SetText(0, "s" + std::to_string(r)));
+      XB_ASSERT_OK(t.Post());
+    }
+    XB_ASSERT_OK(t.Close());
+  }
+  TXbTable::OpenOptions shared;
+  shared.mode = XbOpenMode::Shared;
+  TXbTable t;
+  XB_ASSERT_OK(t.Open(path, shared, &settings));
+  int calls = 0;
+  XB_ASSERT_OK(t.DeleteRecords(std::vector<uint32_t>{5, 6, 7, 40}, [&](uint32_t) { ++calls; }));
+  EXPECT_EQ(calls, 4);
+  XB_EXPECT_OK(t.VerifyIndexes());
+  XB_ASSERT_OK(t.Close());
+  XB_ASSERT_OK(t.Open(path, {}, &settings));
+  EXPECT_EQ(t.IndexState(), XbIndexState::Current);
+  XB_EXPECT_OK(t.VerifyIndexes());
+  XB_ASSERT_OK(t.SetOrder(t.TagNumber("SUBJECT")));
+  for (const int r : {5, 6, 39}) {  // rows 6, 7 and 40 (s4 would also match s40...)
+    bool found = true;
+    XB_ASSERT_OK(t.Seek(TXbValue::Char("S" + std::to_string(r)), found));
+    EXPECT_FALSE(found) << r;
   }
 }
 

@@ -105,6 +105,12 @@ TEST(CoverSurface, ArrowKeysMoveOrResizeWithinLimits) {
   EXPECT_EQ(s.Objects()[0].Width, 11);
   s.ArrowKey(TArrowKey::Right, false);
   EXPECT_EQ(s.Objects()[0].Left, TCoverSurface::kBaseWidth - 11);
+  // A locked object is neither moved nor resized by the keys.
+  s.Object(0).Locked = true;
+  const TCoverRect locked = RectOf(s.Objects()[0]);
+  for (TArrowKey key : {TArrowKey::Left, TArrowKey::Up, TArrowKey::Down})
+    for (bool shift : {false, true}) s.ArrowKey(key, shift);
+  EXPECT_EQ(RectOf(s.Objects()[0]), locked);
 }
 
 TEST(CoverSurface, ArrangingLockingAndZOrder) {

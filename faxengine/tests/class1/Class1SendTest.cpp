@@ -56,11 +56,13 @@ class TClass1Modem {
       : remote_(std::move(remote)),
         speeds_(std::move(speeds)),
         modem_(pty, [this](const std::string& c) { return Command(c); }) {}
-  // Commands (a bare CR, which ends a reception, is none) and frames in order.
+  // Commands (a bare CR, which ends a reception, is none), frames and the
+  // ends of page data ("DLE ETX"), in order.
   std::vector<TSent> Sent() const {
     std::vector<TSent> out;
     for (const auto& e : modem_.Log()) {
-      if (!e.isFrame) {
+      if (e.kind == TScriptedModem::TKind::DataEnd) out.push_back({"DLE ETX", {}});
+      if (e.kind != TScriptedModem::TKind::Frame) {
         if (!e.command.empty()) out.push_back({e.command, {}});
         continue;
       }
@@ -94,6 +96,7 @@ class TClass1Modem {
     for (const auto& s : Sent()) n += s.Kind() == kind;
     return n;
   }
+  size_t DataBytes() const { return modem_.dataBytes; }
 
  private:
   using TAnswer = TScriptedModem::TAnswer;
@@ -243,7 +246,7 @@ class Class1Send : public ::testing::Test {
     fax_.SetFaxFile(doc.string());
   }
 
-  int Run(std::chrono::seconds limit = 60s) {
+  int Run(std::chrono::seconds limit = 60s, const std::function<void()>& whileRunning = nullptr) {
     bool done = false;
     int code = 1;
     fax_.OnFaxFinish = [&](TFxAbstractFax&, int c) {
@@ -252,7 +255,12 @@ class Class1Send : public ::testing::Test {
     };
     port_.SetOpen(true);
     fax_.StartTransmit();
-    EXPECT_TRUE(exec_.RunUntil([&] { return done; }, limit));
+    EXPECT_TRUE(exec_.RunUntil(
+        [&] {
+          if (whileRunning) whileRunning();
+          return done;
+        },
+        limit));
     return code;
   }
 
@@ -531,4 +539,36 @@ TEST_F(Class1Send, ADisWithoutReceiveCapabilityIsRefused) {
   Document(1);
   TClass1Modem modem(pty_, Remote(nullptr, {0x00, 0x6C, 0x00}));
   EXPECT_EQ(Run(), fxcode::ecFaxBadMachine);
+}
+
+TEST_F(Class1Send, CancelDuringPageDataEndsTheDataBeforeHangingUp) {
+  // A Class 1 modem in data mode reads ATH0 as page data: the cancel must
+  // end the data with DLE ETX and let the modem answer before hanging up.
+  TFxFaxConverter conv;
+  conv.SetOptions(0);
+  conv.OutFileName = (locks_.Path() / "LONG.APF").string();
+  TFxBitmap page = TFxBitmap::MakeMono(1728, 400);
+  for (unsigned y = 0; y < 400; ++y)
+    for (unsigned x = 0; x < 216; ++x) page.Row(y)[x] = 0xAA;  // one-pixel runs: a long page
+  ASSERT_EQ(conv.TryConvertBitmap(page), 0);
+  fax_.SetFaxFile(conv.OutFileName);
+  TClass1Modem modem(pty_, Remote());
+  size_t atCancel = 0;
+  bool cancelled = false;
+  EXPECT_EQ(Run(40s,
+                [&] {
+                  // The training's zeros come first; cancel once the page is under way.
+                  if (!cancelled && modem.Count("AT+FTM=146") + modem.Count("AT+FTM=145") >= 2 &&
+                      modem.DataBytes() > 4000) {
+                    cancelled = true;
+                    atCancel = modem.Sent().size();
+                    fax_.AbortFax();
+                  }
+                }),
+            fxcode::ecCancelRequested);
+  ASSERT_TRUE(cancelled);
+  std::vector<std::string> after;
+  const auto sent = modem.Sent();
+  for (size_t i = atCancel; i < sent.size(); ++i) after.push_back(sent[i].Kind());
+  EXPECT_EQ(after, (std::vector<std::string>{"DLE ETX", "ATH0"}));
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <filesystem>
 #include <fstream>
@@ -60,7 +61,7 @@ class ScriptedModem : public ::testing::Test {
   }
   void TearDown() override { SetLockFolder({}); }
 
-  int Run(std::chrono::seconds limit = 40s) {
+  int Run(std::chrono::seconds limit = 40s, const std::function<void()>& whileRunning = nullptr) {
     bool done = false;
     int code = 1;
     fax_.OnFaxFinish = [&](TFxAbstractFax&, int c) {
@@ -69,7 +70,12 @@ class ScriptedModem : public ::testing::Test {
     };
     port_.SetOpen(true);
     fax_.StartTransmit();
-    EXPECT_TRUE(exec_.RunUntil([&] { return done; }, limit));
+    EXPECT_TRUE(exec_.RunUntil(
+        [&] {
+          if (whileRunning) whileRunning();
+          return done;
+        },
+        limit));
     return code;
   }
 
@@ -305,4 +311,51 @@ TEST_F(ScriptedModem, SessionParametersAreReadFieldByFieldAndAnImpossibleOneEnds
     return Class2Reply(c, "1");
   }));
   EXPECT_EQ(Run(), fxcode::ecFaxBadModemResult);
+}
+
+TEST_F(ScriptedModem, CancelDuringPageDataEndsTheDataBeforeHangingUp) {
+  // A modem in data mode reads a hang-up command as page data: the cancel
+  // must end the data and (Class 2 and 2.0) the session before ATH0 goes out.
+  // A page of one-pixel runs is long enough to be cut short.
+  TFxFaxConverter conv;
+  conv.SetOptions(0);
+  conv.OutFileName = (locks_.Path() / "LONG.APF").string();
+  TFxBitmap page = TFxBitmap::MakeMono(1728, 400);
+  for (unsigned y = 0; y < 400; ++y)
+    for (unsigned x = 0; x < 216; ++x) page.Row(y)[x] = 0xAA;
+  ASSERT_EQ(conv.TryConvertBitmap(page), 0);
+  fax_.SetFaxFile(conv.OutFileName);
+  for (const auto& [cls, endSession] :
+       {std::pair{TFaxClass::fcClass2, "AT+FK"}, std::pair{TFaxClass::fcClass2_0, "AT+FKS"}}) {
+    SCOPED_TRACE(endSession);
+    port_.SetOpen(false);
+    errors_.clear();
+    fax_.FaxClass = cls;
+    const bool v20 = cls == TFaxClass::fcClass2_0;
+    TScriptedModem modem(pty_, Class2([v20](const std::string& c) {
+      if (v20 && c.rfind("ATD", 0) == 0) return std::string("\r\n+FCO\r\n+FIS:0,3,0,2,0,0,0,0\r\nOK\r\n");
+      if (v20 && c == "AT+FDT") return std::string("\r\n+FCS:0,3,0,2,0,0,0,0\r\nCONNECT\r\n");
+      return Class2Reply(c, "1");
+    }));
+    modem.slowData = true;
+    bool cancelled = false;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(40s,
+                  [&] {
+                    if (!cancelled && modem.dataBytes.load() > 200) {
+                      cancelled = true;
+                      fax_.AbortFax();
+                    }
+                  }),
+              fxcode::ecCancelRequested);
+    EXPECT_TRUE(cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    const auto events = modem.Events();
+    const auto at = [&](const std::string& e) { return std::find(events.begin(), events.end(), e) - events.begin(); };
+    const auto etx = at("DLE ETX"), end = at(endSession), ath = at("ATH0");
+    const auto n = static_cast<std::ptrdiff_t>(events.size());
+    ASSERT_LT(ath, n) << "no hang-up command reached the modem in command mode";
+    EXPECT_LT(etx, end);
+    EXPECT_LT(end, ath);
+  }
 }

@@ -315,7 +315,7 @@ TEST_F(SessionFault, VoiceAnswer) {
 }
 
 TEST_F(SessionFault, NoDialTone) {
-  line_->Control("unplug 101 on");
+  line_->Control("nodialtone 101 on");
   EXPECT_EQ(SendTo("200"), fxcode::ecFaxNoDialTone);
 }
 

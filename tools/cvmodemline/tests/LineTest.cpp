@@ -76,13 +76,13 @@ TEST(Line, BusyVoiceDeadLineAndNobodyAnswering) {
   Ticks(line, kTicksPerSecond * 5);
   ASSERT_EQ(a.failed.size(), 2u);
   EXPECT_EQ(a.failed[1], TCallFailure::Voice);
-  line.Faults("101").unplugged = true;
+  line.Faults("101").noDialtone = true;
   line.Dial(&a, "102", 60);
   Ticks(line, kTicksPerSecond);
   ASSERT_EQ(a.failed.size(), 3u);
   EXPECT_EQ(a.failed[2], TCallFailure::NoDialtone);
   EXPECT_EQ(b.rings, 0);
-  line.Faults("101").unplugged = false;
+  line.Faults("101").noDialtone = false;
   line.Faults("102").refuse = true;
   line.Dial(&a, "102", 3);
   Ticks(line, kTicksPerSecond * 5);

@@ -79,9 +79,15 @@ TEST(Modem, DiallingOutcomes) {
   ASSERT_EQ(line.Control("voice 200 on"), "OK");
   EXPECT_TRUE(EndsWith(m.Command("ATDT9,200", 10s), "VOICE\r\n"));
   ASSERT_EQ(line.Control("voice 200 off"), "OK");
-  ASSERT_EQ(line.Control("unplug 101 on"), "OK");
+  ASSERT_EQ(line.Control("nodialtone 101 on"), "OK");
   EXPECT_TRUE(EndsWith(m.Command("ATDP200", 5s), "NO DIALTONE\r\n"));
+  ASSERT_EQ(line.Control("nodialtone 101 off"), "OK");
+  // An unplugged modem says nothing at all, and is back once plugged in.
+  ASSERT_EQ(line.Control("unplug 101 on"), "OK");
+  EXPECT_EQ(m.Command("AT", 1500ms), "");
+  EXPECT_EQ(m.Command("ATDT200", 1500ms), "");
   ASSERT_EQ(line.Control("unplug 101 off"), "OK");
+  EXPECT_EQ(m.Command("AT"), "\r\nOK\r\n");
   ASSERT_EQ(line.Control("refuse 102 on"), "OK");
   m.Command("ATS7=3");
   EXPECT_TRUE(EndsWith(m.Command("ATDT102", 8s), "NO ANSWER\r\n"));
