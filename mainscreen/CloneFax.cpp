@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "shell/core/Files.h"
+#include "shell/core/Folders.h"
 
 namespace fs = std::filesystem;
 
@@ -16,7 +17,9 @@ bool IsFile(const std::string& path) {
 }  // namespace
 
 std::string CoverSideFile(const std::string& coverPath) {
-  return fs::path(coverPath).replace_extension(".fcd").string();
+  // An existing side file may be spelt ".FCD" as well.
+  const fs::path p = fs::path(coverPath).replace_extension(".fcd");
+  return ResolveNoCase(p.parent_path(), p.filename().string()).string();
 }
 
 bool CloneAPFFax(TXbDataTable& table, const std::string& documentPath, const std::string& coverPath,

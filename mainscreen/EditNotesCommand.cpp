@@ -9,7 +9,7 @@
 
 void TMainScreen::EditButtonClick() {
   if (currentTab_ == TFaxTab::Received) EditReceivedNotes();
-  else NotAvailableYet();
+  else EditOutgoingFax();
 }
 
 void TMainScreen::EditReceivedNotes() {

@@ -25,6 +25,8 @@
 #include "mainscreen/CloneFax.h"
 #include "mainscreen/GridLayout.h"
 #include "mainscreen/PrinterDriverIntake.h"
+#include "mainscreen/ReceiveMode.h"
+#include "mainscreen/TArrivalAnnouncer.h"
 #include "mainscreen/TDeleteWhat.h"
 #include "mainscreen/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
@@ -111,6 +113,19 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   CreateFaxPrinter();
   BuildLayout();
   BuildMenus();
+  ReceiveMode = new TReceiveMode(*this);
+  Announcer = new TArrivalAnnouncer(FxFaxPrinter1, this);
+  connect(ReceiveMode, &TReceiveMode::FaxReceived, this, [this](const TReceivedFax& fax) {
+    // The date pattern may have changed since the window was made.
+    Announcer->SetDatePattern(QtDatePattern(XbaseEnv.DatePattern()));
+    Announcer->FaxArrived(fax);
+  });
+  connect(Announcer, &TArrivalAnnouncer::ShowMainWindowRequested, this, [this] {
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+  });
   qApp->installEventFilter(this);
   FormCreate();
   SetButtons();
@@ -187,9 +202,12 @@ void TMainScreen::BuildLayout() {
   connect(SendButton, &QPushButton::clicked, this, &TMainScreen::SendButtonClick);
   connect(ViewButton, &QPushButton::clicked, this, &TMainScreen::mnuViewPrintClick);
   connect(PrintButton, &QPushButton::clicked, this, &TMainScreen::PrintbuttonClick);
+  connect(NewButton, &QPushButton::clicked, this, &TMainScreen::NewbuttonClick);
+  connect(AddCoverButton, &QPushButton::clicked, this, &TMainScreen::AddCoverButtonClick);
   connect(EditButton, &QPushButton::clicked, this, &TMainScreen::EditButtonClick);
-  for (QPushButton* b : {NewButton, AddCoverButton, PreferencesButton, ReceiveButton})
+  for (QPushButton* b : {PreferencesButton})
     connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
+  connect(ReceiveButton, &QPushButton::clicked, this, &TMainScreen::ReceiveButtonClick);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
     if (EditButton->isEnabled()) EditButton->click();
@@ -267,15 +285,18 @@ void TMainScreen::BuildMenus() {
   connect(ViewPrintFax1, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
   connect(Print1, &QAction::triggered, this, &TMainScreen::mnuPrintClick);
   connect(PrintSetup1, &QAction::triggered, this, &TMainScreen::PrintSetup1Click);
+  connect(NewCoverSheet1, &QAction::triggered, this, &TMainScreen::NewbuttonClick);
+  connect(AddCoverSheet1, &QAction::triggered, this, &TMainScreen::AddCoverButtonClick);
   connect(Edit1, &QAction::triggered, this, &TMainScreen::EditButtonClick);
-  for (QAction* a : {NewCoverSheet1, AddCoverSheet1, ReceiveFaxes1, QuickConfigurationAnalysis1,
-                     ConfigurationInformation1})
+  connect(ForwardReceivedFax1, &QAction::triggered, this, &TMainScreen::mnuForwardClick);
+  for (QAction* a : {QuickConfigurationAnalysis1, ConfigurationInformation1})
     connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
+  connect(ReceiveFaxes1, &QAction::triggered, this, &TMainScreen::ReceiveButtonClick);
   // Refused in receive mode before anything else.
   connect(PhoneBook1, &QAction::triggered, this, [this] {
     if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
   });
-  for (QAction* a : {ForwardReceivedFax1, FaxLogCleanup1, CoverSheetTemplateDesigner1, Preferences1})
+  for (QAction* a : {FaxLogCleanup1, CoverSheetTemplateDesigner1, Preferences1})
     connect(a, &QAction::triggered, this, [this] {
       if (!ReceiveModeRefused()) NotAvailableYet();
     });
@@ -349,6 +370,8 @@ void TMainScreen::FormCreate() {
   ShowHints1->setChecked(Settings.HintsOn);
   ApplyHints(Settings.HintsOn);
   AttachLists();
+  // A reception the last run left unfinished is settled before the list is used.
+  ReceiveMode->RecoverUnfinished();
 }
 
 void TMainScreen::PostCloseMessage() {
@@ -797,6 +820,8 @@ void TMainScreen::SendButtonClick() {
   SetButtons();
 }
 
+void TMainScreen::ReceiveButtonClick() { ReceiveMode->Toggle(); }
+
 void TMainScreen::NotAvailableYet() { ShowInformation(kNotAvailable); }
 
 bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
@@ -896,9 +921,10 @@ void TMainScreen::FirstActivation() {
   SetButtons();
   LoadGridOrders();
   WriteZRTPDINI();
-  // Receive mode at start-up belongs to the receive window, which is not
-  // part of the program yet.
   firstActivation_ = false;
+  // Receive mode at start-up: a failure to start is in Lastrec.log and the
+  // window stays usable.
+  if (Settings.AtStartup) ReceiveMode->Start();
 }
 
 void TMainScreen::ExitClick() { close(); }
@@ -908,6 +934,12 @@ void TMainScreen::closeEvent(QCloseEvent* e) {
     if (receivingNow_ &&
         !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) {
       e->ignore();
+      return;
+    }
+    // Receive mode ends first (the port is released); the close then runs again.
+    if (ReceiveMode->On()) {
+      e->ignore();
+      ReceiveMode->Shutdown([this] { close(); });
       return;
     }
     receiveMode_ = false;

@@ -25,6 +25,8 @@ class TFxFaxPrinter;
 class TFxFaxPrinterStatus;
 class TGraphicPanel;
 class TJustOne;
+class TArrivalAnnouncer;
+class TReceiveMode;
 class TXbTableModel;
 
 // The close message: the main window posts it to itself when a table cannot
@@ -75,6 +77,10 @@ class TMainScreen : public QMainWindow {
   TXbase PhoneXbase{Engine};
   TXbTableModel* FaxModel = nullptr;
   TXbTableModel* RecModel = nullptr;
+  // Receive mode: its port, its receive-fax component and their events.
+  TReceiveMode* ReceiveMode = nullptr;
+  // Announces each fax receive mode has stored (sound, notification, printing).
+  TArrivalAnnouncer* Announcer = nullptr;
 
   // Buttons, upper row then lower row.
   QPushButton *NewButton, *AddCoverButton, *EditButton, *DeleteButton, *ProblemSolverButton, *PreferencesButton;
@@ -104,6 +110,8 @@ class TMainScreen : public QMainWindow {
   void ProblemSolverButtonClick();
   void AboutCorvane1Click();
   void SendButtonClick();
+  // Starts or stops receive mode.
+  void ReceiveButtonClick();
   void NotAvailableYet();
   void Delete1Click();
   void Archive1Click();
@@ -117,6 +125,11 @@ class TMainScreen : public QMainWindow {
   void PrintSetup1Click();
   // Edit the current fax; on the received tab its notes (EditNotesCommand.cpp).
   void EditButtonClick();
+  // New, Add Cover, Forward, and Edit on the outgoing tab (ComposeCommand.cpp).
+  void NewbuttonClick();
+  void AddCoverButtonClick();
+  void EditOutgoingFax();
+  void mnuForwardClick();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
@@ -128,6 +141,7 @@ class TMainScreen : public QMainWindow {
   bool event(QEvent* e) override;
 
  private:
+  friend class TReceiveMode;
   void BuildLayout();
   void BuildMenus();
   void ApplyHints(bool on);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -16,7 +17,10 @@
 #include <thread>
 
 #include "testsupport/LinePages.h"
+#include "cover/StockTemplates.h"
 #include "mainscreen/TMainScreen.h"
+#include "sending/TCreateEditQuickFax.h"
+#include "sending/TEnterEdit.h"
 #include "sending/tests/SendDriver.h"
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
@@ -247,4 +251,36 @@ TEST_F(SendLine, CoverAndDocumentOfDifferentResolutionsGoInOneCall) {
     std::string why;
     EXPECT_TRUE(SameBelowHeader(*got, expected[static_cast<size_t>(p)], why)) << "page " << p + 1 << ": " << why;
   }
+}
+
+TEST_F(SendLine, ACoverSheetMadeWithNewIsTheFarEndsFirstPage) {
+  WriteIni(1);
+  ASSERT_GT(InstallStockTemplates(CoversFolder()), 0);
+  TMainScreen w;
+  Start(w, 0);
+  {
+    TCreateEditQuickFax editor(w.FaxTable, true);
+    editor.show();
+    editor.Recipient->setText("Far End");
+    editor.RecipientFax->setText("200");
+    editor.Regarding->setText("Shipment schedule");
+    editor.FaxMessage->setPlainText("The goods leave on Monday.");
+    editor.SaveButton->click();
+    ASSERT_EQ(editor.result(), QDialog::Accepted);
+  }
+  w.FaxTableCloseAndOpen();
+  w.SetButtons();
+  ASSERT_TRUE(w.SendButton->isEnabled());
+  TSendScript script;
+  Send(w, script);
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
+  const TFarEndFax far = FarEndResult();
+  ASSERT_EQ(far.pages, 1);
+  // The far end's page reads as the cover: the regarding text and the sender.
+  QProcess ocr;
+  ocr.start("tesseract", {QString::fromStdString(far.file + "-p1.pbm"), "stdout"});
+  ASSERT_TRUE(ocr.waitForFinished(120000));
+  const std::string text = QString::fromUtf8(ocr.readAllStandardOutput()).simplified().toStdString();
+  for (const char* expected : {"Shipment schedule", "Far End", "Ann Lee"})
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << " not in: " << text;
 }
