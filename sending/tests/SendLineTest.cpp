@@ -274,7 +274,7 @@ TEST_F(SendLine, ACoverSheetMadeWithNewIsTheFarEndsFirstPage) {
   TSendScript script;
   Send(w, script);
   ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
-  const TFarEndFax far = FarEndResult();
+  const linepages::TFarEndFax far = FarEndResult();
   ASSERT_EQ(far.pages, 1);
   // The far end's page reads as the cover: the regarding text and the sender.
   QProcess ocr;
