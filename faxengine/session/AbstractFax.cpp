@@ -103,11 +103,11 @@ void TFxAbstractFax::CheckPort() const {
   if (!comPort_->HostExecutor()) RaiseFxError(fxcode::ecInternal);
 }
 
-void TFxAbstractFax::StartSession(TDirection direction) {
+void TFxAbstractFax::StartSession(TDirection direction, std::function<int()> first) {
   if (session_) session_->Teardown();
   lastFaxError_ = 0;
   session_ = std::make_shared<TFaxSession>(*this, direction == TDirection::dSend);
-  session_->Start();
+  session_->Start(std::move(first));
 }
 
 void TFxAbstractFax::LogLine(int code) {
@@ -158,30 +158,34 @@ int TFxAbstractFax::HandleMessage(TFaxMessage msg, int wParam) {
 
 void TFxSendFax::StartTransmit() {
   CheckPort();
+  // A session still preparing may be writing the last joined copy.
+  if (session_) session_->Teardown();
   if (!tempFile_.empty()) {
     std::error_code ec;
     fs::remove(tempFile_, ec);
     tempFile_.clear();
   }
+  std::function<int()> join;
   if (faxFileList_.size() >= 2 && !OnFaxNext) {
-    std::string templ = (fs::temp_directory_path() / "~FXXXXXXX").string();
+    // The session opens a fax file by its name plus the fax extension when
+    // the name has none: the joined copy carries that extension.
+    const std::string suffix = "." + (FaxFileExt.empty() ? std::string("APF") : FaxFileExt);
+    std::string templ = (fs::temp_directory_path() / ("~FXXXXXX" + suffix)).string();
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
-    const int fd = mkstemp(buf.data());
+    const int fd = mkstemps(buf.data(), static_cast<int>(suffix.size()));
     if (fd < 0) RaiseFxError(-errno);
     close(fd);
     tempFile_ = buf.data();
-    std::vector<fs::path> sources(faxFileList_.begin(), faxFileList_.end());
-    const int rc = ApfConcatenate(sources, tempFile_);
-    if (rc < 0) {
-      std::error_code ec;
-      fs::remove(tempFile_, ec);
-      tempFile_.clear();
-      RaiseFxError(rc);
-    }
+    // Joining copies every page of every file, which takes as long as the
+    // files are large: it runs on the session's own thread before the
+    // modem is prepared, and a failure ends the session with its code.
+    join = [sources = std::vector<fs::path>(faxFileList_.begin(), faxFileList_.end()), target = tempFile_] {
+      return ApfConcatenate(sources, target);
+    };
   }
   nextCalls_ = 0;
-  StartSession(TDirection::dSend);
+  StartSession(TDirection::dSend, std::move(join));
 }
 
 int TFxSendFax::NextFax() {

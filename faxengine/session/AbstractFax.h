@@ -109,7 +109,9 @@ class TFxAbstractFax {
   enum class TDirection { dSend, dReceive };
   // Checks the port (raising on misuse) and starts a session.
   void CheckPort() const;
-  void StartSession(TDirection direction);
+  // first: work that runs on the session's thread before the modem is
+  // prepared (a code < 0 ends the session with it).
+  void StartSession(TDirection direction, std::function<int()> first = {});
   virtual int NextFax() { return 0; }
   virtual void OnFinished() {}
   virtual std::string ReceiveName() { return {}; }
@@ -162,8 +164,10 @@ class TFxSendFax : public TFxAbstractFax {
 
   int32_t DialWaitTicks() const { return dialWaitTicks_; }
 
-  // Raises EFxException (EPortNotAssigned, EOutputBufferTooSmall,
-  // EFaxBadFormat while joining the file list, ...) on misuse.
+  // Raises EFxException (EPortNotAssigned, EOutputBufferTooSmall, ...) on
+  // misuse. Returns at once: a file list is joined on the session's thread,
+  // and a list that cannot be joined ends the session through OnFaxError
+  // and OnFaxFinish with the code.
   void StartTransmit();
 
  protected:

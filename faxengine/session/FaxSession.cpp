@@ -1,13 +1,15 @@
 #include "faxengine/session/FaxSession.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "faxengine/class1/ReceiveMachine1.h"
+#include "faxengine/class1/SendMachine1.h"
+#include "faxengine/class2/ReceiveMachine2.h"
+#include "faxengine/class2/SendMachine2.h"
 #include "faxengine/port/DispatchLog.h"
 #include "faxengine/session/FxExceptions.h"
 
@@ -17,124 +19,31 @@ constexpr const char* kDefaultInit = "ATE0V1Q0";
 // How long a write may wait for room in the output ring.
 constexpr auto kWriteStallLimit = std::chrono::seconds(5);
 
-const char* const kSendNames[] = {
-    "tfNone", "tfGetEntry", "tfInit", "tf1Init1", "tf2Init1", "tf2Init1A", "tf2Init1B", "tf2Init2", "tf2Init3",
-    "tfDial", "tfRetryWait", "tf1Connect", "tf1SendTSI", "tf1TSIResponse", "tf1DCSResponse", "tf1TrainStart",
-    "tf1TrainFinish", "tf1WaitCFR", "tf1WaitPgCn", "tf2Connect", "tf2GetParams", "tfWaitXon", "tfWaitFrHead",
-    "tfSndPgeHdr", "tfOpenCover", "tfSendCover", "tfPrepPage", "tfSendPage", "tfDrainPage", "tf1PageEnd",
-    "tf1PrepEOP", "tf1SendEOP", "tf1WaitMPS", "tf1WaitEOP", "tf1WaitMCF", "tf1SendDCN", "tf1Hangup",
-    "tf1WaitHngp", "tf2SendEOP", "tf2WaitFPTS", "tf2WaitFET", "tf2WaitPgOK", "tf2SndNwPrm", "tf2NextPage",
-    "tf20ChckPg", "tfClose", "tfCompleteOK", "tfAbort", "tfDone"};
-const char* const kReceiveNames[] = {
-    "rfNone", "rfInit", "rf1Init1", "rf2Init1", "rf2Init1A", "rf2Init1B", "rf2Init2", "rf2Init3", "rfWaiting",
-    "rfAnswer", "rf1SendCSI", "rf1SendDIS", "rf1CollFrames", "rf1CollRtry1", "rf1CollRtry2", "rf1StartTrain",
-    "rf1CollTrn", "rf1Timeout", "rf1Retrain", "rf1FinishTrain", "rf1SendCFR", "rf1WtPgCnnct", "rf2ValCnnct",
-    "rf2GtSndID", "rf2GtCnnct", "rfStartPage", "rfGtPgDta", "rf1FinPage", "rf1WaitEOP", "rf1WritePage",
-    "rf1SendMCF", "rf1WaitDCN", "rf1WtHngp", "rf2GtPgRslt", "rf2GetFHNG", "rfComplete", "rfAbort", "rfDone"};
+template <class Table>
+const char* FindLogName(const Table& table, uint8_t number) {
+  for (const auto& row : table)
+    if (row.log == number) return row.name;
+  return nullptr;
+}
 
 // Installs the dispatch log's texts for the fax state subtypes once.
 void InstallStateTexts() {
   static std::once_flag once;
   std::call_once(once, [] {
     SetFaxStateTextProvider([](uint8_t sub) -> std::string {
-      if (sub >= 30 && sub <= 30 + static_cast<int>(TSendState::tfDone)) return kSendNames[sub - 30];
-      if (sub >= 79 && sub <= 79 + static_cast<int>(TReceiveState::rfDone)) return kReceiveNames[sub - 79];
-      return std::to_string(sub);
+      const std::string name = FxStateLogName(sub);
+      return name.empty() ? std::to_string(sub) : name;
     });
   });
 }
 }  // namespace
 
-const char* SendStateName(TSendState s) { return kSendNames[static_cast<int>(s)]; }
-const char* ReceiveStateName(TReceiveState s) { return kReceiveNames[static_cast<int>(s)]; }
-
-std::atomic<bool> TFaxSession::initDone_{false};
-
-// --- received file -----------------------------------------------------------------
-
-int TFxReceivedFile::WriteAt(uint64_t at, const void* data, size_t n) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (n > 0) {
-    const ssize_t w = pwrite(fd_, p, n, static_cast<off_t>(at));
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return fxcode::ecDeviceWrite;
-    }
-    if (w == 0) return fxcode::ecDeviceWrite;
-    p += w;
-    at += static_cast<uint64_t>(w);
-    n -= static_cast<size_t>(w);
-  }
-  return 0;
-}
-
-int TFxReceivedFile::Create(const std::string& name, const std::string& stationId) {
-  Close();
-  fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) return -errno;
-  ApfFileHeader h;
-  h.creationTime = ApfDosTimeNow();
-  h.stationId = stationId;
-  h.pageCount = 0;
-  const auto bytes = h.Pack();
-  pages_ = 0;
-  inPage_ = false;
-  end_ = bytes.size();
-  return WriteAt(0, bytes.data(), bytes.size());
-}
-
-int TFxReceivedFile::StartPage(uint16_t flags) {
-  if (fd_ < 0) return 0;
-  if (inPage_) return 0;
-  pageStart_ = end_;
-  pageFlags_ = flags;
-  ApfPageHeader ph;
-  ph.flags = flags;
-  const auto bytes = ph.Pack();
-  const int rc = WriteAt(end_, bytes.data(), bytes.size());
-  if (rc < 0) return rc;
-  end_ += bytes.size();
-  inPage_ = true;
-  return 0;
-}
-
-int TFxReceivedFile::Write(const uint8_t* data, size_t n) {
-  if (fd_ < 0 || !inPage_) return 0;
-  const int rc = WriteAt(end_, data, n);
-  if (rc < 0) return rc;
-  end_ += n;
-  return 0;
-}
-
-int TFxReceivedFile::CompletePage(const std::string& stationId) {
-  if (fd_ < 0 || !inPage_) return 0;
-  inPage_ = false;
-  ApfPageHeader ph;
-  ph.flags = pageFlags_;
-  ph.imageLength = static_cast<uint32_t>(end_ - pageStart_ - kApfPageHeaderSize);
-  auto bytes = ph.Pack();
-  int rc = WriteAt(pageStart_, bytes.data(), bytes.size());
-  if (rc < 0) return rc;
-  ++pages_;
-  ApfFileHeader h;
-  h.creationTime = ApfDosTimeNow();
-  h.stationId = stationId;
-  h.pageCount = pages_;
-  const auto hb = h.Pack();
-  return WriteAt(0, hb.data(), hb.size());
-}
-
-int TFxReceivedFile::CutBackPage() {
-  if (fd_ < 0 || !inPage_) return 0;
-  inPage_ = false;
-  end_ = pageStart_;
-  return ftruncate(fd_, static_cast<off_t>(end_)) < 0 ? -errno : 0;
-}
-
-void TFxReceivedFile::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  inPage_ = false;
+std::string FxStateLogName(uint8_t number) {
+  for (const char* name : {FindLogName(TFxSendMachine1::kStates, number), FindLogName(TFxSendMachine2::kStates, number),
+                           FindLogName(TFxReceiveMachine1::kStates, number),
+                           FindLogName(TFxReceiveMachine2::kStates, number)})
+    if (name) return name;
+  return {};
 }
 
 // --- session ------------------------------------------------------------------------
@@ -143,18 +52,17 @@ TFaxSession::TFaxSession(TFxAbstractFax& fax, bool send)
     : fax_(fax), port_(*fax.ComPort()), disp_(fax.ComPort()->Dispatcher()), executor_(fax.ComPort()->HostExecutor()),
       send_(send) {
   InstallStateTexts();
-  statusInterval_ = std::max<int>(1, fax.StatusInterval);
-  desiredBps_ = fax.DesiredBPS;
-  desiredEcm_ = fax.DesiredECM;
-  abortNoConnect_ = fax.AbortNoConnect;
-  exitOnError_ = fax.ExitOnError;
-  softwareFlow_ = fax.SoftwareFlow;
-  stationId_ = fax.StationID();
-  for (char& c : stationId_) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  fileExt_ = fax.FaxFileExt;
+  settings_.statusInterval = std::max<int>(1, fax.StatusInterval);
+  settings_.desiredBps = fax.DesiredBPS;
+  settings_.desiredEcm = fax.DesiredECM;
+  settings_.abortNoConnect = fax.AbortNoConnect;
+  settings_.exitOnError = fax.ExitOnError;
+  settings_.softwareFlow = fax.SoftwareFlow;
+  settings_.stationId = fax.StationID();
+  for (char& c : settings_.stationId) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  settings_.fileExt = fax.FaxFileExt;
   faxClass_ = fax.FaxClass;
-  if (auto* s = dynamic_cast<TFxSendFax*>(&fax)) dialLimit_ = s->DialAttempts;
-  started_ = std::chrono::steady_clock::now();
+  if (auto* s = dynamic_cast<TFxSendFax*>(&fax)) settings_.dialLimit = s->DialAttempts;
 }
 
 TFaxSession::~TFaxSession() { JoinStarter(); }
@@ -162,6 +70,11 @@ TFaxSession::~TFaxSession() { JoinStarter(); }
 std::string TFaxSession::RemoteId() const {
   std::lock_guard lock(remoteMutex_);
   return remoteId_;
+}
+
+void TFaxSession::SetRemoteId(const std::string& id) {
+  std::lock_guard lock(remoteMutex_);
+  remoteId_ = id;
 }
 
 long TFaxSession::NowMs() const {
@@ -221,11 +134,11 @@ void TFaxSession::Status(int kind) {
 }
 
 void TFaxSession::TakeSessionParams(const std::string& line) {
-  if (!FxParseParams(line, session_)) return Fail(fxcode::ecFaxBadModemResult);
-  connectBps = session_.bps;
-  connectFine = session_.fine;
-  connectWide = session_.wide;
-  connectEcm = session_.ecm;
+  if (!FxParseParams(line, negotiated_)) return Fail(fxcode::ecFaxBadModemResult);
+  connectBps = negotiated_.bps;
+  connectFine = negotiated_.fine;
+  connectWide = negotiated_.wide;
+  connectEcm = negotiated_.ecm;
   SetProgress(fxprogress::fpSessionParams);
 }
 
@@ -241,14 +154,10 @@ void TFaxSession::SetProgress(int p) {
 
 void TFaxSession::Fail(int code) {
   if (std::getenv("CVFAX_TRACE"))
-    std::fprintf(stderr, "[%s] error %d\n", send_ ? SendStateName(sstate_) : ReceiveStateName(rstate_), code);
+    std::fprintf(stderr, "[%s] error %d\n", machine_ ? machine_->StateName() : "-", code);
   lastError_ = code;
-  postPagePause_ = false;
   Notify(TFaxMessage::fmError, code);
-  if (send_)
-    sstate_ = TSendState::tfAbort;
-  else
-    rstate_ = TReceiveState::rfAbort;
+  if (machine_) machine_->EnterAbort();
 }
 
 void TFaxSession::Finish() {
@@ -409,28 +318,24 @@ int TFaxSession::Prepare() {
   if (faxClass_ == TFaxClass::fcDetect || faxClass_ == TFaxClass::fcUnknown) {
     if (!DetectClass()) rc = fxcode::ecFaxBadModemResult;
   }
-  cmds_ = FxClass2Commands(IsClass20());
+  if (rc == 0) {
+    TFxSessionCore& core = *this;
+    if (faxClass_ == TFaxClass::fcClass1)
+      machine_ = send_ ? FxNewSendMachine1(core) : FxNewReceiveMachine1(core);
+    else
+      machine_ = send_ ? FxNewSendMachine2(core) : FxNewReceiveMachine2(core);
+  }
   if (rc == 0 && !fax_.ModemInit().empty() && !PrepCommand(fax_.ModemInit())) rc = fxcode::ecFaxBadModemResult;
   if (rc == 0 && !PrepCommand(kDefaultInit)) rc = fxcode::ecFaxBadModemResult;
-  if (rc == 0 && faxClass_ == TFaxClass::fcClass1) {
-    rc = PrepareClass1();
-  } else if (rc == 0 && !send_) {
-    auto* rx = dynamic_cast<TFxReceiveFax*>(&fax_);
-    const std::vector<std::string> chain = {cmds_.classCmd, "AT+FCR=1", cmds_.localId + "=\"" + stationId_ + "\"",
-                                            std::string("AT+FAA=") + (rx && rx->FaxAndData ? "1" : "0")};
-    for (const auto& c : chain)
-      if (!PrepCommand(c)) {
-        rc = fxcode::ecFaxBadModemResult;
-        break;
-      }
-  }
+  if (rc == 0) rc = machine_->Prepare();
   disp_->HoldDispatch(held);
   if (writeStalled_) rc = fxcode::ecTimeout;
   if (abortRequested_) rc = fxcode::ecCancelRequested;
   return rc;
 }
 
-void TFaxSession::Start() {
+void TFaxSession::Start(std::function<int()> first) {
+  first_ = std::move(first);
   if (!port_.Open()) port_.SetOpen(true);
   disp_ = port_.Dispatcher();
   executor_ = port_.HostExecutor();
@@ -440,7 +345,6 @@ void TFaxSession::Start() {
     Finish();
     return;
   }
-  outBuf_.reserve(8192);
   int rc = disp_->SetAvailThreshold(1);
   replyTimer_ = disp_->NewTimerTrigger();
   statusTimer_ = disp_->NewTimerTrigger();
@@ -466,7 +370,9 @@ void TFaxSession::Start() {
 
 void TFaxSession::Begin() {
   std::lock_guard lock(mutex_);
-  const int rc = Prepare();
+  int rc = 0;
+  if (first_) rc = first_();
+  if (rc >= 0) rc = Prepare();
   if (rc < 0) {
     if (rc == fxcode::ecCancelRequested) {
       cancelled_ = true;
@@ -481,12 +387,9 @@ void TFaxSession::Begin() {
   active = true;
   auto self = shared_from_this();
   handler_ = disp_->AddMethodHandler([self](uint16_t msg, uint16_t wParam, uint32_t) { self->OnTrigger(msg, wParam); });
-  if (send_)
-    sstate_ = TSendState::tfGetEntry;
-  else
-    rstate_ = TReceiveState::rfInit;
+  machine_->Begin();
   RunMachine(TEvent::evRun);
-  if (!finished_) disp_->ArmTimerTrigger(statusTimer_, SecsToTicks(statusInterval_), true);
+  if (!finished_) disp_->ArmTimerTrigger(statusTimer_, SecsToTicks(settings_.statusInterval), true);
 }
 
 void TFaxSession::JoinStarter() {
@@ -567,8 +470,6 @@ bool TFaxSession::HangUp(THangupKind kind) {
       if (kind == THangupKind::hkSend) data = IsClass1() ? THangupData::hdClass1 : THangupData::hdClass2;
     }
     pageDataFlowing_ = false;
-    outBuf_.clear();
-    outBufPos_ = 0;
     hangupKind_ = kind;
     hangupPlan_ = HangupPlan(kind, port_.CarrierPresent(), data);
     hangupNext_ = 0;
@@ -643,53 +544,14 @@ bool TFaxSession::HangupReplyArrived() {
 
 void TFaxSession::LogPass() {
   if (!disp_ || !disp_->Logging()) return;
-  const uint8_t sub = send_ ? static_cast<uint8_t>(30 + static_cast<int>(sstate_))
-                            : static_cast<uint8_t>(79 + static_cast<int>(rstate_));
-  disp_->AddLogEntry(TLogType::ltFax, static_cast<TLogSubtype>(sub), static_cast<uint32_t>(progress.load()));
-}
-
-bool TFaxSession::RunsAtOnce() const {
-  if (send_) {
-    switch (sstate_) {
-      case TSendState::tfGetEntry: case TSendState::tfInit: case TSendState::tfDial: case TSendState::tfSndPgeHdr:
-      case TSendState::tfOpenCover: case TSendState::tfPrepPage:
-      case TSendState::tf2SendEOP: case TSendState::tf2NextPage: case TSendState::tfClose:
-      case TSendState::tfCompleteOK: case TSendState::tfAbort: case TSendState::tf2SndNwPrm:
-        return true;
-      case TSendState::tf1PrepEOP: return !postPagePause_;
-      default: return false;
-    }
-  }
-  switch (rstate_) {
-    case TReceiveState::rfInit: case TReceiveState::rfAnswer: case TReceiveState::rfStartPage:
-    case TReceiveState::rf1WritePage: case TReceiveState::rfComplete: case TReceiveState::rfAbort:
-      return true;
-    default: return false;
-  }
-}
-
-bool TFaxSession::WaitsForTrigger() const {
-  if (send_) {
-    switch (sstate_) {
-      case TSendState::tfRetryWait: case TSendState::tfWaitXon: case TSendState::tfWaitFrHead:
-      case TSendState::tfSendCover: case TSendState::tfSendPage: case TSendState::tfDrainPage:
-      case TSendState::tfDone:
-        return true;
-      case TSendState::tf1PrepEOP: return postPagePause_;
-      default: return false;
-    }
-  }
-  switch (rstate_) {
-    case TReceiveState::rf1CollRtry1: case TReceiveState::rf1CollRtry2: case TReceiveState::rf1CollTrn:
-    case TReceiveState::rfDone:
-      return true;
-    default: return false;
-  }
+  if (!machine_) return;
+  disp_->AddLogEntry(TLogType::ltFax, static_cast<TLogSubtype>(machine_->LogNumber()),
+                     static_cast<uint32_t>(progress.load()));
 }
 
 void TFaxSession::RunMachine(TEvent ev) {
   std::lock_guard lock(mutex_);
-  if (finished_ || !disp_) return;
+  if (finished_ || !disp_ || !machine_) return;
   // Bounded: a pass that keeps finding work is still ended, and the next
   // trigger goes on with it.
   for (int pass = 0; pass < 1000; ++pass) {
@@ -703,7 +565,7 @@ void TFaxSession::RunMachine(TEvent ev) {
     LogPass();
     if (ev == TEvent::evStatusTimer) {
       Status(0);
-      disp_->ArmTimerTrigger(statusTimer_, SecsToTicks(statusInterval_), true);
+      disp_->ArmTimerTrigger(statusTimer_, SecsToTicks(settings_.statusInterval), true);
     } else if (statusPending_) {
       Status(0);
     }
@@ -723,10 +585,7 @@ void TFaxSession::RunMachine(TEvent ev) {
       }
       ev = TEvent::evReplyTimer;
     }
-    if (send_)
-      SendStep(ev);
-    else
-      ReceiveStep(ev);
+    machine_->Step(ev);
     if (finished_ || !disp_) return;
     if (writeStalled_ && !writeFailed_) {
       writeFailed_ = true;
@@ -734,11 +593,11 @@ void TFaxSession::RunMachine(TEvent ev) {
       ev = TEvent::evRun;
       continue;
     }
-    if (RunsAtOnce()) {
+    if (machine_->RunsAtOnce()) {
       ev = TEvent::evRun;
       continue;
     }
-    if (WaitsForTrigger()) return;
+    if (machine_->WaitsForTrigger()) return;
     if (disp_->InputCount() > 0) {
       ev = TEvent::evData;
       continue;

@@ -226,6 +226,28 @@ TEST_F(ScriptedResend, ARejectedLastPageIsSentAgain) {
   EXPECT_FALSE(SameData(pages[1], pages[0]));
 }
 
+TEST_F(ScriptedResend, AListOfFilesIsSentAsOneFax) {
+  const std::string first = MakeDoc("LISTA", 1), second = MakeDoc("LISTB", 2);
+  fax_.SetFaxFileList({first, second});
+  const auto pages = SendRejecting(0, 3);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_FALSE(SameData(pages[0], pages[1]));
+  EXPECT_FALSE(SameData(pages[1], pages[2]));
+}
+
+TEST_F(ScriptedResend, AListThatCannotBeJoinedEndsTheSessionNotTheCaller) {
+  // The join runs on the session's thread: its failure comes as the
+  // session's end, and the caller is not held (nor thrown at) meanwhile.
+  TScriptedModem modem(pty_, [](const std::string& c) { return Class2Reply(c, "1"); });
+  fax_.SetFaxFileList({MakeDoc("JOINA", 1), (locks_.Path() / "MISSING.APF").string()});
+  int code = 0;
+  EXPECT_NO_THROW(code = Run());
+  EXPECT_LT(code, 0);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], code);
+  EXPECT_EQ(modem.fdtCount.load(), 0);
+}
+
 TEST_F(ScriptedModem, AModemThatFallsSilentTimesOut) {
   TScriptedModem modem(pty_, Class2([](const std::string& c) {
     if (c.rfind("ATD", 0) == 0) return std::string("\r\n+FCON\r\n");

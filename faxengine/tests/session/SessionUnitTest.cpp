@@ -9,6 +9,7 @@
 #include "faxengine/class2/Class2Parse.h"
 #include "faxengine/session/AbstractFax.h"
 #include "faxengine/session/FxExceptions.h"
+#include "faxengine/session/PageTime.h"
 #include "faxengine/text/FxStrings.h"
 #include "faximage/Apf.h"
 #include "testsupport/TempFolder.h"
@@ -214,4 +215,17 @@ TEST(FaxLog, HistoryLines) {
   EXPECT_NE(text.find("Receive skipped at "), std::string::npos);
   log.FaxHistoryName.clear();
   log.UpdateLog(rx, 5);  // nothing written, nothing thrown
+}
+
+TEST(PageTime, ThePageEndWaitCoversThePagesAirtimeAtTheNegotiatedRate) {
+  // 20,000 bytes at 2400 bit/s are 67 s on the line, more than the minute
+  // a modem is given to answer on its own.
+  const int32_t slow = PageEndWaitTicks(20000, 2400);
+  EXPECT_GE(slow, SecsToTicks(60) + SecsToTicks(67));
+  EXPECT_LT(slow, SecsToTicks(60) + SecsToTicks(69));
+  EXPECT_LT(PageEndWaitTicks(20000, 14400), slow);
+  // Nothing known about the page (or the rate) still leaves the minute.
+  EXPECT_EQ(PageEndWaitTicks(0, 9600), SecsToTicks(60));
+  EXPECT_EQ(PageEndWaitTicks(-5, 0), SecsToTicks(60));
+  EXPECT_LE(PageEndWaitTicks(1L << 40, 2400), SecsToTicks(60 + 3600) + 1);
 }
