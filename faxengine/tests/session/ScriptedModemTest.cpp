@@ -238,14 +238,14 @@ TEST_F(ScriptedResend, AListOfFilesIsSentAsOneFax) {
 TEST_F(ScriptedResend, AListThatCannotBeJoinedEndsTheSessionNotTheCaller) {
   // The join runs on the session's thread: its failure comes as the
   // session's end, and the caller is not held (nor thrown at) meanwhile.
-  TScriptedModem modem(pty_, [](const std::string& c) { return Class2Reply(c, "1"); });
+  TScriptedModem modem(pty_, Class2([](const std::string& c) { return Class2Reply(c, "1"); }));
   fax_.SetFaxFileList({MakeDoc("JOINA", 1), (locks_.Path() / "MISSING.APF").string()});
   int code = 0;
   EXPECT_NO_THROW(code = Run());
   EXPECT_LT(code, 0);
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_EQ(errors_[0], code);
-  EXPECT_EQ(modem.fdtCount.load(), 0);
+  EXPECT_EQ(modem.Count("AT+FDT"), 0);
 }
 
 TEST_F(ScriptedModem, AModemThatFallsSilentTimesOut) {
