@@ -28,14 +28,18 @@
 #include "mainscreen/ReceiveMode.h"
 #include "mainscreen/TArrivalAnnouncer.h"
 #include "mainscreen/TDeleteWhat.h"
-#include "mainscreen/TFaxListView.h"
+#include "store/TFaxListView.h"
 #include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TRebuildInd.h"
+#include "modemsetup/TPreferences.h"
+#include "modemsetup/TQuickSetupForm.h"
+#include "modemsetup/TQuickSuggest.h"
 #include "sending/SendCommand.h"
 #include "sending/TPhoneBook.h"
 #include "store/StoreText.h"
 #include "store/TableLog.h"
 #include "store/XbTableModel.h"
+#include "store/core/Cleanup.h"
 #include "store/core/FaxTables.h"
 #include "shell/Dialogs.h"
 #include "shell/Help.h"
@@ -205,8 +209,6 @@ void TMainScreen::BuildLayout() {
   connect(NewButton, &QPushButton::clicked, this, &TMainScreen::NewbuttonClick);
   connect(AddCoverButton, &QPushButton::clicked, this, &TMainScreen::AddCoverButtonClick);
   connect(EditButton, &QPushButton::clicked, this, &TMainScreen::EditButtonClick);
-  for (QPushButton* b : {PreferencesButton})
-    connect(b, &QPushButton::clicked, this, &TMainScreen::NotAvailableYet);
   connect(ReceiveButton, &QPushButton::clicked, this, &TMainScreen::ReceiveButtonClick);
   // Enter and a double click in the outgoing list edit the fax when Edit may run.
   connect(FaxGrid, &QTableView::doubleClicked, this, [this] {
@@ -226,6 +228,8 @@ void TMainScreen::BuildMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   file->setToolTipsVisible(true);
   NewCoverSheet1 = item(file, "NewCoverSheet1", "&New Cover Sheet", "Ctrl+N");
+  NewFaxFromFile1 = item(file, "NewFaxFromFile1", "New Fax from &File...", nullptr,
+                         "Make a fax of a PDF, PostScript, TIFF, picture or text file");
   AddCoverSheet1 = item(file, "AddCoverSheet1", "Add C&over Sheet", "Ctrl+O");
   Edit1 = item(file, "Edit1", "&Edit", "Ctrl+E", "Edit the currently selected fax");
   Clone1 = item(file, "Clone1", "&Clone", "Ctrl+C", "Clone the currently selected fax");
@@ -289,14 +293,25 @@ void TMainScreen::BuildMenus() {
   connect(AddCoverSheet1, &QAction::triggered, this, &TMainScreen::AddCoverButtonClick);
   connect(Edit1, &QAction::triggered, this, &TMainScreen::EditButtonClick);
   connect(ForwardReceivedFax1, &QAction::triggered, this, &TMainScreen::mnuForwardClick);
-  for (QAction* a : {QuickConfigurationAnalysis1, ConfigurationInformation1})
-    connect(a, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
+  connect(ConfigurationInformation1, &QAction::triggered, this, &TMainScreen::NotAvailableYet);
+  connect(NewFaxFromFile1, &QAction::triggered, this, &TMainScreen::mnuNewFaxFromFileClick);
   connect(ReceiveFaxes1, &QAction::triggered, this, &TMainScreen::ReceiveButtonClick);
+  connect(QuickConfigurationAnalysis1, &QAction::triggered, this, [this] {
+    TQuickSuggest analysis(this);
+    const int result = analysis.exec();
+    if (result == TQuickSuggest::kOk) WriteSettings();
+    if (result == TQuickSuggest::kProblemSolver) ShowProblemSolver();
+  });
+  connect(Preferences1, &QAction::triggered, this, [this] {
+    if (!ReceiveModeRefused()) RunPreferencesWizard(this);
+  });
+  connect(PreferencesButton, &QPushButton::clicked, Preferences1, &QAction::trigger);
   // Refused in receive mode before anything else.
   connect(PhoneBook1, &QAction::triggered, this, [this] {
     if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
   });
-  for (QAction* a : {FaxLogCleanup1, CoverSheetTemplateDesigner1, Preferences1})
+  connect(FaxLogCleanup1, &QAction::triggered, this, &TMainScreen::FaxLogCleanup1Click);
+  for (QAction* a : {CoverSheetTemplateDesigner1})
     connect(a, &QAction::triggered, this, [this] {
       if (!ReceiveModeRefused()) NotAvailableYet();
     });
@@ -362,6 +377,7 @@ void TMainScreen::FormCreate() {
   settingsRead_ = true;
   if (Settings.ComPort == -1) {
     firstRun_ = true;
+    SetFirstStart(true);
     Settings.ComPort = 0;
   }
   receiveMode_ = receivingNow_ = false;
@@ -519,7 +535,7 @@ void TMainScreen::SetButtons() {
       {PrintButton, s.Print && printerInstalled_}, {SortButton, s.Sort},       {ViewButton, s.View}, {SendButton, s.Send}};
   for (const auto& [b, on] : buttons) b->setEnabled(on);
   const std::pair<QAction*, bool> items[] = {
-      {NewCoverSheet1, s.New}, {AddCoverSheet1, s.AddCover}, {Edit1, s.Edit},   {Clone1, s.Clone},
+      {NewCoverSheet1, s.New}, {NewFaxFromFile1, s.New}, {AddCoverSheet1, s.AddCover}, {Edit1, s.Edit},   {Clone1, s.Clone},
       {Delete1, s.Delete},     {Archive1, s.Archive},        {ForwardReceivedFax1, s.Forward},
       {Print1, s.Print && printerInstalled_}, {SendFax1, s.Send}, {ViewPrintFax1, s.View}};
   for (const auto& [a, on] : items) a->setEnabled(on);
@@ -901,20 +917,18 @@ void TMainScreen::FirstActivation() {
     QApplication::postEvent(this, new QEvent(kCloseMessage));
     return;
   }
+  // Image files whose rows went in a run that ended half-way, before new
+  // printer-driver jobs are taken.
+  (void)SweepOrphanFaxFiles(FaxTable, RecTable, SendFolder(), ReceiveFolder());
   uint32_t remembered = 0;
   if (ProcessExtraPDFaxFiles()) remembered = FaxTable.RecNo();
   // Linux has no start-up show command: the window comes to the front.
   raise();
   activateWindow();
   QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  if (firstRun_) {
-    // The quick setup window is not part of the program yet. Say so without
-    // holding up start-up or the close path (a signal may close the window).
-    auto* notice = new QMessageBox(QMessageBox::Information, "Information", kNotAvailable, QMessageBox::Ok, this);
-    notice->setAttribute(Qt::WA_DeleteOnClose);
-    notice->open();
-    firstRunNotice_ = notice;
-  }
+  // The quick setup opens without holding up start-up or the close path (a
+  // signal may close the window).
+  if (firstRun_) firstRunNotice_ = OpenQuickSetup(this);
   if (FaxXbase.TagNumber("DATEND") == 0 || RecXbase.TagNumber("DATEND") == 0) RebuildIndexes();
   if (remembered != 0)
     if (TXbTable* t = FaxTable.Table()) LogTableFailure(t->Go(remembered), "outgoing list");

@@ -16,7 +16,7 @@
 class QAction;
 class QActionGroup;
 class QMenu;
-class QMessageBox;
+class QDialog;
 class QPushButton;
 class QStackedWidget;
 class QTabBar;
@@ -91,7 +91,7 @@ class TMainScreen : public QMainWindow {
   QTableView* RecGrid;
   TGraphicPanel* Status;
   // Menu items.
-  QAction *NewCoverSheet1, *AddCoverSheet1, *Edit1, *Clone1, *Delete1, *Archive1, *ForwardReceivedFax1;
+  QAction *NewCoverSheet1, *NewFaxFromFile1, *AddCoverSheet1, *Edit1, *Clone1, *Delete1, *Archive1, *ForwardReceivedFax1;
   QAction *Print1, *PrintSetup1, *ShowArchivedFaxes1, *FaxLogCleanup1, *SendFax1, *ReceiveFaxes1, *ViewPrintFax1;
   QAction *PhoneBook1, *CoverSheetTemplateDesigner1, *RebuildIndexes1, *Preferences1, *Exit1;
   QAction *QuickStartInstructions1, *QuickConfigurationAnalysis1, *ProblemSolver1, *ConfigurationInformation1;
@@ -117,6 +117,8 @@ class TMainScreen : public QMainWindow {
   void Archive1Click();
   void Clone1Click();
   void RebuildIndexes1Click();
+  // The fax log cleanup tool (CleanupCommand.cpp).
+  void FaxLogCleanup1Click();
   // View the current fax (ViewCommand.cpp).
   void mnuViewPrintClick();
   // Print the current fax, choose the printer (PrintCommand.cpp).
@@ -130,6 +132,8 @@ class TMainScreen : public QMainWindow {
   void AddCoverButtonClick();
   void EditOutgoingFax();
   void mnuForwardClick();
+  // A document imported as a new outgoing fax (NewFaxFromFileCommand.cpp).
+  void mnuNewFaxFromFileClick();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
@@ -180,7 +184,7 @@ class TMainScreen : public QMainWindow {
   bool settingsRead_ = false;
   bool activating_ = false;
   bool showing_ = false;  // inside setVisible
-  QPointer<QMessageBox> firstRunNotice_;
+  QPointer<QDialog> firstRunNotice_;
   bool receiveMode_ = false;   // receive mode is on
   bool receivingNow_ = false;  // a fax is arriving now
   bool syncing_ = false;       // the lists are being moved to their tables' rows

@@ -18,6 +18,7 @@
 #include "faxengine/text/FxStrings.h"
 #include "faximage/FaxUnpacker.h"
 #include "modemsetup/ModemProbe.h"
+#include "modemsetup/TPreferences.h"
 #include "sending/SendSettings.h"
 #include "sending/TQtFontRenderer.h"
 #include "sending/TShowErrorForm.h"
@@ -523,9 +524,12 @@ bool TSendFaxForm::FormKeyDown(QKeyEvent* e) {
 }
 
 void TSendFaxForm::PreferencesButtonClick() {
-  // The preferences wizard is not part of the program yet; the settings are
-  // shown as they stand.
-  ShowInformation("This command is not available yet.");
+  if (RunPreferencesWizard(this)) {
+    sfDialPrefix->setText(QString::fromStdString(Settings.DialPrefix));
+    sfDialsuffix->setText(QString::fromStdString(Settings.DialSuffix));
+    DisablePrefix->setChecked(Settings.PrefixDisable);
+    DisableSuffix->setChecked(Settings.SuffixDisable);
+  }
   ShowSetup();
 }
 

@@ -38,5 +38,6 @@ inline constexpr int DeleteFax = 1031;
 inline constexpr int Cleanup = 2107;
 inline constexpr int PreferencesSending = 3501;
 inline constexpr int PreferencesDialing = 3502;
+inline constexpr int PreferencesReceiving = 3503;
 inline constexpr int ProblemSolver = 1;
 }  // namespace HelpTopic

@@ -12,7 +12,7 @@
 
 #include <functional>
 
-#include "mainscreen/TFaxListView.h"
+#include "store/TFaxListView.h"
 
 namespace {
 

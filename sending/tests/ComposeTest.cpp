@@ -23,6 +23,7 @@
 #include "faximage/Apf.h"
 #include "faximage/FaxUnpacker.h"
 #include "mainscreen/TMainScreen.h"
+#include "sending/NewFaxFromFile.h"
 #include "sending/TCreateEditQuickFax.h"
 #include "sending/TEnterEdit.h"
 #include "sending/TFaxEditor.h"
@@ -492,3 +493,40 @@ TEST_F(ComposeTest, TemplateChooserAndSenderInformation) {
 }
 
 }  // namespace
+
+// New Fax from File: the information editor, the import into the next free
+// FAX name, the row; a file that is not a document gives a message and
+// leaves neither row nor file.
+TEST_F(ComposeTest, NewFaxFromFileImportsIntoTheNextFreeFaxName) {
+  const fs::path letter = home_ / "letter.txt";
+  TTempFolder::WriteFile(letter, "Dear reader,\nthis letter is a fax now.\n");
+  TModalAnswers answers;
+  answers.For<TFaxEditor>([](TFaxEditor* f) {
+    EXPECT_EQ(f->windowTitle(), "New fax from: letter.txt");
+    f->Recipient->setText("Reader");
+    f->FaxNumber->setText("200");
+    f->Subject->setText("A letter");
+    f->OKButton->click();
+  });
+  ASSERT_TRUE(NewFaxFromFile(main_->FaxTable, QString::fromStdString(letter.string()), main_.get()));
+  ASSERT_TRUE(answers.Done());
+  ASSERT_EQ(Rows(), 1u);
+  EXPECT_EQ(Field("RECIPIENT"), "Reader");
+  EXPECT_EQ(Field("PHONE"), "200");
+  const std::string doc = Field("FAXDOC");
+  EXPECT_EQ(doc.rfind("FAX", 0), 0u) << doc;
+  TFxApfReader reader;
+  ASSERT_EQ(reader.Open(Send() / doc), 0);
+  EXPECT_EQ(reader.PageCount(), 1);
+
+  const fs::path junk = home_ / "junk.pdf";
+  TTempFolder::WriteFile(junk, "%PDF-1.4\nnot really\n");
+  answers.For<TFaxEditor>([](TFaxEditor* f) { f->OKButton->click(); });
+  answers.Box(QMessageBox::Ok);
+  const auto before = std::distance(fs::directory_iterator(Send()), fs::directory_iterator());
+  EXPECT_FALSE(NewFaxFromFile(main_->FaxTable, QString::fromStdString(junk.string()), main_.get()));
+  ASSERT_TRUE(answers.Done());
+  EXPECT_NE(answers.texts.value(0).indexOf("could not be made into a fax"), -1) << answers.texts.value(0).toStdString();
+  EXPECT_EQ(Rows(), 1u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(Send()), fs::directory_iterator()), before);
+}

@@ -3,6 +3,7 @@
 // the pages, the row and "Lastsend.log" tell the outcome. The user-interface
 // thread is timed throughout each send.
 #include <QApplication>
+#include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -19,6 +20,7 @@
 #include "testsupport/LinePages.h"
 #include "cover/StockTemplates.h"
 #include "mainscreen/TMainScreen.h"
+#include "modemsetup/TPreferences.h"
 #include "sending/TCreateEditQuickFax.h"
 #include "sending/TEnterEdit.h"
 #include "sending/tests/SendDriver.h"
@@ -204,6 +206,42 @@ TEST_F(SendLine, Class1SendsAPrinterJobToTheFarEnd) { SendJobToFarEnd(1, 2, true
 TEST_F(SendLine, Class2SendsAPrinterJobToTheFarEndWithThePortLogged) { SendJobToFarEnd(2, 1, false, true); }
 
 TEST_F(SendLine, Class20SendsAPrinterJobToTheFarEnd) { SendJobToFarEnd(3, 1, true); }
+
+TEST_F(SendLine, ClassAndRateChosenInThePreferencesWizardAreThoseOfTheNextCall) {
+  WriteIni(2);  // Class 2 at 14400 until the wizard changes them
+  MakeJob("JOB1", 1, 240, false);
+  TMainScreen w;
+  Start(w);
+  // The wizard is answered as a user would: Class 1, 9600, Finish, Yes.
+  QTimer wizardDriver;
+  QObject::connect(&wizardDriver, &QTimer::timeout, [] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* wizard = qobject_cast<TPreferences*>(modal); wizard && !wizard->property("done").toBool()) {
+      wizard->setProperty("done", true);
+      wizard->FaxClass->setCurrentIndex(1);
+      wizard->TransferRate->setCurrentIndex(3);
+      QTimer::singleShot(0, wizard->FinishButton, &QPushButton::click);
+    } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      box->button(QMessageBox::Yes)->click();
+    }
+  });
+  wizardDriver.start(10);
+  w.Preferences1->trigger();
+  wizardDriver.stop();
+  ASSERT_EQ(Settings.FaxClass, 1);
+  ASSERT_EQ(Settings.MaximumBPS, 9600);
+
+  TSendScript script;
+  Send(w, script);
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
+  const TFarEndFax far = FarEndResult();
+  EXPECT_EQ(far.result, 0);
+  const std::string farLog = linetest::ReadText(line_->Received() / "faxes.log");
+  EXPECT_NE(farLog.find(" rate=9600 "), std::string::npos) << farLog;
+  const std::string log = linetest::ReadText(home_ / "Lastsend.log");
+  for (const char* line : {"Fax Class: Class 1", "Desired BPS: 9600"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
 
 TEST_F(SendLine, BusyNumberIsDialledTwiceThenTheFailureIsShownAndStored) {
   WriteIni(1, "DialAttempts=2\r\nRetryWait=2\r\n");

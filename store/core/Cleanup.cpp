@@ -308,11 +308,15 @@ bool LiveNames(TXbDataTable& table, const std::vector<const char*>& fields, std:
 uint32_t SweepFolder(const fs::path& folder, const std::set<std::string>& live, bool (*own)(const std::string&),
                      std::chrono::seconds minimumAge) {
   std::error_code ec;
-  std::set<std::string> jobs;  // stems with a printer-driver job description
+  // Stems with a printer-driver job description, waiting (.ZRD) or claimed
+  // by an intake that stopped before its row was written (.ZRC): the image
+  // is the user's job, not an orphan.
+  std::set<std::string> jobs;
   std::vector<fs::path> candidates;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (XbUpper(it->path().extension().string()) == ".ZRD") jobs.insert(XbUpper(it->path().stem().string()));
+    const std::string ext = XbUpper(it->path().extension().string());
+    if (ext == ".ZRD" || ext == ".ZRC") jobs.insert(XbUpper(it->path().stem().string()));
     if (own(name) && !live.contains(XbUpper(name))) candidates.push_back(it->path());
   }
   const auto now = fs::file_time_type::clock::now();

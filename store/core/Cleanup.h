@@ -107,8 +107,8 @@ struct TSweepResult {
 
 // Removes the program's own image files that no live row names: what a crash
 // between flagging a row and removing its files left behind. Any other file
-// stays, so do images with a printer-driver job description (".ZRD") beside
-// them, and files changed less than `minimumAge` ago (a job still being
+// stays, so do images with a printer-driver job description beside them
+// (".ZRD" waiting, ".ZRC" claimed), and files changed less than `minimumAge` ago (a job still being
 // written). For the start, before jobs are taken.
 TSweepResult SweepOrphanFaxFiles(TXbDataTable& outgoing, TXbDataTable& received,
                                  const std::filesystem::path& sendFolder, const std::filesystem::path& receiveFolder,

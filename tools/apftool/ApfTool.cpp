@@ -13,6 +13,7 @@
 #include "faximage/FaxConverter.h"
 #include "faximage/FaxExport.h"
 #include "faximage/FaxUnpacker.h"
+#include "tools/apftool/ImportCommand.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ constexpr const char* kUsage =
     "                 IN is a PBM, BMP or plain text file\n"
     "       apftool export FILE PAGE OUT   (OUT ending in .bmp, .pcx, .dcx or .pbm)\n"
     "       apftool export FILE OUT        (OUT ending in .pdf, .tif or .tiff: the whole fax)\n"
+    "       apftool import IN OUT.apf [--fine|--normal] [--photo|--text] [--station ID]\n"
+    "                 IN is a PDF, PostScript, TIFF, PNG, JPEG, BMP, GIF or text file\n"
     "       apftool cat FIRST SECOND OUT\n"
     "       apftool cover TEMPLATE.FCT OUT.apf [--to NAME] [--regarding TEXT] [--message FILE] ...\n";
 
@@ -265,6 +268,7 @@ int ApfToolMain(const std::vector<std::string>& args, std::ostream& out, std::os
   if (cmd == "info" && args.size() == 2) return Info(args[1], out, err);
   if (cmd == "convert") return Convert(args, err);
   if (cmd == "export") return Export(args, err);
+  if (cmd == "import") return ApfToolImport(args, out, err, {});
   if (cmd == "cat" && args.size() == 4) {
     std::error_code ec;
     if (std::filesystem::equivalent(args[1], args[3], ec) || std::filesystem::equivalent(args[2], args[3], ec)) {

@@ -138,3 +138,32 @@ TEST_F(ApfToolTest, WholeFaxExportsToTiffAndPdf) {
 }
 
 }  // namespace
+
+namespace {
+
+// Import from the command line: options reach the import, failures give a
+// message and exit status 1 and leave no file.
+TEST_F(ApfToolTest, ImportHonoursOptionsAndReportsFailures) {
+  std::ofstream(P("memo.txt")) << "Memo\n";
+  ASSERT_EQ(Run({"import", P("memo.txt"), P("memo.apf"), "--normal", "--text"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("1 page"), std::string::npos) << out_.str();
+  TFxApfReader r;
+  ASSERT_EQ(r.Open(P("memo.apf")), 0);
+  ApfPageHeader page;
+  uint64_t offset = 0;
+  ASSERT_EQ(r.FindPage(1, page, offset), 0);
+  EXPECT_FALSE(page.HighRes());
+
+  std::ofstream(P("broken.pdf")) << "%PDF-1.4\nnothing here\n";
+  EXPECT_EQ(Run({"import", P("broken.pdf"), P("broken.apf")}), 1);
+  EXPECT_NE(err_.str().find("not a readable PDF"), std::string::npos) << err_.str();
+  EXPECT_FALSE(fs::exists(P("broken.apf")));
+  EXPECT_EQ(Run({"import", P("memo.txt"), P("x.apf"), "--sideways"}), 2);
+  EXPECT_EQ(Run({"import", P("memo.txt")}), 2);
+  // Pictures need the image readers of the full build.
+  std::ofstream(P("pic.png")) << "\x89PNG\r\n";
+  EXPECT_EQ(Run({"import", P("pic.png"), P("pic.apf")}), 1);
+  EXPECT_FALSE(fs::exists(P("pic.apf")));
+}
+
+}  // namespace

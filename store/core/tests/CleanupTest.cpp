@@ -322,6 +322,9 @@ TEST_F(CleanupTest, SweepRemovesOnlyOwnFilesNoLiveRowNames) {
   ASSERT_TRUE(recTable_.Table()->Delete());
   TTempFolder::WriteFile(send_ / "FAX77777.APF", "job");
   TTempFolder::WriteFile(send_ / "FAX77777.ZRD", "555\r\nA\r\nB\r\n");
+  // A job the intake had claimed when it stopped, its row not yet written.
+  TTempFolder::WriteFile(send_ / "FAX77778.APF", "job");
+  TTempFolder::WriteFile(send_ / "FAX77778.ZRC", "555\r\nA\r\nB\r\n");
   TTempFolder::WriteFile(send_ / "COV88888.FCD", "orphan side file");
   const TSweepResult r = SweepOrphanFaxFiles(outTable_, recTable_, send_, receive_, std::chrono::seconds(0));
   EXPECT_TRUE(r.tablesRead);
@@ -331,6 +334,7 @@ TEST_F(CleanupTest, SweepRemovesOnlyOwnFilesNoLiveRowNames) {
   EXPECT_FALSE(Exists(send_, "COV88888.FCD"));
   EXPECT_FALSE(fs::exists(receive_ / rec_[4].file));
   EXPECT_TRUE(fs::exists(send_ / "FAX77777.APF"));
+  EXPECT_TRUE(fs::exists(send_ / "FAX77778.APF"));
   for (const char* f : {"notes.txt", "FAX1234.APF", "FAX000001.APF", "MYFAX001.APF"}) {
     EXPECT_TRUE(fs::exists(send_ / f));
   }

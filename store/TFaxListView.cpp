@@ -1,4 +1,4 @@
-#include "mainscreen/TFaxListView.h"
+#include "store/TFaxListView.h"
 
 #include <QGlyphRun>
 #include <QHeaderView>

@@ -1,0 +1,24 @@
+#pragma once
+// Runs a helper program (Ghostscript) with a time limit. The child gets its
+// own process group, no input, and its error output in a file; on timeout or
+// cancel the whole group is killed, so a PostScript file that loops forever
+// costs no more than the limit.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct FxHelperOutcome {
+  bool started = false;
+  bool timedOut = false;
+  bool cancelled = false;
+  int exitStatus = -1;  // exit code when it ended normally
+  std::string errorText;  // the end of what it wrote to its error output
+};
+
+// Runs argv (argv[0] is looked up on PATH). keepGoing is asked about every
+// 50 ms; returning false kills the child.
+FxHelperOutcome FxRunHelper(const std::vector<std::string>& argv, std::chrono::milliseconds timeLimit,
+                            const std::function<bool()>& keepGoing);
