@@ -122,7 +122,8 @@ class SendLine : public ::testing::Test {
         << line_->Log();
   }
 
-  linepages::TFarEndFax FarEndResult() {
+  using TFarEndFax = linepages::TFarEndFax;
+  TFarEndFax FarEndResult() {
     std::string log;
     return linepages::FarEndLatest(line_->Received(), log);
   }
@@ -165,7 +166,7 @@ class SendLine : public ::testing::Test {
     EXPECT_GE(script.elapsed.size(), 3) << script.elapsed.join("|").toStdString();  // the clock ran
     EXPECT_LT(script.meter.LongestMs(), kStallLimitMs);
 
-    const linepages::TFarEndFax far = FarEndResult();
+    const TFarEndFax far = FarEndResult();
     EXPECT_EQ(far.result, 0) << linetest::ReadText(line_->Received() / "faxes.log");
     ASSERT_EQ(far.pages, pageCount);
     for (int p = 0; p < pageCount; ++p) {
@@ -280,7 +281,7 @@ TEST_F(SendLine, CoverAndDocumentOfDifferentResolutionsGoInOneCall) {
   TSendScript script;
   Send(w, script);
   ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
-  const linepages::TFarEndFax far = FarEndResult();
+  const TFarEndFax far = FarEndResult();
   ASSERT_EQ(far.pages, 2);
   const std::vector<linetest::TBitmap> expected{cover.front(), doc.front()};
   for (int p = 0; p < 2; ++p) {
@@ -312,7 +313,7 @@ TEST_F(SendLine, ACoverSheetMadeWithNewIsTheFarEndsFirstPage) {
   TSendScript script;
   Send(w, script);
   ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
-  const linepages::TFarEndFax far = FarEndResult();
+  const TFarEndFax far = FarEndResult();
   ASSERT_EQ(far.pages, 1);
   // The far end's page reads as the cover: the regarding text and the sender.
   QProcess ocr;
