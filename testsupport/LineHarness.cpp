@@ -23,16 +23,6 @@ namespace linetest {
 
 using namespace std::chrono_literals;
 
-TTempDir::TTempDir() {
-  std::string tmpl = "/tmp/cvmlXXXXXX";
-  if (::mkdtemp(tmpl.data())) path_ = tmpl;
-}
-
-TTempDir::~TTempDir() {
-  std::error_code ec;
-  if (!path_.empty() && !std::getenv("CVMODEMLINE_KEEP_TEST_DIRS")) fs::remove_all(path_, ec);
-}
-
 namespace {
 
 pid_t Spawn(const std::vector<std::string>& argv, const fs::path& log) {

@@ -12,22 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/TempFolder.h"
+
 namespace linetest {
 
 namespace fs = std::filesystem;
-
-// A fresh folder under /tmp, removed with everything in it.
-class TTempDir {
- public:
-  TTempDir();
-  ~TTempDir();
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // Runs a program with its output in `log`; returns its exit code, or -1 when
 // it had to be killed after `timeout`.

@@ -25,7 +25,16 @@ std::vector<TScriptedModem::TEntry> TScriptedModem::Log() const {
 std::vector<std::string> TScriptedModem::Commands() const {
   std::vector<std::string> out;
   for (const auto& e : Log())
-    if (!e.isFrame) out.push_back(e.command);
+    if (e.kind == TKind::Command) out.push_back(e.command);
+  return out;
+}
+
+std::vector<std::string> TScriptedModem::Events() const {
+  std::vector<std::string> out;
+  for (const auto& e : Log()) {
+    if (e.kind == TKind::Command) out.push_back(e.command);
+    if (e.kind == TKind::DataEnd) out.push_back("DLE ETX");
+  }
   return out;
 }
 
@@ -38,7 +47,7 @@ int TScriptedModem::Count(const std::string& command) const {
 std::vector<std::vector<uint8_t>> TScriptedModem::Frames() const {
   std::vector<std::vector<uint8_t>> out;
   for (const auto& e : Log())
-    if (e.isFrame) out.push_back(e.frame);
+    if (e.kind == TKind::Frame) out.push_back(e.frame);
   return out;
 }
 
@@ -52,7 +61,9 @@ void TScriptedModem::Run() {
     pollfd p{pty_.Master(), POLLIN, 0};
     if (::poll(&p, 1, 5) <= 0) continue;
     char buf[4096];
-    const ssize_t n = ::read(pty_.Master(), buf, sizeof buf);
+    const bool slow = mode_ == TNext::Data && slowData;
+    if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const ssize_t n = ::read(pty_.Master(), buf, slow ? 16 : sizeof buf);
     for (ssize_t i = 0; i < n; ++i) Take(static_cast<uint8_t>(buf[i]));
   }
 }
@@ -84,6 +95,10 @@ void TScriptedModem::Take(uint8_t c) {
   dle_ = false;
   if (shielded && c == kEtx) {
     if (mode_ == TNext::Data) {
+      {
+        std::lock_guard lock(mutex_);
+        log_.push_back({TKind::DataEnd, {}, {}});
+      }
       mode_ = TNext::Commands;
       Reply("\r\nOK\r\n");
       return;
@@ -91,7 +106,7 @@ void TScriptedModem::Take(uint8_t c) {
     const bool final = frame_.size() > 1 && (frame_[1] & kFinalBit) != 0;
     {
       std::lock_guard lock(mutex_);
-      log_.push_back({{}, true, std::move(frame_)});
+      log_.push_back({TKind::Frame, {}, std::move(frame_)});
     }
     frame_.clear();
     if (final) mode_ = TNext::Commands;
@@ -104,6 +119,7 @@ void TScriptedModem::Take(uint8_t c) {
   if (mode_ == TNext::Frames) {
     frame_.push_back(c);
   } else {
+    ++dataBytes;
     std::lock_guard lock(mutex_);
     pages_.back().push_back(c);
   }
@@ -112,7 +128,7 @@ void TScriptedModem::Take(uint8_t c) {
 void TScriptedModem::Answer(const std::string& line) {
   {
     std::lock_guard lock(mutex_);
-    log_.push_back({line, false, {}});
+    log_.push_back({TKind::Command, line, {}});
   }
   const TAnswer a = script_(line);
   if (a.delay.count() > 0) std::this_thread::sleep_for(a.delay);

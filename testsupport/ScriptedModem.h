@@ -36,11 +36,12 @@ class TScriptedModem {
   // The script sees each command line without its CR, an empty line too.
   using TScript = std::function<TAnswer(const std::string& command)>;
 
-  // One thing the host sent: a command line, or a frame (address, control,
-  // FCF, FIF; DLE shielding undone) when `frame` is set.
+  // One thing the host sent: a command line, a frame (address, control,
+  // FCF, FIF; DLE shielding undone), or the DLE ETX that ended page data.
+  enum class TKind { Command, Frame, DataEnd };
   struct TEntry {
+    TKind kind = TKind::Command;
     std::string command;
-    bool isFrame = false;
     std::vector<uint8_t> frame;
   };
 
@@ -49,11 +50,18 @@ class TScriptedModem {
   TScriptedModem(const TScriptedModem&) = delete;
   TScriptedModem& operator=(const TScriptedModem&) = delete;
 
+  // Page data taken slowly (8 KB a second), so that a long page is still on
+  // its way seconds later; dataBytes counts it as it comes.
+  std::atomic<bool> slowData{false};
+  std::atomic<size_t> dataBytes{0};
+
   // Sends bytes the host did not ask for (RING, say).
   void Write(const std::string& bytes) { pty_.Write(bytes); }
 
   std::vector<TEntry> Log() const;
   std::vector<std::string> Commands() const;
+  // Command lines and "DLE ETX" for each end of page data, in order.
+  std::vector<std::string> Events() const;
   int Count(const std::string& command) const;
   std::vector<std::vector<uint8_t>> Frames() const;
   // The data of every data phase, DLE shielding undone.

@@ -88,7 +88,7 @@ TFxBitmap DensePage(unsigned rows) {
 
 // The page as an APF file, made once per run (about 30 KB of T.4 data).
 const fs::path& PageFile() {
-  static linetest::TTempDir dir;
+  static TTempFolder dir;
   static fs::path file;
   if (file.empty()) {
     TFxFaxConverter c;
@@ -138,7 +138,7 @@ long long AnsweredUs(const std::string& status, const std::string& modem) {
 }
 
 void BM_PageAirtime(benchmark::State& state, TAirtimeCase c) {
-  linetest::TTempDir dir;
+  TTempFolder dir;
   const fs::path& page = PageFile();
   if (page.empty()) {
     state.SkipWithError("cannot make the page");

@@ -93,7 +93,7 @@ const THoldCase kCases[] = {
 };
 
 void BM_HostHold(benchmark::State& state, THoldCase c) {
-  linetest::TTempDir dir;
+  TTempFolder dir;
   double hold = 0, startMs = 0, abortMs = 0, eventMs = 0, events = 0;
   int runs = 0;
   for (auto _ : state) {

@@ -55,7 +55,7 @@ TEST(ApfHeader, FieldsAreStoredAtTheirOffsets) {
 }
 
 TEST(ApfWriter, PageOfTopMarginOnlyAndLazyHeaders) {
-  FxTempDir dir;
+  TTempFolder dir;
   const auto path = dir / "m.apf";
   TFxApfWriter w;
   ASSERT_EQ(w.Create(path), 0);
@@ -96,7 +96,7 @@ TEST(ApfWriter, PageOfTopMarginOnlyAndLazyHeaders) {
 }
 
 TEST(ApfWriter, FailedOrAbandonedWriterLeavesNoFile) {
-  FxTempDir dir;
+  TTempFolder dir;
   TFxApfWriter bad;
   EXPECT_LT(bad.Create(dir / "missing" / "x.apf"), 0);
   EXPECT_EQ(bad.Create(""), FxErr::ecFileNotFound);
@@ -111,7 +111,7 @@ TEST(ApfWriter, FailedOrAbandonedWriterLeavesNoFile) {
 }
 
 TEST(ApfReader, RejectsWhatIsNotAnApfFile) {
-  FxTempDir dir;
+  TTempFolder dir;
   EXPECT_FALSE(IsApfFile(dir / "none.apf"));
   FxWriteFile(dir / "short.apf", {'A', 'P', 'F', '1', '0'});
   EXPECT_FALSE(IsApfFile(dir / "short.apf"));
@@ -143,7 +143,7 @@ TEST(ApfReader, RejectsWhatIsNotAnApfFile) {
 }
 
 TEST(ApfReader, HostilePageChainsAndLengths) {
-  FxTempDir dir;
+  TTempFolder dir;
   const auto path = dir / "p.apf";
   FxWriteApf(path, {{Line(1728, 10, 20)}, {Line(1728, 30, 40)}}, 0);
   const auto good = FxReadFile(path);
@@ -208,7 +208,7 @@ TEST(ApfReader, HostilePageChainsAndLengths) {
 }
 
 TEST(ApfReader, LinesOfWrongLengthAreDroppedAndThePageContinues) {
-  FxTempDir dir;
+  TTempFolder dir;
   const auto path = dir / "d.apf";
   TFxApfWriter w;
   ASSERT_EQ(w.Create(path), 0);
@@ -272,7 +272,7 @@ TEST(T4Decoder, FillBitsJunkAndRunaways) {
 }
 
 TEST(ApfConcatenate, JoinsPagesAndChecksSignatures) {
-  FxTempDir dir;
+  TTempFolder dir;
   FxWriteApf(dir / "cover.apf", {{Line(1728, 0, 8)}}, 0);
   FxWriteApf(dir / "doc.apf", {{Line(1728, 8, 16)}, {Line(1728, 16, 24)}}, apfHighRes);
   ASSERT_EQ(ApfConcatenate(dir / "cover.apf", dir / "doc.apf", dir / "both.apf"), 0);

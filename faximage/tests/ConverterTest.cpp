@@ -38,7 +38,7 @@ std::vector<std::vector<uint8_t>> Records(const std::filesystem::path& apf) {
 }
 
 TEST(FaxConverter, WhiteBitmapGivesFullWidthWhiteRecordsAndThePageEnd) {
-  FxTempDir dir;
+  TTempFolder dir;
   TFxFaxConverter c;
   c.OutFileName = (dir / "white.tmp").string();
   c.StationID = "+49 30 1234567";
@@ -59,7 +59,7 @@ TEST(FaxConverter, WhiteBitmapGivesFullWidthWhiteRecordsAndThePageEnd) {
 }
 
 TEST(FaxConverter, LeftMarginShiftsTheImageAndCutsItsRightEdge) {
-  FxTempDir dir;
+  TTempFolder dir;
   TFxBitmap b = TFxBitmap::MakeMono(1728, 4);
   for (unsigned y = 0; y < 4; ++y) {
     b.SetBlack(0, y, true);
@@ -85,7 +85,7 @@ TEST(FaxConverter, LeftMarginShiftsTheImageAndCutsItsRightEdge) {
 // pixel-by-pixel rule puts it, for widths that end inside a byte, centred or
 // not, and cut at the page's right edge.
 TEST(FaxConverter, MonochromeRowsKeepEveryPixel) {
-  FxTempDir dir;
+  TTempFolder dir;
   for (const unsigned width : {1001u, 1728u, 2000u}) {
     for (const bool centre : {false, true}) {
       TFxBitmap b = TFxBitmap::MakeMono(width, 3);
@@ -110,7 +110,7 @@ TEST(FaxConverter, MonochromeRowsKeepEveryPixel) {
 }
 
 TEST(FaxConverter, DoubleWidthCentringAndHalfHeight) {
-  FxTempDir dir;
+  TTempFolder dir;
   TFxBitmap b = TFxBitmap::MakeMono(800, 6);
   for (unsigned y = 0; y < 6; ++y) {
     b.SetBlack(0, y, true);
@@ -156,7 +156,7 @@ TEST(FaxConverter, DoubleWidthCentringAndHalfHeight) {
 }
 
 TEST(FaxConverter, ColourBitmapsAreDithered) {
-  FxTempDir dir;
+  TTempFolder dir;
   TFxBitmap b;
   b.width = 1600;
   b.height = 64;
@@ -188,7 +188,7 @@ TEST(FaxConverter, ColourBitmapsAreDithered) {
 }
 
 TEST(FaxConverter, FailuresDeleteTheOutput) {
-  FxTempDir dir;
+  TTempFolder dir;
   TFxFaxConverter c;
   c.OutFileName = (dir / "f.apf").string();
   EXPECT_EQ(c.TryConvertBitmap(TFxBitmap{}), FxErr::ecBadArgument);
@@ -229,7 +229,7 @@ TEST(FaxConverter, FailuresDeleteTheOutput) {
 }
 
 TEST(FaxConverter, TextFilesBecomePagesOfFontRows) {
-  FxTempDir dir;
+  TTempFolder dir;
   const auto txt = dir / "letter.txt";
   const std::string text = "Line one\n\tTabbed\nThree\nFour \xc3\xa9\nFive\n";
   FxWriteFile(txt, std::vector<uint8_t>(text.begin(), text.end()));
@@ -259,7 +259,7 @@ TEST(FaxConverter, TextFilesBecomePagesOfFontRows) {
 }
 
 TEST(FaxConverter, UserReaderAndPagesOfTopMarginOnly) {
-  FxTempDir dir;
+  TTempFolder dir;
   TFxFaxConverter c;
   c.InputDocumentType = TFaxInputDocumentType::idUser;
   c.DefUserExtension = "raw";

@@ -109,7 +109,7 @@ int Shell(const std::string& cmd) { return std::system(cmd.c_str()); }
 
 // A fax of mixed pages: text at normal resolution, the photograph at fine
 // resolution, a wide page with runs of every length.
-fs::path MakeMixedFax(const FxTempDir& dir) {
+fs::path MakeMixedFax(const TTempFolder& dir) {
   const fs::path path = dir / "mixed.apf";
   TFxApfWriter w;
   EXPECT_EQ(w.Create(path), 0);
@@ -172,21 +172,21 @@ std::vector<Raster> ReadTiffWithLibtiff(const fs::path& tif, std::vector<std::ve
 }
 
 // tiffinfo -D decodes every strip; nothing on its error output.
-void ExpectTiffinfoClean(const FxTempDir& dir, const fs::path& tif) {
+void ExpectTiffinfoClean(const TTempFolder& dir, const fs::path& tif) {
   const fs::path errors = dir / "tiffinfo.err";
   ASSERT_EQ(Shell("tiffinfo -D '" + tif.string() + "' >/dev/null 2>'" + errors.string() + "'"), 0);
   const std::vector<uint8_t> text = FxReadFile(errors);
   EXPECT_TRUE(text.empty()) << std::string(text.begin(), text.end());
 }
 
-std::vector<Raster> ReadTiffWithEfix(const FxTempDir& dir, const fs::path& tif) {
+std::vector<Raster> ReadTiffWithEfix(const TTempFolder& dir, const fs::path& tif) {
   const fs::path pbm = dir / "efix.pbm";
   EXPECT_EQ(Shell("efix -v e -i tiffg3 -o pbm '" + tif.string() + "' >'" + pbm.string() + "'"), 0);
   return ReadNetpbm(FxReadFile(pbm));
 }
 
 TEST(FaxExport, TiffClassFCopiesEveryPageReadableByLibtiffAndEfix) {
-  FxTempDir dir;
+  TTempFolder dir;
   const fs::path apf = MakeMixedFax(dir);
   const fs::path tif = dir / "fax.tif";
   FxExportResult result;
@@ -208,7 +208,7 @@ TEST(FaxExport, TiffClassFCopiesEveryPageReadableByLibtiffAndEfix) {
 }
 
 TEST(FaxExport, PdfPagesHaveTheFaxSizeAndRenderAsTheFax) {
-  FxTempDir dir;
+  TTempFolder dir;
   const fs::path apf = MakeMixedFax(dir);
   const fs::path pdf = dir / "fax.pdf";
   FxExportResult result;
@@ -275,7 +275,7 @@ TEST(FaxExport, PdfPagesHaveTheFaxSizeAndRenderAsTheFax) {
 // width, a short line, a 1728-pixel line on a wide page. Readers drop or pad
 // those lines, so the page is coded afresh from what the unpacker shows.
 TEST(FaxExport, PagesWithLinesReadersDropAreCodedAfresh) {
-  FxTempDir dir;
+  TTempFolder dir;
   const fs::path apf = dir / "received.apf";
   const FxTestPage text = FxTestCorpusPage(0);
   std::vector<uint8_t> rec(FxT4::kMaxRecordBytes);
@@ -366,7 +366,7 @@ TEST(FaxExport, PagesWithLinesReadersDropAreCodedAfresh) {
 // A received page as another fax program codes it (efax: its own fill bits
 // and end-of-line placement) is copied unchanged and reads back exactly.
 TEST(FaxExport, StreamPageCodedByEfaxIsCopied) {
-  FxTempDir dir;
+  TTempFolder dir;
   const FxTestPage text = FxTestCorpusPage(1);
   std::vector<uint8_t> pbm;
   const std::string head = "P4\n1728 " + std::to_string(text.lines.size()) + "\n";
@@ -416,7 +416,7 @@ TEST(FaxExport, StreamPageCodedByEfaxIsCopied) {
 }
 
 TEST(FaxExport, DamagedFilesGiveTheGoodPagesOrAnErrorAndNoFile) {
-  FxTempDir dir;
+  TTempFolder dir;
   const fs::path apf = MakeMixedFax(dir);
   std::vector<uint8_t> bytes = FxReadFile(apf);
   const fs::path tif = dir / "out.tif";

@@ -1,8 +1,6 @@
 #pragma once
 // Helpers shared by the faximage tests.
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -13,25 +11,7 @@
 #include "faximage/Apf.h"
 #include "faximage/T4Codes.h"
 #include "faximage/T4Coder.h"
-
-// A scratch folder removed with everything in it at the end of the test.
-class FxTempDir {
- public:
-  FxTempDir() {
-    static int counter = 0;
-    path_ = std::filesystem::temp_directory_path() /
-            ("cvfx_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    std::filesystem::create_directories(path_);
-  }
-  ~FxTempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+#include "testsupport/TempFolder.h"
 
 inline std::vector<uint8_t> FxReadFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -74,7 +74,7 @@ class UnpackerTest : public ::testing::Test {
     }
     FxWriteApf(apf_, {lines}, flags);
   }
-  FxTempDir dir_;
+  TTempFolder dir_;
   std::filesystem::path apf_ = dir_ / "sample.apf";
 };
 

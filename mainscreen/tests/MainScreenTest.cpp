@@ -49,12 +49,10 @@ TEST(CommandStatesTest, ReceivedTab) {
 class MainScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
-      home_ = std::filesystem::temp_directory_path() / ("mainscreen-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(home_);
     SetProgramFolder(home_.string());
   }
-  void TearDown() override { std::filesystem::remove_all(home_); }
-  std::filesystem::path home_;
+  TTempFolder temp_;
+  std::filesystem::path home_ = temp_ / "home";  // made by the window
 };
 
 TEST_F(MainScreenTest, FreshFolderShowsOnlyTheAlwaysUsableCommands) {

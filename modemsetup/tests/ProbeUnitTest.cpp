@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
+#include <functional>
 
 #include "faxengine/port/ComDevice.h"
 #include "faxengine/port/ComPort.h"
-#include "testsupport/Pty.h"
+#include "testsupport/ScriptedModem.h"
 #include "modemsetup/ModemProbe.h"
 #include "modemsetup/tests/HolderProcess.h"
 
@@ -17,43 +17,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Answers every command line on the pty with the reply the script gives for it.
-class TScriptedModem {
- public:
-  TScriptedModem(TPty& pty, std::function<std::string(const std::string&)> reply)
-      : thread_([this, &pty, reply = std::move(reply)] {
-          std::string line;
-          while (!stop_) {
-            const std::string got = pty.Read(1, 20ms);
-            if (got.empty()) continue;
-            if (got[0] != '\r') {
-              line += got;
-              continue;
-            }
-            {
-              std::lock_guard lock(mutex_);
-              lines_.push_back(line);
-            }
-            const std::string answer = reply(line);
-            if (!answer.empty()) pty.Write("\r\n" + answer + "\r\n");
-            line.clear();
-          }
-        }) {}
-  ~TScriptedModem() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::vector<std::string> Lines() {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-  std::thread thread_;
-};
+// A modem that answers every command line with the result the script gives
+// for it; an empty result leaves the line unanswered.
+TScriptedModem::TScript Results(std::function<std::string(const std::string&)> result) {
+  return [result = std::move(result)](const std::string& line) -> TScriptedModem::TAnswer {
+    const std::string r = result(line);
+    return r.empty() ? std::string() : "\r\n" + r + "\r\n";
+  };
+}
 
 class ProbeTest : public ::testing::Test {
  protected:
@@ -133,20 +104,20 @@ TEST_F(ProbeTest, PortLockedByAnotherLiveProgramNamesDeviceAndHolder) {
 
 TEST_F(ProbeTest, ModemAnsweringOnlyAfterTheResetString) {
   bool reset = false;
-  TScriptedModem modem(pty_, [&](const std::string& line) -> std::string {
+  TScriptedModem modem(pty_, Results([&](const std::string& line) -> std::string {
     if (line == "ATZ9") reset = true;
     return reset ? "OK" : "";
-  });
+  }));
   ASSERT_TRUE(OpenFaxPort(port_).opened);
   EXPECT_FALSE(CheckForModem(port_, "   "));  // a blank reset string is none
   EXPECT_TRUE(CheckForModem(port_, "  ATZ9 "));
   EXPECT_TRUE(CheckForModem(port_, ""));  // now "AT" alone is answered
-  const auto lines = modem.Lines();
+  const auto lines = modem.Commands();
   EXPECT_EQ(lines, (std::vector<std::string>{"AT", "AT", "ATZ9", "AT"}));
 }
 
 TEST_F(ProbeTest, SendModemStringPutsAtInFrontAndReportsTheReply) {
-  TScriptedModem modem(pty_, [](const std::string& line) { return line == "ATX" ? "ERROR" : "ok"; });
+  TScriptedModem modem(pty_, Results([](const std::string& line) { return line == "ATX" ? "ERROR" : "ok"; }));
   ASSERT_TRUE(OpenFaxPort(port_).opened);
   std::string cmd = "&F&C1";
   EXPECT_TRUE(SendModemString(port_, cmd));
@@ -158,7 +129,7 @@ TEST_F(ProbeTest, SendModemStringPutsAtInFrontAndReportsTheReply) {
   EXPECT_FALSE(SendModemString(port_, refused));
   EXPECT_EQ(refused, "ATX");
   EXPECT_TRUE(ResetModemToFactory(port_));
-  EXPECT_EQ(modem.Lines().back(), "AT&F");
+  EXPECT_EQ(modem.Commands().back(), "AT&F");
 }
 
 TEST_F(ProbeTest, SilentOrClosedPortIsNoModem) {

@@ -131,31 +131,10 @@ class SendLine : public ::testing::Test {
         << line_->Log();
   }
 
-  struct TFarEndFax {
-    std::string file;
-    int pages = -1;
-    int result = -1;
-  };
+  using TFarEndFax = linepages::TFarEndFax;
   TFarEndFax FarEndResult() {
-    TFarEndFax r;
-    auto field = [](const std::string& l, const std::string& key) {
-      const size_t p = l.find(key);
-      return p == std::string::npos ? -1 : std::atoi(l.c_str() + p + key.size());
-    };
-    for (int i = 0; i < 50 && r.pages < 0; ++i) {
-      std::istringstream in(linetest::ReadText(line_->Received() / "faxes.log"));
-      std::string l;
-      while (std::getline(in, l)) {
-        const size_t at = l.find("received ");
-        const size_t tif = l.find(".tif pages=");
-        if (at == std::string::npos || tif == std::string::npos || tif < at) continue;
-        r.file = l.substr(at + 9, tif - at - 9);
-        r.pages = field(l, " pages=");
-        r.result = field(l, " result=");
-      }
-      if (r.pages < 0) std::this_thread::sleep_for(200ms);
-    }
-    return r;
+    std::string log;
+    return linepages::FarEndLatest(line_->Received(), log);
   }
 
   // A whole send of a job to the far end, checked from the far end's pages
@@ -224,7 +203,7 @@ class SendLine : public ::testing::Test {
       EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   }
 
-  linetest::TTempDir temp_;
+  TTempFolder temp_;
   const fs::path home_ = temp_.Path() / "cv";
   const fs::path send_ = home_ / "SEND";
   std::unique_ptr<linetest::TLineProcess> line_;

@@ -11,17 +11,14 @@
 #include "store/StoreText.h"
 #include "store/XbTableModel.h"
 #include "store/core/FaxTables.h"
+#include "testsupport/TempFolder.h"
 
 namespace {
 
 class ModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("cvmodel-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
-               std::to_string(::getpid()));
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
+    folder_ = temp_.Path();
     env_.SetCentury(true);
     env_.SetDeleted(true);
     ASSERT_TRUE(OpenOutgoingTable(out_, x_, folder_, ".not. archived"));
@@ -41,7 +38,6 @@ class ModelTest : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_TRUE(out_.Close());
-    std::filesystem::remove_all(folder_);
   }
   std::vector<TXbColumn> Columns() {
     return {{"Date Sent", "DATESENT", nullptr, 0},
@@ -49,6 +45,7 @@ class ModelTest : public ::testing::Test {
             {"Fax File", "", [](const TXbDataTable& t) { return QString::fromStdString(CalcFaxFileOutgoing(t, "/P/")); }, 50}};
   }
 
+  TTempFolder temp_;
   std::filesystem::path folder_;
   TXbEngine engine_;
   TXbaseEnv env_{engine_};

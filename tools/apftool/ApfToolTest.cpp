@@ -9,6 +9,7 @@
 
 #include "faximage/Apf.h"
 #include "tools/apftool/ApfTool.h"
+#include "testsupport/TempFolder.h"
 
 namespace {
 
@@ -16,12 +17,6 @@ namespace fs = std::filesystem;
 
 class ApfToolTest : public ::testing::Test {
  protected:
-  ApfToolTest() {
-    static int n = 0;
-    dir_ = fs::temp_directory_path() / ("cvapftool_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-    fs::create_directories(dir_);
-  }
-  ~ApfToolTest() override { fs::remove_all(dir_); }
 
   int Run(std::vector<std::string> args) {
     out_.str("");
@@ -34,7 +29,8 @@ class ApfToolTest : public ::testing::Test {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
-  fs::path dir_;
+  TTempFolder temp_;
+  const fs::path dir_ = temp_.Path();
   std::ostringstream out_, err_;
 };
 

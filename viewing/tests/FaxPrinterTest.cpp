@@ -47,7 +47,7 @@ class FaxPrinterTest : public ::testing::Test {
     return {best, bestDiff};
   }
 
-  FxTempDir dir_;
+  TTempFolder dir_;
   std::filesystem::path fax_;
   std::vector<FxRawPage> pages_;
   TFxFaxPrinter printer_;

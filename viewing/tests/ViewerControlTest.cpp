@@ -41,7 +41,7 @@ class ViewerControl : public ::testing::Test {
     ASSERT_EQ(viewer_.SetFileName(QString::fromStdString(f.string())), 0);
     ASSERT_TRUE(WaitForPage(viewer_));
   }
-  FxTempDir dir_;
+  TTempFolder dir_;
   TFxFaxViewer viewer_;
   std::vector<int> errors_;
   int pageChanges_ = 0;

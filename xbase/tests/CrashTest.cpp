@@ -75,7 +75,7 @@ bool AddTags(TXbTable& t) {
 }  // namespace
 
 TEST(CrashSafety, KilledWriterLeavesEveryReportedRowAndMatchingTags) {
-  TempDir dir;
+  TTempFolder dir;
   const auto path = dir / "CVOUT.DBF";
   XB_ASSERT_OK(TDbfFile::Create(path, OutgoingLikeFields(), true));
   std::mt19937 rng(20261207);

@@ -50,7 +50,7 @@ void Put(TXbTable& t, const std::string& subj, int32_t date, const std::string& 
 }  // namespace
 
 TEST(Dbf, IndependentReaderSeesFieldsValuesAndDeletedRows) {
-  TempDir dir;
+  TTempFolder dir;
   const auto path = dir / "OUT.DBF";
   XB_ASSERT_OK(TDbfFile::Create(path, OutgoingLikeFields(), true));
   {
@@ -84,7 +84,7 @@ TEST(Dbf, IndependentReaderSeesFieldsValuesAndDeletedRows) {
 }
 
 TEST(Dbf, HeaderBytesAreThoseOfADbaseTable) {
-  TempDir dir;
+  TTempFolder dir;
   const auto path = dir / "T.DBF";
   XB_ASSERT_OK(TDbfFile::Create(path, OutgoingLikeFields(), true));
   TXbTable t;
@@ -107,7 +107,7 @@ TEST(Dbf, HeaderBytesAreThoseOfADbaseTable) {
 }
 
 TEST(Dbf, CreateRefusesBadDefinitionsAndExistingFiles) {
-  TempDir dir;
+  TTempFolder dir;
   EXPECT_EQ(TDbfFile::Create(dir / "A.DBF", {{"TOOLONGNAME1", 'C', 5, 0, 0}}, false).code, XbError::DbfBadField);
   EXPECT_EQ(TDbfFile::Create(dir / "A.DBF", {{"X", 'Q', 5, 0, 0}}, false).code, XbError::DbfBadField);
   EXPECT_EQ(TDbfFile::Create(dir / "A.DBF", {{"D", 'D', 9, 0, 0}}, false).code, XbError::DbfBadField);
@@ -118,7 +118,7 @@ TEST(Dbf, CreateRefusesBadDefinitionsAndExistingFiles) {
 }
 
 TEST(Dbf, ValuesThatDoNotFitAreRefused) {
-  TempDir dir;
+  TTempFolder dir;
   const auto path = dir / "T.DBF";
   XB_ASSERT_OK(TDbfFile::Create(path, OutgoingLikeFields(), false));
   TXbTable t;
@@ -145,7 +145,7 @@ struct Damage {
 }  // namespace
 
 TEST(Dbf, DamagedHeadersAreRefusedWithoutAnyWrite) {
-  TempDir dir;
+  TTempFolder dir;
   const auto good = dir / "GOOD.DBF";
   XB_ASSERT_OK(TDbfFile::Create(good, OutgoingLikeFields(), false));
   {
@@ -197,7 +197,7 @@ TEST(Dbf, DamagedHeadersAreRefusedWithoutAnyWrite) {
 
 TEST(Dbf, TrailingPartialRecordIsIgnoredAndOverwritten) {
   // What a crash between writing a row and writing the header leaves.
-  TempDir dir;
+  TTempFolder dir;
   const auto path = dir / "T.DBF";
   XB_ASSERT_OK(TDbfFile::Create(path, OutgoingLikeFields(), false));
   {

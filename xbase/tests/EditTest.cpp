@@ -99,7 +99,7 @@ class EditTest : public ::testing::Test {
     return found;
   }
 
-  TempDir dir_;
+  TTempFolder dir_;
   std::filesystem::path path_;
   TXbSettings settings_;
   TXbTable t_;
@@ -349,7 +349,7 @@ std::string ReadAll(const std::filesystem::path& p) {
 // deleting them one by one: keys leave the tags kept for live rows, stay in
 // the others, and move in a tag keyed on the deletion flag itself.
 TEST(DeleteRecords, SameFilesAsDeletingRowByRow) {
-  TempDir dir;
+  TTempFolder dir;
   TXbSettings settings;
   std::mt19937 random(7);
   std::vector<uint32_t> doomed;
@@ -402,7 +402,7 @@ TEST(DeleteRecords, SameFilesAsDeletingRowByRow) {
 // A shared table writes its index after every row for the other users, so a
 // bulk delete there goes row by row; the keys must come out the same.
 TEST(DeleteRecords, SharedTableLeavesACurrentIndex) {
-  TempDir dir;
+  TTempFolder dir;
   TXbSettings settings;
   const auto path = dir / "OUT.DBF";
   XB_ASSERT_OK(TDbfFile::Create(path, OutgoingLikeFields(), true));

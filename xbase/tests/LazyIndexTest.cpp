@@ -148,7 +148,7 @@ class LazyIndexTest : public ::testing::Test {
     return out;
   }
 
-  TempDir dir_;
+  TTempFolder dir_;
   std::filesystem::path path_, cdx_;
   TXbSettings settings_;
 };
@@ -416,7 +416,7 @@ TEST(LazyIndexDamage, WalksDownAndUpAgreeOrBothReportTheDamage) {
   const std::filesystem::path repro = CORVANE_SOURCE_DIR "/xbase/tests/data/cdx-walks-disagree.cdx";
   std::string bytes;
   XB_ASSERT_OK(XbReadWholeFile(repro, bytes, 1 << 20));
-  TempDir dir;
+  TTempFolder dir;
   const std::filesystem::path cdx = dir / "REPRO.CDX";
   XB_ASSERT_OK(XbReplaceFile(cdx, bytes.data(), bytes.size(), false));
   std::shared_ptr<const TCdxFile> file;

@@ -70,7 +70,7 @@ class TableTest : public ::testing::Test {
     return out;
   }
 
-  TempDir dir_;
+  TTempFolder dir_;
   std::filesystem::path path_;
   TXbSettings settings_;
   TXbTable t_;
@@ -517,7 +517,7 @@ TEST_F(TableTest, ExclusiveAndSharedOpeningAndRecordLocks) {
 }
 
 TEST(Engine, WorkAreasAndAliases) {
-  TempDir dir;
+  TTempFolder dir;
   for (const char* n : {"CVOUT.DBF", "my-fax~list one.dbf"})
     XB_ASSERT_OK(TDbfFile::Create(dir / n, {{"NAME", 'C', 10, 0, 0}}, false));
   std::filesystem::create_directories(dir / "sub");

@@ -6,12 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "faxengine/class1/Frames.h"
 #include "faxengine/port/ComDevice.h"
@@ -20,7 +17,7 @@
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
-#include "testsupport/Pty.h"
+#include "testsupport/ScriptedModem.h"
 
 using namespace std::chrono_literals;
 
@@ -51,23 +48,34 @@ Bytes Frame(TFxFcf fcf, bool final, const Bytes& fif = {}) {
 }
 Bytes Frame(uint8_t fcf, bool final, const Bytes& fif = {}) { return Frame(static_cast<TFxFcf>(fcf), final, fif); }
 
-// A T.31 modem: commands, frames after AT+FTH=3, data after AT+FTM=.
+// A T.31 modem: commands, frames after AT+FTH=3, data after AT+FTM=; the
+// remote's frames are delivered one per AT+FRH=3.
 class TClass1Modem {
  public:
   TClass1Modem(TPty& pty, TRemote remote, std::string speeds = "24,48,72,73,74,96,97,98,121,122,145,146")
-      : pty_(pty), remote_(std::move(remote)), speeds_(std::move(speeds)) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~TClass1Modem() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::vector<TSent> Sent() {
-    std::lock_guard lock(mutex_);
-    return sent_;
+      : remote_(std::move(remote)),
+        speeds_(std::move(speeds)),
+        modem_(pty, [this](const std::string& c) { return Command(c); }) {}
+  // Commands (a bare CR, which ends a reception, is none), frames and the
+  // ends of page data ("DLE ETX"), in order.
+  std::vector<TSent> Sent() const {
+    std::vector<TSent> out;
+    for (const auto& e : modem_.Log()) {
+      if (e.kind == TScriptedModem::TKind::DataEnd) out.push_back({"DLE ETX", {}});
+      if (e.kind != TScriptedModem::TKind::Frame) {
+        if (!e.command.empty()) out.push_back({e.command, {}});
+        continue;
+      }
+      TSent s;
+      s.frame.control = e.frame.size() > 1 ? e.frame[1] : 0;
+      s.frame.fcf = e.frame.size() > 2 ? e.frame[2] : 0;
+      if (e.frame.size() > 3) s.frame.fif.assign(e.frame.begin() + 3, e.frame.end());
+      out.push_back(s);
+    }
+    return out;
   }
   // DCS frames sent, and the AT+FTM= codes, in order.
-  std::vector<TFxDcsInfo> Dcs() {
+  std::vector<TFxDcsInfo> Dcs() const {
     std::vector<TFxDcsInfo> out;
     for (const auto& s : Sent())
       if (s.command.empty() && s.frame.Kind() == TFxFrameKind::fkDCS) {
@@ -77,43 +85,37 @@ class TClass1Modem {
       }
     return out;
   }
-  std::vector<std::string> TrainCodes() {
+  std::vector<std::string> TrainCodes() const {
     std::vector<std::string> out;
     for (const auto& s : Sent())
       if (s.command.rfind("AT+FTM=", 0) == 0 && s.command != "AT+FTM=?") out.push_back(s.command.substr(7));
     return out;
   }
-  int Count(const std::string& kind) {
+  int Count(const std::string& kind) const {
     int n = 0;
     for (const auto& s : Sent()) n += s.Kind() == kind;
     return n;
   }
-  std::atomic<size_t> lastDataBytes{0};
-  // Page data taken slowly (8 KB a second), so that a long page is still on
-  // its way seconds later; dataBytes counts it as it comes.
-  std::atomic<bool> slowData{false};
-  std::atomic<size_t> dataBytes{0};
+  size_t DataBytes() const { return modem_.dataBytes; }
 
  private:
-  enum class TMode { mCommand, mFrames, mData, mListening };
-  void Reply(const std::string& s) { pty_.Write(s); }
-  void Deliver(const std::vector<Bytes>& frames) {
-    // The frames of a burst, each confirmed; after a non-final frame the
-    // engine asks for the next one with AT+FRH=3.
-    if (frames.empty()) {
-      mode_ = TMode::mListening;
-      return;
-    }
+  using TAnswer = TScriptedModem::TAnswer;
+  using TNext = TScriptedModem::TNext;
+  // The frames of a burst, each confirmed; after a non-final frame the
+  // engine asks for the next one with AT+FRH=3. No frames: the modem
+  // listens until the engine gives up.
+  TAnswer Deliver(const std::vector<Bytes>& frames) {
+    if (frames.empty()) return {"", TNext::Listen};
     pending_ = frames;
-    DeliverNext();
+    return DeliverNext();
   }
-  void DeliverNext() {
+  TAnswer DeliverNext() {
     // A one-byte entry asks for a check failure on the frame after it.
     if (!pending_.empty() && pending_.front().size() == 1) {
       errorNext_ = true;
       pending_.erase(pending_.begin());
     }
-    if (pending_.empty()) return;
+    if (pending_.empty()) return {};
     Bytes f = pending_.front();
     pending_.erase(pending_.begin());
     std::string out = "\r\nCONNECT\r\n";
@@ -124,123 +126,32 @@ class TClass1Modem {
     out += "\x10\x03";
     out += errorNext_ ? "\r\nERROR\r\n" : "\r\nOK\r\n";
     errorNext_ = false;
-    Reply(out);
+    return out;
   }
-  void Command(const std::string& c) {
-    {
-      std::lock_guard lock(mutex_);
-      sent_.push_back({c, {}});
-    }
-    if (c == "AT+FTM=?") return Reply("\r\n" + speeds_ + "\r\nOK\r\n");
+  TAnswer Command(const std::string& c) {
+    if (c.empty()) return {};
+    if (c == "AT+FTM=?") return "\r\n" + speeds_ + "\r\nOK\r\n";
     if (c.rfind("ATD", 0) == 0) {
       ++frh_;
       return Deliver(remote_(Sent(), 0));
     }
-    if (c == "AT+FTH=3") {
-      mode_ = TMode::mFrames;
-      return Reply("\r\nCONNECT\r\n");
-    }
-    if (c.rfind("AT+FTM=", 0) == 0) {
-      mode_ = TMode::mData;
-      data_ = 0;
-      return Reply("\r\nCONNECT\r\n");
-    }
+    if (c == "AT+FTH=3") return {"\r\nCONNECT\r\n", TNext::Frames};
+    if (c.rfind("AT+FTM=", 0) == 0) return {"\r\nCONNECT\r\n", TNext::Data};
     if (c == "AT+FRH=3") {
       if (!pending_.empty()) return DeliverNext();
       const int n = frh_++;
       return Deliver(remote_(Sent(), n));
     }
-    Reply("\r\nOK\r\n");
+    return "\r\nOK\r\n";
   }
-  void Run() {
-    std::string line;
-    Bytes frame;
-    bool dle = false;
-    while (!stop_) {
-      char buf[4096];
-      const bool slow = mode_ == TMode::mData && slowData;
-      if (slow) std::this_thread::sleep_for(2ms);
-      const ssize_t n = ::read(pty_.Master(), buf, slow ? 16 : sizeof buf);
-      if (n <= 0) {
-        std::this_thread::sleep_for(2ms);
-        continue;
-      }
-      for (ssize_t i = 0; i < n; ++i) {
-        const auto c = static_cast<uint8_t>(buf[i]);
-        switch (mode_) {
-          case TMode::mListening:
-            // Any byte ends the reception.
-            mode_ = TMode::mCommand;
-            Reply("\r\nOK\r\n");
-            continue;
-          case TMode::mFrames:
-          case TMode::mData:
-            if (dle) {
-              dle = false;
-              if (c == 0x03) {
-                if (mode_ == TMode::mFrames) {
-                  TSent s;
-                  s.frame.control = frame.size() > 1 ? frame[1] : 0;
-                  s.frame.fcf = frame.size() > 2 ? frame[2] : 0;
-                  if (frame.size() > 3) s.frame.fif.assign(frame.begin() + 3, frame.end());
-                  {
-                    std::lock_guard lock(mutex_);
-                    sent_.push_back(s);
-                  }
-                  frame.clear();
-                  if (s.frame.Final()) {
-                    mode_ = TMode::mCommand;
-                    Reply("\r\nOK\r\n");
-                  } else {
-                    Reply("\r\nCONNECT\r\n");
-                  }
-                } else {
-                  lastDataBytes = data_;
-                  {
-                    std::lock_guard lock(mutex_);
-                    sent_.push_back({"DLE ETX", {}});
-                  }
-                  mode_ = TMode::mCommand;
-                  Reply("\r\nOK\r\n");
-                }
-                continue;
-              }
-              if (mode_ == TMode::mFrames) frame.push_back(c);
-              ++data_;
-              continue;
-            }
-            if (c == 0x10) {
-              dle = true;
-              continue;
-            }
-            if (mode_ == TMode::mFrames) frame.push_back(c);
-            ++data_;
-            ++dataBytes;
-            continue;
-          case TMode::mCommand:
-            if (c == '\r') {
-              if (!line.empty()) Command(line);
-              line.clear();
-            } else if (c != '\n') {
-              line += static_cast<char>(c);
-            }
-            continue;
-        }
-      }
-    }
-  }
-  TPty& pty_;
+
+  // Used on the modem's thread only.
   TRemote remote_;
   std::string speeds_;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<TSent> sent_;
   std::vector<Bytes> pending_;
-  TMode mode_ = TMode::mCommand;
-  size_t data_ = 0;
   int frh_ = 0;
   bool errorNext_ = false;
+  TScriptedModem modem_;  // last: its thread calls Command
 };
 
 // The frames last sent by the engine, newest first.
@@ -648,7 +559,7 @@ TEST_F(Class1Send, CancelDuringPageDataEndsTheDataBeforeHangingUp) {
                 [&] {
                   // The training's zeros come first; cancel once the page is under way.
                   if (!cancelled && modem.Count("AT+FTM=146") + modem.Count("AT+FTM=145") >= 2 &&
-                      modem.dataBytes.load() > 4000) {
+                      modem.DataBytes() > 4000) {
                     cancelled = true;
                     atCancel = modem.Sent().size();
                     fax_.AbortFax();

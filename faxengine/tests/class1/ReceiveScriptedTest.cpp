@@ -6,10 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <functional>
-#include <mutex>
-#include <thread>
+#include <string>
+#include <vector>
 
 #include "faxengine/class1/Frames.h"
 #include "faxengine/port/ComDevice.h"
@@ -17,7 +15,7 @@
 #include "faxengine/session/AbstractFax.h"
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
-#include "testsupport/Pty.h"
+#include "testsupport/ScriptedModem.h"
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
@@ -74,113 +72,51 @@ struct TSentFrame {
   Bytes fif;
 };
 
-// Plays a Class 1 modem on the master side of a pty. Commands get the
-// script's reply for the n-th AT+FRH=3 or AT+FRM= (counted separately);
-// frames written after CONNECT are recorded.
+// Plays a Class 1 modem. Commands get the script's reply for the n-th
+// AT+FRH=3 or AT+FRM= (counted separately); frames written after CONNECT
+// are recorded.
 class TClass1Modem {
  public:
   struct TScript {
     std::vector<std::string> frh;  // replies to AT+FRH=3, in order; then silence
     std::vector<std::string> frm;  // replies to AT+FRM=, in order; then silence
   };
-  TClass1Modem(TPty& pty, TScript script) : pty_(pty), script_(std::move(script)) {
-    thread_ = std::thread([this] { Run(); });
+  TClass1Modem(TPty& pty, TScript script)
+      : script_(std::move(script)), modem_(pty, [this](const std::string& c) { return Reply(c); }) {}
+  void Ring() { modem_.Write("\r\nRING\r\n"); }
+  std::vector<TSentFrame> Frames() const {
+    std::vector<TSentFrame> out;
+    for (const Bytes& frame : modem_.Frames()) {
+      TSentFrame f;
+      if (frame.size() >= 3) {
+        f.final = frame[1] == 0x13;
+        f.fcf = frame[2];
+        f.fif.assign(frame.begin() + 3, frame.end());
+      }
+      out.push_back(f);
+    }
+    return out;
   }
-  ~TClass1Modem() {
-    stop_ = true;
-    thread_.join();
-  }
-  void Ring() { pty_.Write("\r\nRING\r\n"); }
-  std::vector<TSentFrame> Frames() {
-    std::lock_guard lock(mutex_);
-    return frames_;
-  }
-  std::vector<std::string> Commands() {
-    std::lock_guard lock(mutex_);
-    return commands_;
-  }
-  bool Sent(uint8_t fcf) {
+  std::vector<std::string> Commands() const { return modem_.Commands(); }
+  bool Sent(uint8_t fcf) const {
     for (const auto& f : Frames())
       if (f.fcf == fcf) return true;
     return false;
   }
 
  private:
-  std::string Reply(const std::string& cmd) {
-    {
-      std::lock_guard lock(mutex_);
-      commands_.push_back(cmd);
-    }
+  TScriptedModem::TAnswer Reply(const std::string& cmd) {
     if (cmd == "AT+FRM=?") return "\r\n24,48,72,73,74,96,97,98,121,122,145,146\r\nOK\r\n";
-    if (cmd == "ATA" || cmd == "AT+FTH=3") {
-      frameMode_ = true;
-      return "\r\nCONNECT\r\n";
-    }
+    if (cmd == "ATA" || cmd == "AT+FTH=3") return {"\r\nCONNECT\r\n", TScriptedModem::TNext::Frames};
     if (cmd == "AT+FRH=3") return frh_ < script_.frh.size() ? script_.frh[frh_++] : std::string();
     if (cmd.rfind("AT+FRM=", 0) == 0) return frm_ < script_.frm.size() ? script_.frm[frm_++] : std::string();
     return "\r\nOK\r\n";
   }
 
-  void Run() {
-    std::string line;
-    Bytes frame;
-    bool dle = false;
-    while (!stop_) {
-      char buf[4096];
-      const ssize_t n = ::read(pty_.Master(), buf, sizeof buf);
-      if (n <= 0) {
-        std::this_thread::sleep_for(5ms);
-        continue;
-      }
-      for (ssize_t i = 0; i < n; ++i) {
-        const auto c = static_cast<uint8_t>(buf[i]);
-        if (frameMode_) {
-          if (dle) {
-            dle = false;
-            if (c == 0x03) {
-              TSentFrame f;
-              if (frame.size() >= 3) {
-                f.final = frame[1] == 0x13;
-                f.fcf = frame[2];
-                f.fif.assign(frame.begin() + 3, frame.end());
-              }
-              frame.clear();
-              {
-                std::lock_guard lock(mutex_);
-                frames_.push_back(f);
-              }
-              frameMode_ = !f.final;
-              pty_.Write(f.final ? "\r\nOK\r\n" : "\r\nCONNECT\r\n");
-              continue;
-            }
-            frame.push_back(c);
-          } else if (c == 0x10) {
-            dle = true;
-          } else {
-            frame.push_back(c);
-          }
-          continue;
-        }
-        if (c != '\r') {
-          if (c != '\n') line += static_cast<char>(c);
-          continue;
-        }
-        const std::string reply = Reply(line);
-        line.clear();
-        if (!reply.empty()) pty_.Write(reply);
-      }
-    }
-  }
-
-  TPty& pty_;
+  // Used on the modem's thread only.
   TScript script_;
   size_t frh_ = 0, frm_ = 0;
-  std::atomic<bool> frameMode_{false};
-  std::mutex mutex_;
-  std::vector<TSentFrame> frames_;
-  std::vector<std::string> commands_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  TScriptedModem modem_;  // last: its thread calls Reply
 };
 
 constexpr uint8_t kTsi = 0x43, kDcs = 0x83, kEop = 0x2F, kMps = 0x4F, kDcn = 0xFB;

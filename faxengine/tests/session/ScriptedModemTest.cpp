@@ -5,12 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 #include "faxengine/port/ComDevice.h"
@@ -19,7 +17,7 @@
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
 #include "faximage/FaxConverter.h"
-#include "testsupport/Pty.h"
+#include "testsupport/ScriptedModem.h"
 
 using namespace std::chrono_literals;
 
@@ -29,106 +27,15 @@ extern "C" const char* __asan_default_options() { return "detect_stack_use_after
 
 namespace {
 
-// Answers the engine's commands on the master side of a pty. The script
-// maps each command line to the text to send back; page data after CONNECT
-// is swallowed up to DLE ETX, then "OK" is sent.
-class TScriptedModem {
- public:
-  using TScript = std::function<std::string(const std::string& command)>;
-  explicit TScriptedModem(TPty& pty, TScript script) : pty_(pty), script_(std::move(script)) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~TScriptedModem() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::atomic<int> fdtCount{0};
-  std::atomic<bool> sawFks{false};
-  // A modem that takes page data slowly (8 KB a second), so that a long
-  // page is still on its way seconds later.
-  std::atomic<bool> slowData{false};
-  std::atomic<size_t> dataBytes{0};
-  // Command lines and the ends of page data ("DLE ETX"), in order.
-  std::vector<std::string> Events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-  // The page data of every CONNECT, DLE shielding removed.
-  std::vector<std::vector<uint8_t>> Pages() const {
-    std::lock_guard lock(mutex_);
-    return pages_;
-  }
-
- private:
-  void Run() {
-    std::string line;
-    bool inData = false, dle = false;
-    while (!stop_) {
-      char buf[4096];
-      const bool slow = inData && slowData;
-      if (slow) std::this_thread::sleep_for(2ms);
-      const ssize_t n = ::read(pty_.Master(), buf, slow ? 16 : sizeof buf);
-      if (n <= 0) {
-        std::this_thread::sleep_for(5ms);
-        continue;
-      }
-      for (ssize_t i = 0; i < n; ++i) {
-        const char c = buf[i];
-        if (inData) {
-          if (dle) {
-            dle = false;
-            if (c == 0x03) {
-              inData = false;
-              Event("DLE ETX");
-              pty_.Write("\r\nOK\r\n");
-            } else if (c == 0x10) {
-              Keep(c);
-            }
-          } else if (c == 0x10) {
-            dle = true;
-          } else {
-            Keep(c);
-          }
-          continue;
-        }
-        if (c != '\r') {
-          if (c != '\n') line += c;
-          continue;
-        }
-        Event(line);
-        if (line == "AT+FDT") ++fdtCount;
-        if (line == "AT+FKS") sawFks = true;
-        const std::string reply = script_(line);
-        line.clear();
-        pty_.Write(reply);
-        if (reply.find("CONNECT") != std::string::npos) {
-          {
-            std::lock_guard lock(mutex_);
-            pages_.emplace_back();
-          }
-          pty_.Write("\x11");
-          inData = true;
-        }
-      }
-    }
-  }
-  void Keep(char c) {
-    ++dataBytes;
-    std::lock_guard lock(mutex_);
-    pages_.back().push_back(static_cast<uint8_t>(c));
-  }
-  void Event(const std::string& e) {
-    std::lock_guard lock(mutex_);
-    events_.push_back(e);
-  }
-  TPty& pty_;
-  TScript script_;
-  mutable std::mutex mutex_;
-  std::vector<std::vector<uint8_t>> pages_;
-  std::vector<std::string> events_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
+// A Class 2 modem: a reply with CONNECT is followed by the modem's XON and
+// page data up to DLE ETX, which the modem answers with OK.
+TScriptedModem::TScript Class2(std::function<std::string(const std::string& command)> reply) {
+  return [reply = std::move(reply)](const std::string& command) -> TScriptedModem::TAnswer {
+    const std::string text = reply(command);
+    if (text.find("CONNECT") == std::string::npos) return text;
+    return {text + "\x11", TScriptedModem::TNext::Data};
+  };
+}
 
 class ScriptedModem : public ::testing::Test {
  protected:
@@ -192,7 +99,7 @@ std::string Class2Reply(const std::string& cmd, const std::string& pageStatus) {
 
 TEST_F(ScriptedModem, PageAcceptedFinishesTheSession) {
   // Modems add the line counts after the page status.
-  TScriptedModem modem(pty_, [](const std::string& c) { return Class2Reply(c, "1,2200,0,0"); });
+  TScriptedModem modem(pty_, Class2([](const std::string& c) { return Class2Reply(c, "1,2200,0,0"); }));
   EXPECT_EQ(Run(), 0);
   EXPECT_TRUE(errors_.empty());
   EXPECT_EQ(fax_.RemoteID(), "REMOTE");
@@ -200,13 +107,13 @@ TEST_F(ScriptedModem, PageAcceptedFinishesTheSession) {
 }
 
 TEST_F(ScriptedModem, ARejectedPageIsResentTwiceThenTheCallIsCancelled) {
-  TScriptedModem modem(pty_, [](const std::string& c) {
+  TScriptedModem modem(pty_, Class2([](const std::string& c) {
     if (c.rfind("AT+FET=", 0) == 0) return std::string("\r\n+FPTS:2\r\nOK\r\n");
     return Class2Reply(c, "2");
-  });
+  }));
   EXPECT_EQ(Run(), fxcode::ecFaxSessionError);
-  EXPECT_EQ(modem.fdtCount.load(), 3);
-  EXPECT_TRUE(modem.sawFks.load());
+  EXPECT_EQ(modem.Count("AT+FDT"), 3);
+  EXPECT_EQ(modem.Count("AT+FKS"), 1);
   EXPECT_EQ(errors_, std::vector<int>{fxcode::ecFaxSessionError});
 }
 
@@ -214,13 +121,13 @@ TEST_F(ScriptedModem, ARejectedPageIsResentTwiceThenTheCallIsCancelled) {
 // every transmission, from 1) once and takes all others.
 TScriptedModem::TScript RejectOnce(int rejected) {
   auto sent = std::make_shared<int>(0);
-  return [sent, rejected](const std::string& c) {
+  return Class2([sent, rejected](const std::string& c) {
     if (c.rfind("AT+FET=", 0) == 0) {
       if (++*sent == rejected) return std::string("\r\n+FPTS:2\r\nOK\r\n");
       return std::string("\r\n+FPTS:1\r\n") + (c == "AT+FET=2" ? "+FHNG:0\r\n" : "") + "OK\r\n";
     }
     return Class2Reply(c, "1");
-  };
+  });
 }
 
 // Page data with its fill taken out: the bits (first bit of the line in the
@@ -260,7 +167,7 @@ class ScriptedResend : public ScriptedModem {
     fax_.HeaderLine = "Corvane page $P of $N";
     EXPECT_EQ(Run(), 0);
     EXPECT_TRUE(errors_.empty());
-    EXPECT_EQ(modem.fdtCount.load(), sent);
+    EXPECT_EQ(modem.Count("AT+FDT"), sent);
     auto pages = modem.Pages();
     EXPECT_EQ(pages.size(), static_cast<size_t>(sent));
     return pages;
@@ -331,42 +238,42 @@ TEST_F(ScriptedResend, AListOfFilesIsSentAsOneFax) {
 TEST_F(ScriptedResend, AListThatCannotBeJoinedEndsTheSessionNotTheCaller) {
   // The join runs on the session's thread: its failure comes as the
   // session's end, and the caller is not held (nor thrown at) meanwhile.
-  TScriptedModem modem(pty_, [](const std::string& c) { return Class2Reply(c, "1"); });
+  TScriptedModem modem(pty_, Class2([](const std::string& c) { return Class2Reply(c, "1"); }));
   fax_.SetFaxFileList({MakeDoc("JOINA", 1), (locks_.Path() / "MISSING.APF").string()});
   int code = 0;
   EXPECT_NO_THROW(code = Run());
   EXPECT_LT(code, 0);
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_EQ(errors_[0], code);
-  EXPECT_EQ(modem.fdtCount.load(), 0);
+  EXPECT_EQ(modem.Count("AT+FDT"), 0);
 }
 
 TEST_F(ScriptedModem, AModemThatFallsSilentTimesOut) {
-  TScriptedModem modem(pty_, [](const std::string& c) {
+  TScriptedModem modem(pty_, Class2([](const std::string& c) {
     if (c.rfind("ATD", 0) == 0) return std::string("\r\n+FCON\r\n");
     return c.rfind("AT", 0) == 0 ? std::string("\r\nOK\r\n") : std::string();
-  });
+  }));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Run(), fxcode::ecTimeout);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 9s);
 }
 
 TEST_F(ScriptedModem, GarbageInsteadOfRepliesEndsWithAnErrorCode) {
-  TScriptedModem modem(pty_, [](const std::string& c) {
+  TScriptedModem modem(pty_, Class2([](const std::string& c) {
     if (c == "AT+FCLASS=2") return std::string("\r\n\x01\xfe#garbage\x7f\r\n");
     return std::string("\r\nOK\r\n");
-  });
+  }));
   EXPECT_EQ(Run(), fxcode::ecFaxInitError);
 }
 
 TEST_F(ScriptedModem, NoReplyToTheInitialisationFailsBeforeDialling) {
-  TScriptedModem modem(pty_, [](const std::string&) { return std::string("\r\n\x02\x03noise\r\n"); });
+  TScriptedModem modem(pty_, Class2([](const std::string&) { return std::string("\r\n\x02\x03noise\r\n"); }));
   EXPECT_EQ(Run(), fxcode::ecFaxBadModemResult);
   EXPECT_EQ(fax_.DialAttempt(), 0);
 }
 
 TEST_F(ScriptedModem, SlowHostHandlersAreWaitedForAndTheirAnswersKept) {
-  TScriptedModem modem(pty_, [](const std::string& c) { return Class2Reply(c, "1,2200,0,0"); });
+  TScriptedModem modem(pty_, Class2([](const std::string& c) { return Class2Reply(c, "1,2200,0,0"); }));
   // A handler that takes longer than a second (a slow disk, a modal box):
   // its entries must still be sent, not taken for "no more faxes".
   int calls = 0;
@@ -383,7 +290,7 @@ TEST_F(ScriptedModem, SlowHostHandlersAreWaitedForAndTheirAnswersKept) {
   };
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(calls, 3);
-  EXPECT_EQ(modem.fdtCount.load(), 2);
+  EXPECT_EQ(modem.Count("AT+FDT"), 2);
   EXPECT_TRUE(errors_.empty());
 }
 
@@ -391,10 +298,10 @@ TEST_F(ScriptedModem, AWriteThatCannotCompleteEndsTheCallWithATimeOut) {
   // The modem stops the port's output with XOFF and never lets it go on;
   // the host then fills the output ring, so the next command cannot go out.
   port_.SetSWFlowOptions(TSWFlowOptions::swfTransmit);
-  TScriptedModem modem(pty_, [](const std::string& c) {
+  TScriptedModem modem(pty_, Class2([](const std::string& c) {
     if (c == "ATE0V1Q0") return std::string("\x13\r\nOK\r\n");
     return Class2Reply(c, "1");
-  });
+  }));
   const std::string file = fax_.FaxFile();
   fax_.OnFaxNext = [&](TFxSendFax&, std::string& number, std::string& doc, std::string&) {
     if (port_.OutputFree() > 0) port_.WriteBlock(std::string(port_.OutputFree(), 'x').data(), port_.OutputFree());
@@ -412,19 +319,19 @@ TEST_F(ScriptedModem, AWriteThatCannotCompleteEndsTheCallWithATimeOut) {
 
 TEST_F(ScriptedModem, SessionParametersAreReadFieldByFieldAndAnImpossibleOneEndsTheCall) {
   {
-    TScriptedModem modem(pty_, [](const std::string& c) {
+    TScriptedModem modem(pty_, Class2([](const std::string& c) {
       if (c == "AT+FDT") return std::string("\r\n+FDCS: 0, 5, 0, 2, 0, 0, 0, 0\r\nCONNECT\r\n");
       return Class2Reply(c, "1");
-    });
+    }));
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(fax_.ConnectBPS(), 14400);
   }
   port_.SetOpen(false);
   errors_.clear();
-  TScriptedModem modem(pty_, [](const std::string& c) {
+  TScriptedModem modem(pty_, Class2([](const std::string& c) {
     if (c == "AT+FDT") return std::string("\r\n+FDCS:0,9,0,2,0,0,0,0\r\nCONNECT\r\n");
     return Class2Reply(c, "1");
-  });
+  }));
   EXPECT_EQ(Run(), fxcode::ecFaxBadModemResult);
 }
 
@@ -447,11 +354,11 @@ TEST_F(ScriptedModem, CancelDuringPageDataEndsTheDataBeforeHangingUp) {
     errors_.clear();
     fax_.FaxClass = cls;
     const bool v20 = cls == TFaxClass::fcClass2_0;
-    TScriptedModem modem(pty_, [v20](const std::string& c) {
+    TScriptedModem modem(pty_, Class2([v20](const std::string& c) {
       if (v20 && c.rfind("ATD", 0) == 0) return std::string("\r\n+FCO\r\n+FIS:0,3,0,2,0,0,0,0\r\nOK\r\n");
       if (v20 && c == "AT+FDT") return std::string("\r\n+FCS:0,3,0,2,0,0,0,0\r\nCONNECT\r\n");
       return Class2Reply(c, "1");
-    });
+    }));
     modem.slowData = true;
     bool cancelled = false;
     const auto start = std::chrono::steady_clock::now();

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <cstdlib>
-#include <sstream>
 #include <thread>
 
 #include "faxengine/port/ComPort.h"
@@ -109,35 +108,8 @@ class SessionLine : public ::testing::Test {
     return pages;
   }
 
-  struct TFarEndFax {
-    std::string file;  // without ".tif"
-    int pages = -1;
-    int result = -1;
-  };
   // The far end's latest received fax, waited for.
-  TFarEndFax FarEndResult(std::string& log) {
-    // Lines: "... received FILE.tif pages=N ... result=R (...)".
-    TFarEndFax r;
-    auto field = [](const std::string& l, const std::string& key) {
-      const size_t p = l.find(key);
-      return p == std::string::npos ? -1 : std::atoi(l.c_str() + p + key.size());
-    };
-    for (int i = 0; i < 50 && r.pages < 0; ++i) {
-      log = linetest::ReadText(line_->Received() / "faxes.log");
-      std::istringstream in(log);
-      std::string l;
-      while (std::getline(in, l)) {
-        const size_t at = l.find("received ");
-        const size_t tif = l.find(".tif pages=");
-        if (at == std::string::npos || tif == std::string::npos || tif < at) continue;
-        r.file = l.substr(at + 9, tif - at - 9);
-        r.pages = field(l, " pages=");
-        r.result = field(l, " result=");
-      }
-      if (r.pages < 0) std::this_thread::sleep_for(200ms);
-    }
-    return r;
-  }
+  linepages::TFarEndFax FarEndResult(std::string& log) { return linepages::FarEndLatest(line_->Received(), log); }
 
   void SendToFarEnd(TFaxClass cls, int pageCount, bool fine, bool apfCover) {
     const auto pages = Pages(pageCount, fine ? 500 : 260);
@@ -163,7 +135,7 @@ class SessionLine : public ::testing::Test {
     EXPECT_TRUE(errors_.empty());
     EXPECT_EQ(fax.ProgressCode(), fxprogress::fpFinished);
     std::string log;
-    const TFarEndFax far = FarEndResult(log);
+    const linepages::TFarEndFax far = FarEndResult(log);
     EXPECT_EQ(far.result, 0) << log;
     ASSERT_EQ(far.pages, static_cast<int>(expected.size())) << log;
     for (size_t p = 0; p < expected.size(); ++p) {

@@ -8,17 +8,14 @@
 
 #include "store/core/FaxTables.h"
 #include "store/core/Xbase.h"
+#include "testsupport/TempFolder.h"
 
 namespace {
 
 class FaxTablesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("cvstore-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
-               std::to_string(::getpid()));
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
+    folder_ = temp_.Path();
     env_.SetCentury(true);
     env_.SetDeleted(true);
     engine_.Settings().today = today_;
@@ -26,7 +23,6 @@ class FaxTablesTest : public ::testing::Test {
   void TearDown() override {
     EXPECT_TRUE(out_.Close());
     EXPECT_TRUE(rec_.Close());
-    std::filesystem::remove_all(folder_);
   }
 
   void AddOutgoing(const std::string& subject, int32_t date, const std::string& time, const std::string& doc,
@@ -79,6 +75,7 @@ class FaxTablesTest : public ::testing::Test {
   }
 
   const int32_t today_ = XbJulian(2026, 12, 8);
+  TTempFolder temp_;  // before the tables, so that they close first
   std::filesystem::path folder_;
   TXbEngine engine_;
   TXbaseEnv env_{engine_};

@@ -167,7 +167,7 @@ class FaxSession : public ::testing::Test {
     ExpectEfaxPages(prefix, true);
   }
 
-  TTempDir dir_;
+  TTempFolder dir_;
   std::unique_ptr<TLineProcess> line_;
   std::vector<TBitmap> pages_;
   std::vector<std::string> files_;

@@ -24,7 +24,7 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 }  // namespace
 
 TEST(Modem, AnswersTheCommandSet) {
-  TTempDir dir;
+  TTempFolder dir;
   TLineProcess line(dir.Path());
   ASSERT_TRUE(line.Ready()) << line.Log();
   TModemClient m(line.Link(1));
@@ -67,7 +67,7 @@ TEST(Modem, AnswersTheCommandSet) {
 }
 
 TEST(Modem, DiallingOutcomes) {
-  TTempDir dir;
+  TTempFolder dir;
   TLineProcess line(dir.Path());
   ASSERT_TRUE(line.Ready()) << line.Log();
   TModemClient m(line.Link(1));
@@ -99,7 +99,7 @@ TEST(Modem, DiallingOutcomes) {
 }
 
 TEST(Modem, RingsAtTheUsualCadenceAndConnectsOnAnswer) {
-  TTempDir dir;
+  TTempFolder dir;
   TLineProcess line(dir.Path());
   ASSERT_TRUE(line.Ready()) << line.Log();
   TModemClient caller(line.Link(1));
@@ -126,7 +126,7 @@ TEST(Modem, RingsAtTheUsualCadenceAndConnectsOnAnswer) {
 }
 
 TEST(Modem, HangsUpOnATHAndTheLinkSurvivesReopening) {
-  TTempDir dir;
+  TTempFolder dir;
   TLineProcess line(dir.Path());
   ASSERT_TRUE(line.Ready()) << line.Log();
   {
@@ -148,7 +148,7 @@ TEST(Modem, HangsUpOnATHAndTheLinkSurvivesReopening) {
 }
 
 TEST(Modem, GuardedEscapeLeavesTheDataPhase) {
-  TTempDir dir;
+  TTempFolder dir;
   TLineProcess line(dir.Path());
   ASSERT_TRUE(line.Ready()) << line.Log();
   TModemClient m(line.Link(1));
@@ -169,7 +169,7 @@ TEST(Modem, GuardedEscapeLeavesTheDataPhase) {
 }
 
 TEST(Modem, ShutsDownCleanlyAndReplacesStaleLinks) {
-  TTempDir dir;
+  TTempFolder dir;
   // What a crashed run leaves behind: dangling links and a dead socket.
   fs::create_symlink("/dev/pts/nonexistent", dir.Path() / "com1");
   {
@@ -200,7 +200,7 @@ TEST(Modem, ShutsDownCleanlyAndReplacesStaleLinks) {
 }
 
 TEST(Modem, RefusesToReplaceAFileThatIsNotALink) {
-  TTempDir dir;
+  TTempFolder dir;
   {
     std::ofstream out(dir.Path() / "com2");
     out << "precious";
