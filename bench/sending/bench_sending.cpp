@@ -33,6 +33,7 @@
 #include "shell/core/Settings.h"
 #include "testsupport/LineHarness.h"
 #include "testsupport/LinePages.h"
+#include "testsupport/TempFolder.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ class TSendBench {
   }
 
  private:
-  linetest::TTempDir temp_;
+  TTempFolder temp_;
   const fs::path home_ = temp_.Path() / "cv";
   std::unique_ptr<linetest::TLineProcess> line_;
 };

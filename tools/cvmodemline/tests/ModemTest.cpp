@@ -13,6 +13,7 @@
 
 #include "shell/core/IniFile.h"
 #include "testsupport/LineHarness.h"
+#include "testsupport/TempFolder.h"
 
 using namespace linetest;
 using namespace std::chrono_literals;
@@ -215,7 +216,7 @@ TEST(Modem, ClosingThePortDropsTheCallAsDtrWould) {
   // A program killed while it sends page data leaves the modem in data
   // mode; the close of its port must end the call as DTR would, so that the
   // next program finds a modem in command mode.
-  TTempDir dir;
+  TTempFolder dir;
   TLineProcess line(dir.Path());
   ASSERT_TRUE(line.Ready()) << line.Log();
   {
