@@ -137,7 +137,7 @@ class TSendBench {
   }
 
  private:
-  linetest::TTempDir temp_;
+  TTempFolder temp_;
   const fs::path home_ = temp_.Path() / "cv";
   std::unique_ptr<linetest::TLineProcess> line_;
 };

@@ -215,7 +215,7 @@ TEST(Modem, ClosingThePortDropsTheCallAsDtrWould) {
   // A program killed while it sends page data leaves the modem in data
   // mode; the close of its port must end the call as DTR would, so that the
   // next program finds a modem in command mode.
-  TTempDir dir;
+  TTempFolder dir;
   TLineProcess line(dir.Path());
   ASSERT_TRUE(line.Ready()) << line.Log();
   {
