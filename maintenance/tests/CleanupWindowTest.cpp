@@ -47,6 +47,21 @@ namespace {
 // Answers the modal windows that open, in order. Every answer acts a moment
 // later, from the event loop, so that a window it opens in turn is answered
 // too. Message boxes without a queued answer get their default button.
+// Counts the rebuild windows shown. A window that does its work and closes
+// between two polls of the answers below is still counted.
+class TRebuildCounter : public QObject {
+ public:
+  explicit TRebuildCounter(int& count) : count_(count) { qApp->installEventFilter(this); }
+  ~TRebuildCounter() override { qApp->removeEventFilter(this); }
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() == QEvent::Show && qobject_cast<TRebuildInd*>(o) != nullptr) ++count_;
+    return false;
+  }
+
+ private:
+  int& count_;
+};
+
 class TAnswers {
  public:
   TAnswers() {
@@ -97,16 +112,14 @@ class TAnswers {
   QStringList texts, captions;
   QList<QMessageBox::StandardButton> defaults;
   int rebuilds = 0;  // rebuild windows seen
+  TRebuildCounter rebuildCounter{rebuilds};
 
  private:
   void Poll() {
     QWidget* w = QApplication::activeModalWidget();
     if (!w || w->property("answered").toBool()) return;
     w->setProperty("answered", true);
-    if (qobject_cast<TRebuildInd*>(w)) {
-      ++rebuilds;
-      return;
-    }
+    if (qobject_cast<TRebuildInd*>(w)) return;  // counted when shown
     auto* box = qobject_cast<QMessageBox*>(w);
     if (box) {
       texts << box->text();
