@@ -1,13 +1,13 @@
 #include "mainscreen/TArrivalAnnouncer.h"
 
 #include "mainscreen/TArrivalNotification.h"
-#include "mainscreen/TArrivalSound.h"
+#include "shell/TWaveSound.h"
 #include "mainscreen/TReceiptPrinter.h"
 #include "shell/core/Settings.h"
 
 TArrivalAnnouncer::TArrivalAnnouncer(TFxFaxPrinter* faxPrinter, QObject* parent)
     : QObject(parent),
-      sound_(new TArrivalSound(this)),
+      sound_(new TWaveSound(this)),
       notification_(new TArrivalNotification(this)),
       printer_(new TReceiptPrinter(faxPrinter, this)) {
   connect(notification_, &TArrivalNotification::ShowMainWindowRequested, this,

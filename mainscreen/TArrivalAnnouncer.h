@@ -11,7 +11,7 @@
 #include "mainscreen/ReceivedFax.h"
 
 class TArrivalNotification;
-class TArrivalSound;
+class TWaveSound;
 class TFxFaxPrinter;
 class TReceiptPrinter;
 
@@ -24,7 +24,7 @@ class TArrivalAnnouncer : public QObject {
   // The date pattern of the tables' dates in Qt form, for the printed header.
   void SetDatePattern(const QString& pattern);
 
-  [[nodiscard]] TArrivalSound& Sound() const { return *sound_; }
+  [[nodiscard]] TWaveSound& Sound() const { return *sound_; }
   [[nodiscard]] TArrivalNotification& Notification() const { return *notification_; }
   [[nodiscard]] TReceiptPrinter& ReceiptPrinter() const { return *printer_; }
 
@@ -36,7 +36,7 @@ class TArrivalAnnouncer : public QObject {
   void ShowMainWindowRequested();
 
  private:
-  TArrivalSound* sound_;
+  TWaveSound* sound_;
   TArrivalNotification* notification_;
   TReceiptPrinter* printer_;
 };

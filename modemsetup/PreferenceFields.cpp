@@ -40,10 +40,3 @@ std::optional<QString> CheckModemLine(const QString& text, const QString& what) 
         kMaxModemStringLength);
   return std::nullopt;
 }
-
-bool LooksLikeWave(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  char head[12] = {};
-  if (!in.read(head, sizeof head)) return false;
-  return std::string_view(head, 4) == "RIFF" && std::string_view(head + 8, 4) == "WAVE";
-}

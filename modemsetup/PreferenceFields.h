@@ -30,6 +30,3 @@ inline constexpr int kMaxRetryWaitSecs = 3600;
 // nullopt when text holds no line breaks or other control characters, which
 // would break the settings file's line structure.
 [[nodiscard]] std::optional<QString> CheckPlainText(const QString& text, const QString& what);
-
-// True when file starts like a RIFF WAVE sound.
-[[nodiscard]] bool LooksLikeWave(const std::filesystem::path& file);

@@ -15,7 +15,7 @@
 #include "modemsetup/PreferenceFields.h"
 #include "modemsetup/TCheckFaxClassForm.h"
 #include "modemsetup/TModemInitStringHelperForm.h"
-#include "modemsetup/WavePlayer.h"
+#include "shell/TWaveSound.h"
 #include "shell/Dialogs.h"
 #include "shell/Help.h"
 #include "shell/core/Folders.h"
@@ -259,11 +259,12 @@ void TPreferences::PlayNowButtonClick() {
   std::error_code ec;
   if (file.empty() || !std::filesystem::is_regular_file(file, ec)) {
     WaveLabel->setText("There is no sound file of that name.");
-  } else if (!LooksLikeWave(file)) {
+  } else if (!TWaveSound::IsWaveFile(QString::fromStdString(file.string()))) {
     WaveLabel->setText("This file is not a WAVE sound and cannot be played.");
   } else {
     WaveLabel->clear();
-    PlayWaveFile(file);
+    if (!sound_) sound_ = new TWaveSound(this);
+    (void)sound_->Play(QString::fromStdString(file.string()));  // checked above; playing itself is silent on failure
   }
 }
 

@@ -23,6 +23,8 @@ class QStackedWidget;
 bool FirstStart();
 void SetFirstStart(bool on);
 
+class TWaveSound;
+
 class TPreferences : public QDialog {
   Q_OBJECT
  public:
@@ -115,6 +117,7 @@ class TPreferences : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  TWaveSound* sound_ = nullptr;  // made on the first Play Now
   // Lines of page building (TPreferencesPages.cpp).
   void BuildPages();
   void FillPrinters();

@@ -17,7 +17,7 @@
 #include "faximage/tests/TestUtil.h"
 #include "mainscreen/TArrivalAnnouncer.h"
 #include "mainscreen/TArrivalNotification.h"
-#include "mainscreen/TArrivalSound.h"
+#include "shell/TWaveSound.h"
 #include "mainscreen/TReceiptPrinter.h"
 #include "mainscreen/tests/ToneWav.h"
 #include "shell/core/Folders.h"

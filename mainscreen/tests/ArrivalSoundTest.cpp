@@ -11,7 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "mainscreen/TArrivalSound.h"
+#include "shell/TWaveSound.h"
 #include "mainscreen/tests/ToneWav.h"
 #include "testsupport/TempFolder.h"
 
@@ -27,7 +27,7 @@ TEST(ArrivalSound, AWavFileIsLoadedAndStartedWithoutWaiting) {
   TTempFolder home;
   const auto wav = home / "ring.wav";
   TTempFolder::WriteFile(wav, ToneWav(80000));  // ten seconds
-  TArrivalSound sound;
+  TWaveSound sound;
   QSoundEffect* effect = sound.Effect();
   QSignalSpy playing(effect, &QSoundEffect::playingChanged);
   QElapsedTimer clock;
@@ -53,7 +53,7 @@ TEST(ArrivalSound, NothingThatIsNotAWavFileIsPlayed) {
   TTempFolder::WriteFile(home / "short.wav", "RIFF");
   TTempFolder::WriteFile(home / "empty.wav", "");
   ASSERT_EQ(::mkfifo((home / "pipe.wav").c_str(), 0600), 0);
-  TArrivalSound sound;
+  TWaveSound sound;
   for (const std::string name : {"", "missing.wav", "garbage.wav", "short.wav", "empty.wav", "pipe.wav", "."}) {
     const QString file = name.empty() ? QString() : QString::fromStdString((home / name).string());
     EXPECT_FALSE(sound.Play(file)) << name;  // a pipe is refused without waiting for a writer

@@ -14,7 +14,7 @@
 #include "mainscreen/ReceiveMode.h"
 #include "mainscreen/ReceiveRules.h"
 #include "mainscreen/TArrivalAnnouncer.h"
-#include "mainscreen/TArrivalSound.h"
+#include "shell/TWaveSound.h"
 #include "mainscreen/TMainScreen.h"
 #include "mainscreen/tests/ModalCatcher.h"
 #include "mainscreen/tests/ToneWav.h"

@@ -1,13 +1,13 @@
-#include "mainscreen/TArrivalSound.h"
+#include "shell/TWaveSound.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSoundEffect>
 #include <QUrl>
 
-TArrivalSound::TArrivalSound(QObject* parent) : QObject(parent), effect_(new QSoundEffect(this)) {}
+TWaveSound::TWaveSound(QObject* parent) : QObject(parent), effect_(new QSoundEffect(this)) {}
 
-bool TArrivalSound::IsWaveFile(const QString& file) {
+bool TWaveSound::IsWaveFile(const QString& file) {
   if (file.isEmpty()) return false;
   const QFileInfo info(file);
   // QFileInfo::isFile is false for directories, pipes, sockets and devices.
@@ -18,7 +18,7 @@ bool TArrivalSound::IsWaveFile(const QString& file) {
   return head.size() == 12 && head.startsWith("RIFF") && head.mid(8, 4) == "WAVE";
 }
 
-bool TArrivalSound::Play(const QString& wavFile) {
+bool TWaveSound::Play(const QString& wavFile) {
   if (!IsWaveFile(wavFile)) return false;
   const QUrl source = QUrl::fromLocalFile(QFileInfo(wavFile).absoluteFilePath());
   // The player loads the file on its own thread and starts once it is

@@ -1,18 +1,18 @@
 #pragma once
-// The arrival sound: a WAV file played once when a received fax has been
-// stored. Playing never waits for the sound to end and never reports a
-// failure: without a file, with a file that is not a WAV, or on a machine
-// without an audio device there is simply no sound.
+// A WAVE sound played once: the arrival sound of a received fax, and the
+// preferences' Play Now. Playing never waits for the sound to end and never
+// reports a failure: without a file, with a file that is not a WAVE sound,
+// or on a machine without an audio device there is simply no sound.
 
 #include <QObject>
 #include <QString>
 
 class QSoundEffect;
 
-class TArrivalSound : public QObject {
+class TWaveSound : public QObject {
   Q_OBJECT
  public:
-  explicit TArrivalSound(QObject* parent = nullptr);
+  explicit TWaveSound(QObject* parent = nullptr);
 
   // Starts the sound and returns at once; false when the file is empty,
   // missing, not a regular file or does not begin as a RIFF WAVE file.
