@@ -51,15 +51,6 @@ constexpr std::array<std::pair<TReceiveStage, TReceiveStage>, 5> kStageTable{{
     {TReceiveStage::Stopping, TReceiveStage::Off},
 }};
 
-TFaxClass ClassFor(int number) {
-  switch (number) {
-    case 1: return TFaxClass::fcClass1;
-    case 2: return TFaxClass::fcClass2;
-    case 3: return TFaxClass::fcClass2_0;
-    default: return TFaxClass::fcDetect;
-  }
-}
-
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 void LetMessagesRun() { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
@@ -201,7 +192,7 @@ void TReceiveMode::Configure() {
   portNumber_ = std::clamp(Settings.ComPort, 0, TSendSettings::kMaxComPort) + 1;
   try {
     FxComPort1.SetComNumber(static_cast<uint16_t>(portNumber_));
-    FxReceiveFax1.FaxClass = ClassFor(Settings.FaxClassReceive);
+    FxReceiveFax1.FaxClass = FaxClassFromSetting(Settings.FaxClassReceive);
     FxReceiveFax1.SetStationID(Settings.Fax);
     FxReceiveFax1.AnswerOnRing = std::clamp(Settings.AnswerOnRing, 1, 255);
     FxReceiveFax1.DesiredBPS = static_cast<uint16_t>(

@@ -51,15 +51,6 @@ constexpr std::array<std::pair<TSendStage, TSendStage>, 14> kStageTable{{
     {TSendStage::Finishing, TSendStage::Idle},
 }};
 
-TFaxClass ClassFor(int number) {
-  switch (number) {
-    case 1: return TFaxClass::fcClass1;
-    case 2: return TFaxClass::fcClass2;
-    case 3: return TFaxClass::fcClass2_0;
-    default: return TFaxClass::fcDetect;
-  }
-}
-
 bool FirstPageFine(const std::string& file) {
   TFxFaxUnpacker u;
   u.SetOptions(0);
@@ -385,7 +376,7 @@ void TSendFaxForm::Configure() {
     FxSendFax1.SetPhoneNumber(
         Short255((sfPhoneNumber->text() + (suffixOn ? sfDialsuffix->text() : QString())).toStdString()));
     FxSendFax1.ToneDial = !sound.pulse;
-    FxSendFax1.FaxClass = ClassFor(sound.faxClass);
+    FxSendFax1.FaxClass = FaxClassFromSetting(sound.faxClass);
     FxSendFax1.DialAttempts = sound.dialAttempts;
     FxSendFax1.DialRetryWait = sound.retryWaitSecs;
     FxSendFax1.SetDialWait(DialWaitSeconds(Settings.InitString));

@@ -23,6 +23,17 @@
 enum class TFaxClass { fcUnknown, fcDetect, fcClass1, fcClass2, fcClass2_0 };
 using TFaxClassSet = std::set<TFaxClass>;
 
+// The class a settings number names: 1, 2 and 3 for Class 1, 2 and 2.0,
+// anything else automatic detection.
+[[nodiscard]] constexpr TFaxClass FaxClassFromSetting(int number) {
+  switch (number) {
+    case 1: return TFaxClass::fcClass1;
+    case 2: return TFaxClass::fcClass2;
+    case 3: return TFaxClass::fcClass2_0;
+    default: return TFaxClass::fcDetect;
+  }
+}
+
 // Messages from the state machine to its component.
 enum class TFaxMessage : uint16_t {
   fmAbort = 0x7EA0,    // the user's cancel, to the machine
