@@ -435,21 +435,8 @@ void TMainScreen::AttachLists() {
       {"Fax File", "", [home](const TXbDataTable& t) { return TableText(CalcFaxFileReceived(t, home)); }, 50},
   });
   for (auto [grid, model, table] : {std::tuple{FaxGrid, FaxModel, &FaxTable}, std::tuple{RecGrid, RecModel, &RecTable}}) {
-    QAbstractItemModel* placeholder = grid->model();
-    grid->setModel(model);
-    delete placeholder;
     // Column widths from the fields' display widths, in average characters.
-    const int charWidth = grid->fontMetrics().averageCharWidth();
-    const TXbTable* t = table->Table();
-    for (int c = 0; c < model->columnCount(); ++c) {
-      const TXbColumn& col = model->Columns()[static_cast<size_t>(c)];
-      int width = col.widthChars;
-      if (width == 0 && t) {
-        const int f = t->FieldIndex(col.field);
-        if (f >= 0) width = std::max<int>(t->Fields()[static_cast<size_t>(f)].width, static_cast<int>(col.title.size()));
-      }
-      grid->setColumnWidth(c, std::max(width, 4) * charWidth + 8);
-    }
+    AttachFaxModel(*grid, *model, table->Table());
     TXbDataTable* tablePtr = table;
     QTableView* gridPtr = grid;
     // A click moves the table to the row; a reset list shows the table's row again.

@@ -216,20 +216,7 @@ void TDMForm::BuildColumns() {
     QTableView* grid = Grid(kind);
     TXbTableModel* model = Model(kind);
     TXbDataTable* table = &Table(kind);
-    QAbstractItemModel* placeholder = grid->model();
-    grid->setModel(model);
-    delete placeholder;
-    const int charWidth = grid->fontMetrics().averageCharWidth();
-    const TXbTable* t = table->Table();
-    for (int c = 0; c < model->columnCount(); ++c) {
-      const TXbColumn& col = model->Columns()[static_cast<size_t>(c)];
-      int width = col.widthChars;
-      if (width == 0 && t) {
-        const int f = t->FieldIndex(col.field);
-        if (f >= 0) width = std::max<int>(t->Fields()[static_cast<size_t>(f)].width, static_cast<int>(col.title.size()));
-      }
-      grid->setColumnWidth(c, std::min(std::max(width, 4), 40) * charWidth + 8);
-    }
+    AttachFaxModel(*grid, *model, table->Table(), 40);
     // A click moves the table to the row; a list read afresh shows the
     // table's row again.
     connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,

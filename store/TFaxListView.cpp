@@ -11,6 +11,9 @@
 #include <optional>
 #include <vector>
 
+#include "store/XbTableModel.h"
+#include "xbase/Table.h"
+
 namespace {
 
 // A cell is drawn directly: the selection, then one line of text cut at the
@@ -196,4 +199,23 @@ void TFaxListView::paintEvent(QPaintEvent* e) {
   const int bottom = lines.back().at + lines.back().size;
   for (const TSpan& row : lines) p.fillRect(QRect(left, row.at + row.size - 1, right - left, 1), colour);
   for (const TSpan& col : columns) p.fillRect(QRect(col.at + col.size - 1, top, 1, bottom - top), colour);
+}
+
+void AttachFaxModel(QTableView& grid, TXbTableModel& model, const TXbTable* table, int maxChars) {
+  QAbstractItemModel* placeholder = grid.model();
+  grid.setModel(&model);
+  if (placeholder != &model) delete placeholder;
+  const int charWidth = grid.fontMetrics().averageCharWidth();
+  for (int c = 0; c < model.columnCount(); ++c) {
+    const TXbColumn& col = model.Columns()[static_cast<size_t>(c)];
+    int width = col.widthChars;
+    if (width == 0 && table) {
+      const int f = table->FieldIndex(col.field);
+      if (f >= 0)
+        width = std::max<int>(table->Fields()[static_cast<size_t>(f)].width, static_cast<int>(col.title.size()));
+    }
+    width = std::max(width, 4);
+    if (maxChars > 0) width = std::min(width, maxChars);
+    grid.setColumnWidth(c, width * charWidth + 8);
+  }
 }

@@ -6,6 +6,9 @@
 #include <QStringList>
 #include <QTableView>
 
+class TXbTable;
+class TXbTableModel;
+
 class TFaxListView : public QTableView {
  public:
   // Until a table is attached the list shows its column titles only.
@@ -14,3 +17,8 @@ class TFaxListView : public QTableView {
  protected:
   void paintEvent(QPaintEvent* e) override;
 };
+
+// Puts `model` in `grid` (the titles-only model it showed goes) and sizes
+// each column from its field's display width in average characters, or the
+// column's own width when it has one; at most `maxChars` when that is given.
+void AttachFaxModel(QTableView& grid, TXbTableModel& model, const TXbTable* table, int maxChars = 0);
