@@ -7,16 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-QPushButton* Button(QWidget* parent, const char* name, const char* caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(name);
-  b->setAutoDefault(false);
-  return b;
-}
-
-}  // namespace
+#include "shell/Dialogs.h"
 
 QString LongDateText(const QDate& date) {
   // The program's texts are English whatever the desktop's language.
@@ -44,19 +35,19 @@ TDateSelector::TDateSelector(const QString& caption, const QDate& start, QWidget
   layout->addWidget(Calendar1);
 
   auto* steps = new QHBoxLayout;
-  YearMinusButton = Button(this, "YearMinusButton", "Year-");
-  MonthMinusButton = Button(this, "MonthMinusButton", "Month-");
-  TodayButton = Button(this, "TodayButton", "Today");
-  MonthPlusButton = Button(this, "MonthPlusButton", "Month +");
-  YearPlusButton = Button(this, "YearPlusButton", "Year+");
+  YearMinusButton = NamedButton(this, "YearMinusButton", "Year-");
+  MonthMinusButton = NamedButton(this, "MonthMinusButton", "Month-");
+  TodayButton = NamedButton(this, "TodayButton", "Today");
+  MonthPlusButton = NamedButton(this, "MonthPlusButton", "Month +");
+  YearPlusButton = NamedButton(this, "YearPlusButton", "Year+");
   for (QPushButton* b : {YearMinusButton, MonthMinusButton, TodayButton, MonthPlusButton, YearPlusButton})
     steps->addWidget(b);
   layout->addLayout(steps);
 
   auto* answer = new QHBoxLayout;
-  OkButton = Button(this, "OkButton", "Ok");
+  OkButton = NamedButton(this, "OkButton", "Ok");
   OkButton->setDefault(true);
-  CancelButton = Button(this, "CancelButton", "Cancel");
+  CancelButton = NamedButton(this, "CancelButton", "Cancel");
   answer->addStretch();
   answer->addWidget(OkButton);
   answer->addWidget(CancelButton);

@@ -45,20 +45,6 @@ constexpr int kCodesWidth = 25;
 QString Stored(const QString& text) { return TableText(ToTableText(text)); }
 std::string StoredUtf8(const std::string& utf8) { return Stored(QString::fromStdString(utf8)).toStdString(); }
 
-TEnterEdit* Field(QWidget* parent, const char* name, int width) {
-  auto* e = new TEnterEdit(parent);
-  e->setObjectName(name);
-  e->SetTableWidth(width);
-  return e;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const char* caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(name);
-  b->setAutoDefault(false);
-  return b;
-}
-
 }  // namespace
 
 TCreateEditQuickFax::TCreateEditQuickFax(TXbDataTable& table, bool isNew, QWidget* parent)
@@ -72,11 +58,11 @@ TCreateEditQuickFax::TCreateEditQuickFax(TXbDataTable& table, bool isNew, QWidge
 TCreateEditQuickFax::~TCreateEditQuickFax() = default;
 
 void TCreateEditQuickFax::BuildLayout() {
-  Recipient = Field(this, "Recipient", kRecipientWidth);
-  RecipientFax = Field(this, "RecipientFax", kPhoneWidth);
-  Regarding = Field(this, "Regarding", kSubjectWidth);
-  Notes = Field(this, "Notes", kNotesWidth);
-  Codes = Field(this, "Codes", kCodesWidth);
+  Recipient = TEnterEdit::Make(this, "Recipient", kRecipientWidth);
+  RecipientFax = TEnterEdit::Make(this, "RecipientFax", kPhoneWidth);
+  Regarding = TEnterEdit::Make(this, "Regarding", kSubjectWidth);
+  Notes = TEnterEdit::Make(this, "Notes", kNotesWidth);
+  Codes = TEnterEdit::Make(this, "Codes", kCodesWidth);
   Recipient->setMinimumWidth(Recipient->fontMetrics().averageCharWidth() * (kRecipientWidth + 2));
   FaxMessage = new QPlainTextEdit(this);
   FaxMessage->setObjectName("FaxMessage");
@@ -99,13 +85,13 @@ void TCreateEditQuickFax::BuildLayout() {
 
   CurrentQFileLabel = new QLabel(this);
   CurrentQFileLabel->setObjectName("CurrentQFileLabel");
-  PhonebookButton = Button(this, "PhonebookButton", "&Phonebook");
-  HelpButton = Button(this, "HelpButton", "&Help");
-  SelectTemplateButton = Button(this, "SelectTemplateButton", "&Select Fax Cover Template");
-  ChangeSenderButton = Button(this, "ChangeSenderButton", "&Change Sender Info");
-  SaveButton = Button(this, "SaveButton", "&Save");
+  PhonebookButton = NamedButton(this, "PhonebookButton", "&Phonebook");
+  HelpButton = NamedButton(this, "HelpButton", "&Help");
+  SelectTemplateButton = NamedButton(this, "SelectTemplateButton", "&Select Fax Cover Template");
+  ChangeSenderButton = NamedButton(this, "ChangeSenderButton", "&Change Sender Info");
+  SaveButton = NamedButton(this, "SaveButton", "&Save");
   SaveButton->setDefault(true);
-  CancelButton = Button(this, "CancelButton", "Cance&l");
+  CancelButton = NamedButton(this, "CancelButton", "Cance&l");
 
   auto* form = new QFormLayout;
   form->addRow("Recipient", Recipient);

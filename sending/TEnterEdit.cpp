@@ -47,3 +47,10 @@ void TEnterEdit::keyPressEvent(QKeyEvent* event) {
   }
   QLineEdit::keyPressEvent(event);
 }
+
+TEnterEdit* TEnterEdit::Make(QWidget* parent, const char* name, int width) {
+  auto* e = new TEnterEdit(parent);
+  e->setObjectName(name);
+  e->SetTableWidth(width);
+  return e;
+}

@@ -10,6 +10,8 @@ class TEnterEdit : public QLineEdit {
 
  public:
   explicit TEnterEdit(QWidget* parent = nullptr);
+  // A field named `name` (its objectName) holding a table text `width` wide.
+  static TEnterEdit* Make(QWidget* parent, const char* name, int width);
 
   // Makes the field hold what a table text field `width` characters wide
   // stores: typed and pasted text is turned into its Windows-1252 form at

@@ -5,8 +5,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <array>
+#include <utility>
+
 #include "sending/TEnterEdit.h"
 #include "sending/TPhoneBook.h"
+#include "shell/Dialogs.h"
 #include "shell/Help.h"
 #include "shell/core/Folders.h"
 #include "store/StoreText.h"
@@ -14,25 +18,16 @@
 
 namespace {
 
-struct TFieldSpec {
+struct TTableField {
   const char* field;
   int width;
 };
-constexpr TFieldSpec kRecipient{"RECIPIENT", 35}, kPhone{"PHONE", 25}, kSubject{"SUBJECT", 50},
+constexpr TTableField kRecipient{"RECIPIENT", 35}, kPhone{"PHONE", 25}, kSubject{"SUBJECT", 50},
     kNotes{"NOTES", 50}, kCodes{"CODES", 25};
 
-TEnterEdit* Field(QWidget* parent, const char* name, int width) {
-  auto* e = new TEnterEdit(parent);
-  e->setObjectName(name);
-  e->SetTableWidth(width);
-  return e;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const char* caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(name);
-  b->setAutoDefault(false);
-  return b;
+// Each edit of the window with the table field it shows.
+std::array<std::pair<TEnterEdit*, TTableField>, 5> EditsOf(const TFaxEditor& w) {
+  return {{{w.Recipient, kRecipient}, {w.FaxNumber, kPhone}, {w.Subject, kSubject}, {w.Notes, kNotes}, {w.Codes, kCodes}}};
 }
 
 }  // namespace
@@ -40,17 +35,17 @@ QPushButton* Button(QWidget* parent, const char* name, const char* caption) {
 TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   setObjectName("TFaxEditor");
   setWindowTitle("Fax Information Editor");
-  Recipient = Field(this, "Recipient", kRecipient.width);
-  FaxNumber = Field(this, "FaxNumber", kPhone.width);
-  Subject = Field(this, "Subject", kSubject.width);
-  Notes = Field(this, "Notes", kNotes.width);
-  Codes = Field(this, "Codes", kCodes.width);
+  Recipient = TEnterEdit::Make(this, "Recipient", kRecipient.width);
+  FaxNumber = TEnterEdit::Make(this, "FaxNumber", kPhone.width);
+  Subject = TEnterEdit::Make(this, "Subject", kSubject.width);
+  Notes = TEnterEdit::Make(this, "Notes", kNotes.width);
+  Codes = TEnterEdit::Make(this, "Codes", kCodes.width);
   Subject->setMinimumWidth(Subject->fontMetrics().averageCharWidth() * (kSubject.width + 2));
-  PhonebookButton = Button(this, "PhonebookButton", "&Phonebook");
-  HelpButton = Button(this, "HelpButton", "&Help");
-  OKButton = Button(this, "OKButton", "&Accept");
+  PhonebookButton = NamedButton(this, "PhonebookButton", "&Phonebook");
+  HelpButton = NamedButton(this, "HelpButton", "&Help");
+  OKButton = NamedButton(this, "OKButton", "&Accept");
   OKButton->setDefault(true);
-  CancelButton = Button(this, "CancelButton", "Cance&l");
+  CancelButton = NamedButton(this, "CancelButton", "Cance&l");
 
   auto* form = new QFormLayout;
   form->addRow("Recipient", Recipient);
@@ -73,15 +68,13 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
 }
 
 void TFaxEditor::LoadRow(const TXbDataTable& table) {
-  for (auto [edit, spec] : {std::pair{Recipient, kRecipient}, std::pair{FaxNumber, kPhone},
-                            std::pair{Subject, kSubject}, std::pair{Notes, kNotes}, std::pair{Codes, kCodes}})
-    edit->setText(FitTableText(TableText(table.FieldText(spec.field)), spec.width));
+  for (const auto& [edit, column] : EditsOf(*this))
+    edit->setText(FitTableText(TableText(table.FieldText(column.field)), column.width));
 }
 
 bool TFaxEditor::StoreRow(TXbDataTable& table) const {
-  for (auto [edit, spec] : {std::pair{Recipient, kRecipient}, std::pair{FaxNumber, kPhone},
-                            std::pair{Subject, kSubject}, std::pair{Notes, kNotes}, std::pair{Codes, kCodes}})
-    if (!table.SetFieldText(spec.field, ToTableText(FitTableText(edit->text(), spec.width)))) return false;
+  for (const auto& [edit, column] : EditsOf(*this))
+    if (!table.SetFieldText(column.field, ToTableText(FitTableText(edit->text(), column.width)))) return false;
   return true;
 }
 

@@ -15,9 +15,7 @@
 namespace {
 
 TEnterEdit* Field(QWidget* parent, const char* name, int width, const std::string& value) {
-  auto* e = new TEnterEdit(parent);
-  e->setObjectName(name);
-  e->SetTableWidth(width);
+  TEnterEdit* e = TEnterEdit::Make(parent, name, width);
   e->setText(FitTableText(QString::fromStdString(value), width));
   return e;
 }

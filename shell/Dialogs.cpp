@@ -1,5 +1,7 @@
 #include "shell/Dialogs.h"
 
+#include <QPushButton>
+
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -28,4 +30,11 @@ bool AskYesNoDefaultNo(const QString& text, const QString& caption) {
 void ShowInformation(const QString& text) {
   QMessageBox box(QMessageBox::Information, "Information", text, QMessageBox::Ok, ApplicationWindow());
   box.exec();
+}
+
+QPushButton* NamedButton(QWidget* parent, const char* name, const char* caption) {
+  auto* b = new QPushButton(caption, parent);
+  b->setObjectName(name);
+  b->setAutoDefault(false);
+  return b;
 }

@@ -6,6 +6,8 @@
 
 class QWidget;
 
+class QPushButton;
+
 void SetApplicationWindow(QWidget* window);
 QWidget* ApplicationWindow();
 
@@ -15,3 +17,7 @@ bool AskYesNo(const QString& text, const QString& caption);
 bool AskYesNoDefaultNo(const QString& text, const QString& caption);
 // Caption "Information", an OK button and the information icon.
 void ShowInformation(const QString& text);
+
+// A push button named `name` (its objectName) that Enter does not press
+// unless it has the focus or is the window's default button.
+QPushButton* NamedButton(QWidget* parent, const char* name, const char* caption);
