@@ -102,7 +102,13 @@ void SavePlacement(QWidget* window) {
 
 void CentreForm(QWidget* window) {
   const QWidget* main = ApplicationWindow();
-  const QSize own = window->frameGeometry().size();
+  // A window not yet shown has not been sized by its layout: centre it at
+  // the size it will open with, not at the default size of a new widget.
+  QSize own = window->frameGeometry().size();
+  if (!window->isVisible() && !window->testAttribute(Qt::WA_Resized)) {
+    window->adjustSize();
+    own = window->size();
+  }
   QRect target;
   if (main == nullptr || main == window || main->isMaximized()) {
     target = CentredOver(ScreenRect(window), own);

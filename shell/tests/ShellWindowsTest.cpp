@@ -1,11 +1,14 @@
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QFile>
 #include <QFrame>
 #include <QPushButton>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
+#include "shell/Dialogs.h"
 #include "shell/Help.h"
 #include "shell/Placement.h"
 #include "shell/TStartingFaxForm.h"
@@ -46,6 +49,25 @@ TEST(PlacementTest, CentringRoundsTowardZero) {
   // Larger than the main window: above and left of it.
   EXPECT_EQ(CentredOver(QRect(100, 100, 400, 300), QSize(601, 501)).topLeft(), QPoint(0, 0));
   EXPECT_EQ(CentredOver(QRect(0, 0, 100, 100), QSize(103, 103)).topLeft(), QPoint(-1, -1));
+}
+
+// A dialog centred before it is first shown is centred at the size its
+// layout gives it, not at the default size of a new widget.
+TEST(PlacementTest, AWindowNotYetShownIsCentredAtItsLayoutSize) {
+  QWidget main;
+  main.setGeometry(100, 100, 800, 600);
+  SetApplicationWindow(&main);
+  QDialog dialog(&main);
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* box = new QFrame(&dialog);
+  box->setFixedSize(300, 200);
+  layout->addWidget(box);
+  CentreForm(&dialog);
+  dialog.show();
+  const QRect placed(dialog.pos(), dialog.size());
+  EXPECT_NEAR(placed.center().x(), main.frameGeometry().center().x(), 1);
+  EXPECT_NEAR(placed.center().y(), main.frameGeometry().center().y(), 1);
+  SetApplicationWindow(nullptr);
 }
 
 TEST(HelpTest, EveryTopicTheWindowsUseHasAPage) {
