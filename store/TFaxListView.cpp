@@ -206,6 +206,10 @@ void AttachFaxModel(QTableView& grid, TXbTableModel& model, const TXbTable* tabl
   grid.setModel(&model);
   if (placeholder != &model) delete placeholder;
   const int charWidth = grid.fontMetrics().averageCharWidth();
+  // The header draws the current column's title in bold.
+  QFont titleFont = grid.horizontalHeader()->font();
+  titleFont.setBold(true);
+  const QFontMetrics header(titleFont);
   for (int c = 0; c < model.columnCount(); ++c) {
     const TXbColumn& col = model.Columns()[static_cast<size_t>(c)];
     int width = col.widthChars;
@@ -216,6 +220,8 @@ void AttachFaxModel(QTableView& grid, TXbTableModel& model, const TXbTable* tabl
     }
     width = std::max(width, 4);
     if (maxChars > 0) width = std::min(width, maxChars);
-    grid.setColumnWidth(c, width * charWidth + 8);
+    // Wide enough for the title, so that it is never cut.
+    const int title = header.horizontalAdvance(col.title) + 12;
+    grid.setColumnWidth(c, std::max(width * charWidth + 8, title));
   }
 }

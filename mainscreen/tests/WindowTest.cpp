@@ -204,6 +204,23 @@ TEST_F(WindowTest, FirstStartMakesTablesRebuildsIndexesAndWritesTheDriverFile) {
   EXPECT_NE(w.FaxXbase.TagNumber("DATEND"), 0);
 }
 
+// Every column title fits its column, also in the bold the header uses for
+// the current column.
+TEST_F(WindowTest, ColumnTitlesAreNeverCut) {
+  NotFirstRun();
+  TMainScreen w;
+  Start(w);
+  for (QTableView* grid : {w.FaxGrid, w.RecGrid}) {
+    QFont bold = grid->horizontalHeader()->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    for (int c = 0; c < grid->model()->columnCount(); ++c) {
+      const QString title = grid->model()->headerData(c, Qt::Horizontal).toString();
+      EXPECT_GE(grid->columnWidth(c), metrics.horizontalAdvance(title) + 8) << title.toStdString();
+    }
+  }
+}
+
 TEST_F(WindowTest, PrinterDriverJobsBecomeRowsWhenTheWindowIsActivated) {
   NotFirstRun();
   TAnswers answers;
