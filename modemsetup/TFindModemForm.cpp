@@ -176,6 +176,8 @@ void TFindModemForm::FinishScan(int found, int foundUsb, bool inUseSeen, int las
   else
     Label7->setText(QString("A modem was found on Com Port %1. We suggest setting the Port as Com %1.").arg(found));
   OKButton->show();
+  // The advice may take several lines: the window grows to show all of it.
+  adjustSize();
   setWindowTitle("Find Modem");
   found_ = found;
   // Like the scan itself, the caller's port ends on the last number tried.

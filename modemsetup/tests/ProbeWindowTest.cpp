@@ -157,6 +157,10 @@ TEST_F(ProbeWindowTest, ScanWithoutModemButWithABusyPortGivesTheLongAdvice) {
             "No modem found. Please make sure that all communication programs (internet, AOL, etc) are closed, and "
             "then try again. If you know which Com port your modem uses, you can also just set the Port to that "
             "setting");
+  // The window grew with the advice: every line of it is shown.
+  QApplication::processEvents();
+  EXPECT_GE(form.Label7->height(), form.Label7->heightForWidth(form.Label7->width()));
+  EXPECT_TRUE(form.rect().contains(form.Label7->geometry()));
 }
 
 TEST_F(ProbeWindowTest, ScanWithoutModemOrBusyPortGivesTheShortAdvice) {
