@@ -113,6 +113,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   JustOne1 = new TJustOne(this);
   setWindowTitle("Corvane");
   resize(780, 540);
+  setAcceptDrops(true);  // documents dropped become new faxes
   SetApplicationWindow(this);
   CreateFaxPrinter();
   BuildLayout();

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -529,4 +530,104 @@ TEST_F(ComposeTest, NewFaxFromFileImportsIntoTheNextFreeFaxName) {
   EXPECT_NE(answers.texts.value(0).indexOf("could not be made into a fax"), -1) << answers.texts.value(0).toStdString();
   EXPECT_EQ(Rows(), 1u);
   EXPECT_EQ(std::distance(fs::directory_iterator(Send()), fs::directory_iterator()), before);
+}
+
+namespace {
+
+// Drags files over the outgoing list and drops them there, as a file
+// manager does; true when the window took the drag.
+bool DropOn(QWidget* target, const QList<QUrl>& urls) {
+  QMimeData mime;
+  mime.setUrls(urls);
+  const QPoint at(20, 20);
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  return drop.isAccepted();
+}
+
+QUrl Local(const fs::path& p) { return QUrl::fromLocalFile(QString::fromStdString(p.string())); }
+
+std::function<void(TFaxEditor*)> Fill(const QString& subject) {
+  return [subject](TFaxEditor* f) {
+    f->Recipient->setText("Reader");
+    f->FaxNumber->setText("200");
+    f->Subject->setText(subject);
+    f->OKButton->click();
+  };
+}
+
+}  // namespace
+
+// Files dropped on the main window: each document gets its own editor and
+// row in turn, what is not a document is named in a message, an APF file is
+// taken as it is, and Cancel stops the files still waiting.
+TEST_F(ComposeTest, DroppedDocumentsBecomeOutgoingFaxesOneAfterAnother) {
+  const fs::path letter = home_ / "letter.txt";
+  TTempFolder::WriteFile(letter, "Dear reader,\nthis letter was dropped.\n");
+  const fs::path notes = home_ / "notes.xyz";
+  TTempFolder::WriteFile(notes, "not a document");
+  QWidget* list = main_->FaxGrid->viewport();
+
+  // Nothing that could become a fax: the drag is refused.
+  EXPECT_FALSE(DropOn(list, {Local(notes), QUrl("https://example.com/a.pdf")}));
+  EXPECT_FALSE(DropOn(list, {}));
+
+  TModalAnswers answers;
+  answers.Box(QMessageBox::Ok);
+  answers.For<TFaxEditor>(Fill("dropped letter"));
+  ASSERT_TRUE(DropOn(list, {Local(notes), Local(letter)}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Done() && Rows() == 1; }, 20000));
+  EXPECT_NE(answers.texts.value(0).indexOf("notes.xyz"), -1) << answers.texts.value(0).toStdString();
+  EXPECT_EQ(answers.texts.value(0).indexOf("letter.txt"), -1);
+  EXPECT_EQ(Field("SUBJECT"), "dropped letter");
+  const std::string first = Field("FAXDOC");
+  EXPECT_EQ(PageCount(Send() / first), 1);
+
+  // Two at once, one after the other; the fax file is copied unchanged.
+  const fs::path old = home_ / "old.apf";
+  fs::copy_file(Send() / first, old);
+  answers.For<TFaxEditor>(Fill("old fax"));
+  answers.For<TFaxEditor>([](TFaxEditor* f) {
+    EXPECT_EQ(f->windowTitle(), "New fax from: letter.txt");
+    Fill("second letter")(f);
+  });
+  ASSERT_TRUE(DropOn(list, {Local(old), Local(letter)}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Done() && Rows() == 3; }, 20000));
+  EXPECT_EQ(Field("SUBJECT"), "second letter");
+  std::set<std::string> docs;
+  for (uint32_t r = 1; r <= 3; ++r) {
+    ASSERT_TRUE(main_->FaxTable.Table()->Go(r));
+    docs.insert(Field("FAXDOC"));
+    if (Field("SUBJECT") == "old fax") {
+      EXPECT_EQ(TTempFolder::ReadFile(Send() / Field("FAXDOC")), TTempFolder::ReadFile(old));
+    }
+  }
+  EXPECT_EQ(docs.size(), 3u);
+
+  // Cancel in the first editor: the second file is not asked for.
+  answers.For<TFaxEditor>([](TFaxEditor* f) { f->reject(); });
+  ASSERT_TRUE(DropOn(list, {Local(letter), Local(letter)}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Done(); }, 20000));
+  QTest::qWait(500);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(Rows(), 3u);
+
+  // A damaged fax file is refused with a message and leaves nothing behind.
+  const fs::path broken = home_ / "broken.apf";
+  {
+    std::string bytes = TTempFolder::ReadFile(old);
+    bytes.resize(bytes.size() / 2);
+    TTempFolder::WriteFile(broken, bytes);
+  }
+  const std::set<std::string> before = FolderNames(Send());
+  answers.For<TFaxEditor>(Fill("broken"));
+  answers.Box(QMessageBox::Ok);
+  ASSERT_TRUE(DropOn(list, {Local(broken)}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Done(); }, 20000));
+  EXPECT_NE(answers.texts.value(1).indexOf("could not be made into a fax"), -1) << answers.texts.join("|").toStdString();
+  EXPECT_EQ(Rows(), 3u);
+  EXPECT_EQ(FolderNames(Send()), before);
 }
