@@ -1,5 +1,6 @@
 // The corvane program: one copy per user, one main window for the whole run.
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -48,12 +49,23 @@ std::string ExecutablePath() {
   return std::filesystem::read_symlink("/proc/self/exe", ec).string();
 }
 
+// The arguments after the program name that are not options, as absolute
+// paths: the first copy may run in another folder.
+QStringList DocumentArguments(const QStringList& arguments) {
+  QStringList files;
+  for (const QString& a : arguments.mid(1))
+    if (!a.startsWith('-')) files << QFileInfo(a).absoluteFilePath();
+  return files;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // No command-line arguments are read; Qt's own (-platform ...) still work.
   MakePreviousInstance(QString::fromStdString(ExecutablePath()));
   QApplication app(argc, argv);
+  // Documents named on the command line become new faxes; Qt's own options
+  // (-platform ...) were taken out by QApplication.
+  PreviousInstance()->SetFilesToOpen(DocumentArguments(QApplication::arguments()));
   Settings.Version = kVersionText;
   QApplication::processEvents();
   QApplication::setApplicationName("Corvane");
@@ -74,5 +86,6 @@ int main(int argc, char** argv) {
   TStartingFaxForm startingFaxForm(&mainScreen);
   CloseOnSignals(&mainScreen);
   mainScreen.show();
+  mainScreen.NewFaxFromFiles(PreviousInstance()->FilesToOpen());
   return app.exec();
 }

@@ -66,7 +66,7 @@ void TMainScreen::dropEvent(QDropEvent* e) {
 
 void TMainScreen::NewFaxFromFiles(const QStringList& files) {
   filesToTake_ << files;
-  TakeNextFile();
+  QTimer::singleShot(0, this, &TMainScreen::TakeNextFile);
 }
 
 void TMainScreen::TakeNextFile() {

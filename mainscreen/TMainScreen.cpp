@@ -111,6 +111,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   setObjectName("MainScreen");
   // Ends this process here when another copy runs.
   JustOne1 = new TJustOne(this);
+  connect(JustOne1, &TJustOne::FilesHanded, this, &TMainScreen::NewFaxFromFiles);
   setWindowTitle("Corvane");
   resize(780, 540);
   setAcceptDrops(true);  // documents dropped become new faxes

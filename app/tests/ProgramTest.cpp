@@ -33,19 +33,22 @@ class ProgramTest : public ::testing::Test {
 
   // Starts corvane with its own program folder and its own runtime folder, so
   // tests running in parallel do not see each other as "another copy".
-  pid_t Start(const fs::path& home) {
+  pid_t Start(const fs::path& home, const std::vector<std::string>& args = {}, const fs::path& errors = "/dev/null") {
     std::vector<std::string> env = {"CORVANE_HOME=" + home.string(), "QT_QPA_PLATFORM=offscreen",
                                     "XDG_RUNTIME_DIR=" + runtime_, "HOME=" + home_.string()};
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string exe = CORVANE_EXE;
-    char* argv[] = {exe.data(), nullptr};
+    std::vector<std::string> words = args;
+    std::vector<char*> argv = {exe.data()};
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
     pid_t pid = -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    EXPECT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, envp.data()), 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    EXPECT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
   }
@@ -115,6 +118,28 @@ TEST_F(ProgramTest, SecondCopyEndsWithCodeZeroAndLeavesTheFirstRunning) {
   EXPECT_EQ(WaitExit(first, 200ms), -1) << "the first copy must keep running";
   ::kill(first, SIGINT);
   EXPECT_EQ(WaitExit(first, 10s), 0);
+}
+
+// A second copy started with a document hands it to the first and ends;
+// when the first does not answer, the second says that the file was not
+// opened and ends with an error.
+TEST_F(ProgramTest, SecondCopyHandsItsDocumentToTheFirstOrSaysItCouldNot) {
+  const pid_t first = Start(home_);
+  ASSERT_TRUE(WaitFor(home_ / "Receive", 10s));
+  std::this_thread::sleep_for(300ms);
+  const fs::path letter = temp_ / "letter.txt";
+  TTempFolder::WriteFile(letter, "A letter.\n");
+  const fs::path errors = temp_ / "errors.txt";
+  EXPECT_EQ(WaitExit(Start(home_, {letter.string()}, errors), 10s), 0) << Read(errors);
+
+  ::kill(first, SIGSTOP);
+  const pid_t second = Start(home_, {letter.string()}, errors);
+  EXPECT_EQ(WaitExit(second, 15s), 1);
+  const std::string said = Read(errors);
+  EXPECT_NE(said.find("did not answer"), std::string::npos) << said;
+  EXPECT_NE(said.find(letter.string()), std::string::npos) << said;
+  ::kill(first, SIGKILL);
+  WaitExit(first, 10s);
 }
 
 TEST_F(ProgramTest, SettingsSurviveARestart) {

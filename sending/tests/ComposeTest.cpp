@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QLocalSocket>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -16,7 +17,10 @@
 #include <QTabBar>
 #include <QTest>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
+#include <unistd.h>
 #include <set>
 
 #include "cover/StockTemplates.h"
@@ -33,6 +37,7 @@
 #include "sending/TPreviewQuickFaxForms.h"
 #include "sending/tests/ModalAnswers.h"
 #include "shell/MonoImage.h"
+#include "shell/SingleInstance.h"
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
 #include "store/StoreText.h"
@@ -630,4 +635,56 @@ TEST_F(ComposeTest, DroppedDocumentsBecomeOutgoingFaxesOneAfterAnother) {
   EXPECT_NE(answers.texts.value(1).indexOf("could not be made into a fax"), -1) << answers.texts.join("|").toStdString();
   EXPECT_EQ(Rows(), 3u);
   EXPECT_EQ(FolderNames(Send()), before);
+}
+
+// A later copy started with documents hands them to this one over the local
+// socket: they become new faxes here, and a request that names no local
+// file is answered without opening anything.
+TEST_F(ComposeTest, DocumentsHandedOnByASecondCopyBecomeOutgoingFaxes) {
+  ::setenv("XDG_RUNTIME_DIR", (temp_.Path() / "run").c_str(), 1);
+  fs::create_directories(temp_.Path() / "run");
+  fs::permissions(temp_.Path() / "run", fs::perms::owner_all);
+  MakePreviousInstance(QString::fromStdString((temp_.Path() / ("handoff" + std::to_string(::getpid()))).string()));
+  ASSERT_FALSE(PreviousInstance()->AnotherCopyRuns());
+  struct TEnd {
+    ~TEnd() { EndPreviousInstance(); }
+  } end;
+  QWidget window;
+  TJustOne justOne(&window);
+  QObject::connect(&justOne, &TJustOne::FilesHanded, main_.get(), &TMainScreen::NewFaxFromFiles);
+  const QString name = PreviousInstance()->InstanceName();
+
+  // A name with a line break and a percent sign survives the request.
+  const fs::path letter = home_ / "odd\n100% letter.txt";
+  TTempFolder::WriteFile(letter, "Handed on from the command line.\n");
+  TModalAnswers answers;
+  answers.For<TFaxEditor>([](TFaxEditor* f) {
+    EXPECT_EQ(f->windowTitle(), "New fax from: odd\n100% letter.txt");
+    Fill("handed on")(f);
+  });
+  std::atomic<int> taken{-1};
+  std::thread second([&] {
+    taken = AskFirstCopyToComeForward(name, {QString::fromStdString(letter.string())}, 5000) ? 1 : 0;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return taken >= 0 && answers.Done() && Rows() == 1; }, 20000));
+  second.join();
+  EXPECT_EQ(taken, 1);
+  EXPECT_EQ(Field("SUBJECT"), "handed on");
+
+  std::atomic<int> reply{-1};
+  std::thread junk([&] {
+    QLocalSocket s;
+    s.connectToServer(name);
+    if (!s.waitForConnected(5000)) return;
+    s.write("come forward\nopen https://example.com/a.pdf\nopen %zz\nopen \nend\n");
+    s.waitForBytesWritten(5000);
+    reply = s.waitForReadyRead(5000) && s.readAll() == "taken\n" ? 1 : 0;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return reply >= 0; }, 10000));
+  junk.join();
+  EXPECT_EQ(reply, 1);
+  QTest::qWait(400);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(Rows(), 1u);
+  ::unsetenv("XDG_RUNTIME_DIR");
 }
