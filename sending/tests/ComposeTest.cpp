@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QLocalSocket>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -35,6 +34,7 @@
 #include "sending/TGetSenderInfo.h"
 #include "sending/TPhoneBook.h"
 #include "sending/TPreviewQuickFaxForms.h"
+#include "sending/tests/DropFiles.h"
 #include "sending/tests/ModalAnswers.h"
 #include "shell/MonoImage.h"
 #include "shell/SingleInstance.h"
@@ -538,22 +538,6 @@ TEST_F(ComposeTest, NewFaxFromFileImportsIntoTheNextFreeFaxName) {
 }
 
 namespace {
-
-// Drags files over the outgoing list and drops them there, as a file
-// manager does; true when the window took the drag.
-bool DropOn(QWidget* target, const QList<QUrl>& urls) {
-  QMimeData mime;
-  mime.setUrls(urls);
-  const QPoint at(20, 20);
-  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(target, &enter);
-  if (!enter.isAccepted()) return false;
-  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(target, &drop);
-  return drop.isAccepted();
-}
-
-QUrl Local(const fs::path& p) { return QUrl::fromLocalFile(QString::fromStdString(p.string())); }
 
 std::function<void(TFaxEditor*)> Fill(const QString& subject) {
   return [subject](TFaxEditor* f) {
