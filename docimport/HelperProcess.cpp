@@ -127,6 +127,9 @@ FxHelperOutcome FxRunHelperReading(const std::vector<std::string>& argv, std::ch
       if (fd >= 0) ::close(fd);
     }
   } readEnd{pipeFds[0]}, writeEnd{pipeFds[1]};
+  // A page of fax bitmap is about half a megabyte: a pipe that holds one
+  // lets the child write it without waiting for every 64 KiB read.
+  ::fcntl(pipeFds[1], F_SETPIPE_SZ, 1 << 20);
 
   SpawnSetup setup;
   posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
@@ -152,7 +155,7 @@ FxHelperOutcome FxRunHelperReading(const std::vector<std::string>& argv, std::ch
   writeEnd.fd = -1;
 
   auto deadline = std::chrono::steady_clock::now() + silenceLimit;
-  std::vector<uint8_t> buffer(1 << 16);
+  std::vector<uint8_t> buffer(1 << 18);
   bool stopped = false;
   for (;;) {
     pollfd p{readEnd.fd, POLLIN, 0};
