@@ -1,10 +1,10 @@
 #include "shell/SingleInstance.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
