@@ -91,6 +91,12 @@ TFaxCoverPanel::TFaxCoverPanel(QWidget* parent) : QWidget(parent), snapshot_(sur
     o.Font.Name = dialog.SymbolFont().family().toStdString();
     return true;
   };
+  ClipboardWrite = [](const std::string& bytes) { (void)WriteTemplateBytes(ClipboardFile(), bytes); };
+  ClipboardRead = []() -> std::optional<std::string> {
+    std::string bytes;
+    if (!ReadTemplateBytes(ClipboardFile(), bytes)) return std::nullopt;
+    return bytes;
+  };
   resize(sizeHint());
 }
 
@@ -332,13 +338,13 @@ void TFaxCoverPanel::keyPressEvent(QKeyEvent* event) {
 }
 
 void TFaxCoverPanel::CopyToClipboardFile() {
-  if (surface_.Selection().empty()) return;
-  (void)WriteTemplateBytes(ClipboardFile(), surface_.CopySelection());
+  if (surface_.Selection().empty() || !ClipboardWrite) return;
+  ClipboardWrite(surface_.CopySelection());
 }
 
 void TFaxCoverPanel::PasteFromClipboardFile() {
-  std::string bytes;
-  if (ReadTemplateBytes(ClipboardFile(), bytes)) (void)surface_.Paste(bytes);
+  if (!ClipboardRead) return;
+  if (const std::optional<std::string> bytes = ClipboardRead()) (void)surface_.Paste(*bytes, PasteOffset);
 }
 
 void TFaxCoverPanel::ChooseFont(size_t index) {

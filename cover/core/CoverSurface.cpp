@@ -10,8 +10,6 @@ namespace {
 
 constexpr int kMinSize = 5;        // no drag makes an object smaller
 constexpr int kMinKeySize = 10;    // Shift+Left/Up shrink only above this
-constexpr int kPasteOffset = 15;
-
 int Scale(int v, double factor) {
   const double scaled = std::round(v * factor);
   return static_cast<int>(std::clamp(scaled, -2.0e9, 2.0e9));
@@ -92,6 +90,13 @@ size_t TCoverSurface::Add(TCoverObject object) {
 void TCoverSurface::Load(std::vector<TCoverObject> objects) {
   Clear();
   for (TCoverObject& o : objects) Add(std::move(o));
+}
+
+void TCoverSurface::Restore(std::vector<TCoverObject> objects, const std::vector<size_t>& selection) {
+  objects_ = std::move(objects);
+  selected_.assign(objects_.size(), false);
+  for (size_t i : selection)
+    if (i < objects_.size() && !objects_[i].Unselectable) selected_[i] = true;
 }
 
 void TCoverSurface::Clear() {
@@ -324,13 +329,13 @@ std::string TCoverSurface::CutSelection() {
   return stream;
 }
 
-bool TCoverSurface::Paste(std::string_view stream) {
+bool TCoverSurface::Paste(std::string_view stream, int offset) {
   TFcsReadResult read = ReadFcs(stream);
   if (!read.Ok()) return false;
   ClearSelection();
   for (TCoverObject& o : read.Objects) {
-    o.Left += kPasteOffset;
-    o.Top += kPasteOffset;
+    o.Left += offset;
+    o.Top += offset;
     const bool selectable = !o.Unselectable;
     selected_[Add(std::move(o))] = selectable;
   }
