@@ -89,6 +89,8 @@ class TFaxCoverPanel : public QWidget {
   enum class TMouseMode { None, Band, Move, Resize };
 
   std::optional<size_t> ObjectAt(const QPoint& p) const;
+  // The selection's rectangle with everything its painting may cover.
+  QRect SelectionArea() const;
   void UpdateCursor(const QPoint& p);
   void CopyToClipboardFile();
   void PasteFromClipboardFile();
