@@ -46,6 +46,16 @@ bool SaveCoverTemplate(TCoverSurface& surface, const std::filesystem::path& fcsF
   // The base names take no dot: TemplatePaths replaces what follows one.
   TSaveFiles files{TemplatePaths(folder / ("~" + base + "-saving")), TemplatePaths(folder / ("~" + base + "-old"))};
 
+  // A template whose files were made read-only is kept as it is, even where
+  // the folder would let them be replaced.
+  for (auto m : kMembers) {
+    const auto existing = FindNoCase(folder, (target.*m).filename().string());
+    if (existing && (fs::status(*existing, ec).permissions() & fs::perms::owner_write) == fs::perms::none) {
+      Fail(error, "The file " + existing->string() + " is read-only.");
+      return false;
+    }
+  }
+
   std::vector<TFctRecord> records;
   for (const TCoverObject& o : surface.Objects()) records.push_back(MakeFctRecord(o, 96));
   if (!WriteFcsFile(files.Temp.Fcs, surface.Objects()) || !WriteFctFile(files.Temp.Fct, records) ||

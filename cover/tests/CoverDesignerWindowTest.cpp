@@ -13,11 +13,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QUndoStack>
 #include <fstream>
 #include <memory>
+#include <sys/mount.h>
 #include <thread>
 
 #include "cover/CoverTemplate.h"
@@ -254,6 +257,17 @@ TEST(CoverDesignerWindow, KeypadZoomStopsAtFiftyAndOneHundredFiftyPercent) {
   EXPECT_EQ(RectOf(d.objects()[0]), (TCoverRect{150, 150, 150, 75}));
   press(Qt::Key_Plus, 1);
   EXPECT_EQ(d.window->ZoomPercent(), 150);
+  // Page keys scroll the design area instead of reaching the surface.
+  QScrollBar* bar = d.window->ScrollBox->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 0);
+  QTest::keyClick(&d.panel(), Qt::Key_PageDown);
+  EXPECT_EQ(bar->value(), std::min(bar->maximum(), bar->pageStep()));
+  QTest::keyClick(&d.panel(), Qt::Key_End);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  QTest::keyClick(&d.panel(), Qt::Key_PageUp);
+  EXPECT_EQ(bar->value(), std::max(0, bar->maximum() - bar->pageStep()));
+  QTest::keyClick(&d.panel(), Qt::Key_Home);
+  EXPECT_EQ(bar->value(), 0);
   press(Qt::Key_Minus, 5);
   EXPECT_EQ(d.window->ZoomCaption->text(), "100%");
   EXPECT_EQ(RectOf(d.objects()[0]), (TCoverRect{100, 100, 100, 50}));
@@ -494,6 +508,17 @@ TEST(CoverDesignerWindow, FailedSaveSaysSoAndLeavesThePreviousFiles) {
   for (const auto& entry : fs::directory_iterator(d.covers))
     EXPECT_NE(entry.path().filename().string()[0], '~') << entry.path();
 
+  // A template made read-only is opened but not overwritten.
+  fs::permissions(files.Fct, fs::perms::owner_read | fs::perms::group_read, fs::perm_options::replace);
+  ASSERT_TRUE(d.window->OpenTemplate(files.Fcs));
+  d.Place(psEllipse, {200, 200}, {300, 300});
+  EXPECT_FALSE(d.window->SaveTemplate());
+  ASSERT_EQ(d.messages.size(), 2);
+  EXPECT_TRUE(d.messages[1].contains("read-only")) << d.messages[1].toStdString();
+  i = 0;
+  for (const fs::path& p : {files.Fcs, files.Fct, files.Bmp, files.Des}) EXPECT_EQ(Bytes(p), before[i++]) << p;
+  d.messages.removeLast();
+
   // The folder removed under the window.
   fs::remove_all(d.covers);
   EXPECT_FALSE(d.window->SaveTemplate());
@@ -501,6 +526,42 @@ TEST(CoverDesignerWindow, FailedSaveSaysSoAndLeavesThePreviousFiles) {
   EXPECT_TRUE(d.messages[1].contains("does not exist")) << d.messages[1].toStdString();
   EXPECT_TRUE(d.window->ChangesMade());
   EXPECT_EQ(d.objects().size(), 2u);
+}
+
+// A full disk, made with a small memory file system where the test may
+// mount one (as root); skipped elsewhere.
+TEST(CoverDesignerWindow, SaveOnAFullDiskSaysSoAndLeavesThePreviousFiles) {
+  TTempFolder dir;
+  const fs::path disk = dir / "disk";
+  fs::create_directories(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount a small file system";
+  struct Unmount {
+    fs::path at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  Designer d(disk);
+  d.Place(psRectangle, {40, 40}, {100, 80});
+  const TTemplatePaths files = TemplatePaths(d.covers / "FULL.FCS");
+  ASSERT_TRUE(d.window->SaveTemplateUnder(files.Fcs, "before"));
+  std::vector<std::string> before;
+  for (const fs::path& p : {files.Fcs, files.Fct, files.Bmp, files.Des}) before.push_back(Bytes(p));
+  {
+    // Fill the disk up to a few kilobytes.
+    std::ofstream filler(disk / "filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+  }
+  std::error_code ec;
+  fs::resize_file(disk / "filler", fs::file_size(disk / "filler") - 8192, ec);
+  d.Place(psEllipse, {200, 200}, {300, 300});
+  EXPECT_FALSE(d.window->SaveTemplateUnder(files.Fcs, "after"));
+  ASSERT_EQ(d.messages.size(), 1);
+  EXPECT_TRUE(d.messages[0].contains("disk full")) << d.messages[0].toStdString();
+  size_t i = 0;
+  for (const fs::path& p : {files.Fcs, files.Fct, files.Bmp, files.Des}) EXPECT_EQ(Bytes(p), before[i++]) << p;
+  for (const auto& entry : fs::directory_iterator(d.covers))
+    EXPECT_NE(entry.path().filename().string()[0], '~') << entry.path();
 }
 
 TEST(CoverDesignerWindow, ClosingAsksToSaveAndAFailedSaveKeepsTheWindow) {
