@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
+#include <QDockWidget>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFontDialog>
@@ -17,12 +18,14 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTimer>
 #include <QToolBar>
 #include <QUndoStack>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "cover/CoverTemplate.h"
+#include "cover/TCoverProperties.h"
 #include "cover/TFaxCoverPanel.h"
 #include "cover/TPreviewCovers.h"
 #include "cover/TSaveTemplateAs.h"
@@ -158,7 +161,10 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent, std::filesystem::path 
   UndoStack = new QUndoStack(this);
   connect(UndoStack, &QUndoStack::cleanChanged, this, [this] { UpdateState(); });
   connect(UndoStack, &QUndoStack::indexChanged, this,
-          [this] { committed_ = std::make_shared<const TSurfaceSnapshot>(TakeSnapshot(*FaxCoverPanel)); });
+          [this] {
+            committed_ = std::make_shared<const TSurfaceSnapshot>(TakeSnapshot(*FaxCoverPanel));
+            Properties->Refresh();
+          });
 
   const TIniFile ini(iniFile_);
   TCoverFont& font = FaxCoverPanel->Surface().DefaultFont;
@@ -168,6 +174,13 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent, std::filesystem::path 
   font.Italic = ini.ReadBool(kFontSection, "Italic", false);
   font.Underline = ini.ReadBool(kFontSection, "Underline", false);
   recent_.Read(ini);
+
+  Properties = new TCoverProperties(*FaxCoverPanel, this);
+  auto* dock = new QDockWidget("Properties", this);
+  dock->setObjectName("PropertiesDock");
+  dock->setWidget(Properties);
+  dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+  addDockWidget(Qt::RightDockWidgetArea, dock);
 
   BuildToolBar();
   BuildMenus();
@@ -331,6 +344,7 @@ void TCoverDesMainScreen::SurfaceChanged() {
   auto after = std::make_shared<const TSurfaceSnapshot>(TakeSnapshot(*FaxCoverPanel));
   if (committed_ && after->Zoom == committed_->Zoom && after->Objects == committed_->Objects) {
     committed_ = after;  // a selection change only
+    Properties->Refresh();
     return;
   }
   UndoStack->push(new TSurfaceEdit(*FaxCoverPanel, committed_, after, "Change"));
@@ -339,6 +353,7 @@ void TCoverDesMainScreen::SurfaceChanged() {
 void TCoverDesMainScreen::ApplyZoom() {
   FaxCoverPanel->SetZoom(zoomPercent_ / 100.0);
   committed_ = std::make_shared<const TSurfaceSnapshot>(TakeSnapshot(*FaxCoverPanel));
+  Properties->Refresh();
 }
 
 void TCoverDesMainScreen::ZoomStep(int steps) {
@@ -571,6 +586,10 @@ void TCoverDesMainScreen::closeEvent(QCloseEvent* event) {
 
 bool TCoverDesMainScreen::eventFilter(QObject* watched, QEvent* event) {
   if (watched != FaxCoverPanel) return QMainWindow::eventFilter(watched, event);
+  // Clicks and keys may change the selection; the properties follow after.
+  if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::KeyRelease ||
+      event->type() == QEvent::ContextMenu)
+    QTimer::singleShot(0, Properties, &TCoverProperties::Refresh);
   if (event->type() == QEvent::KeyRelease) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if ((key->modifiers() & Qt::KeypadModifier) && (key->key() == Qt::Key_Plus || key->key() == Qt::Key_Minus)) {

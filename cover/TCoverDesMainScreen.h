@@ -26,6 +26,7 @@ class QScrollArea;
 class QSpinBox;
 class QToolBar;
 class QUndoStack;
+class TCoverProperties;
 class TFaxCoverPanel;
 
 // The private clipboard format of copied objects: their component stream.
@@ -103,6 +104,8 @@ class TCoverDesMainScreen : public QMainWindow {
   QAction* Undo1 = nullptr;
   QAction* Redo1 = nullptr;
   QUndoStack* UndoStack = nullptr;
+  // The selected object's properties, docked beside the surface.
+  TCoverProperties* Properties = nullptr;
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QListWidget>
 #include <QSpinBox>
@@ -25,6 +26,7 @@
 
 #include "cover/CoverTemplate.h"
 #include "cover/TCoverDesMainScreen.h"
+#include "cover/TCoverProperties.h"
 #include "cover/TFaxCoverPanel.h"
 #include "cover/TSaveTemplateAs.h"
 #include "cover/core/FcsFile.h"
@@ -465,6 +467,38 @@ TEST(CoverDesignerWindow, AlignAndDistributeTheSelection) {
   for (const TCoverObject& o : d.objects()) EXPECT_EQ(o.Top, 40);
   QTest::keyClick(&d.panel(), Qt::Key_Z, Qt::ControlModifier);
   EXPECT_EQ(d.objects()[2].Top, 200);
+}
+
+TEST(CoverDesignerWindow, PropertiesFollowTheSelectionAndEditItAsOneStep) {
+  TTempFolder dir;
+  Designer d(dir.Path());
+  d.Place(psRectangle, {40, 40}, {100, 80});
+  d.Place(psLabel, {200, 200}, {300, 240});
+  TCoverProperties& props = *d.window->Properties;
+  QApplication::processEvents();
+  EXPECT_EQ(props.LeftEdit->value(), 200);
+  EXPECT_EQ(props.CaptionEdit->text(), "Attention");
+  props.CaptionEdit->setText("Urgent notice");
+  emit props.CaptionEdit->editingFinished();
+  EXPECT_EQ(d.objects()[1].Caption, "Urgent notice");
+  props.WidthEdit->setValue(2);  // below the smallest size
+  EXPECT_EQ(d.objects()[1].Width, 5);
+  props.TopEdit->setValue(300);
+  EXPECT_EQ(d.objects()[1].Top, 300);
+  QTest::keyClick(&d.panel(), Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(d.objects()[1].Top, 200);
+  EXPECT_EQ(props.TopEdit->value(), 200);
+  // A locked object keeps its place; the rectangle has no text.
+  props.LockedBox->setChecked(true);
+  props.LeftEdit->setValue(10);
+  EXPECT_EQ(d.objects()[1].Left, 200);
+  Click(&d.panel(), {70, 60});
+  QApplication::processEvents();
+  EXPECT_EQ(props.LeftEdit->value(), 40);
+  EXPECT_FALSE(props.CaptionEdit->isEnabled());
+  Drag(&d.panel(), {10, 10}, {400, 400});
+  QApplication::processEvents();
+  EXPECT_FALSE(props.LeftEdit->isEnabled());
 }
 
 TEST(CoverDesignerWindow, DamagedTemplateGivesTheMessageAndAnEmptySurface) {
