@@ -109,7 +109,8 @@ TOpenedTemplate OpenCoverTemplate(TCoverSurface& surface, const std::filesystem:
   }
   surface.Load(std::move(read.Objects));
   result.Ok = true;
-  result.Description = ReadDescription(TemplatePaths(fcsFile).Des);
+  const fs::path folder = fcsFile.parent_path().empty() ? fs::path(".") : fcsFile.parent_path();
+  result.Description = ReadDescription(ResolveNoCase(folder, TemplatePaths(fcsFile).Des.filename().string()));
   return result;
 }
 

@@ -432,9 +432,10 @@ bool TCoverDesMainScreen::SaveTemplateUnder(const std::filesystem::path& fcsFile
            "\rThe template's previous files were left as they were.");
     return false;
   }
-  templateFile_ = fcsFile;
+  // The files are written as NAME.FCS, ... whatever case the name was typed in.
+  templateFile_ = TemplatePaths(fcsFile).Fcs;
   description_ = description;
-  recent_.Use(fcsFile.string());
+  recent_.Use(templateFile_.string());
   TIniFile ini(iniFile_);
   recent_.Write(ini);
   (void)ini.UpdateFile();

@@ -288,6 +288,15 @@ TEST(CoverDesignerWindow, KeypadZoomStopsAtFiftyAndOneHundredFiftyPercent) {
   EXPECT_EQ(ReadFctFile(d.covers / "Z.FCT").Records.at(0).Left, 100 * 196 / 96);
   EXPECT_EQ(d.window->ZoomPercent(), 50);
   EXPECT_EQ(RectOf(d.objects()[0]), (TCoverRect{50, 50, 50, 25}));
+  // A name typed in small letters names the files written.
+  d.saveAs = {"lower.fcs", "small letters"};
+  ASSERT_TRUE(d.window->SaveTemplateAs());
+  EXPECT_EQ(d.window->TemplateFile(), d.covers / "lower.FCS");
+  EXPECT_TRUE(fs::exists(d.covers / "lower.FCS"));
+  EXPECT_EQ(d.window->Recent().Entries().front(), (d.covers / "lower.FCS").string());
+  fs::rename(d.covers / "lower.DES", d.covers / "lower.des");
+  ASSERT_TRUE(d.window->OpenTemplate(d.covers / "lower.FCS"));
+  EXPECT_EQ(d.window->Description(), "small letters");
 }
 
 TEST(CoverDesignerWindow, RecentListHasNoDoublesAndAtMostFiveEntries) {
