@@ -28,6 +28,7 @@
 #include "cover/TCoverDesMainScreen.h"
 #include "cover/TCoverProperties.h"
 #include "cover/TFaxCoverPanel.h"
+#include "cover/TGetLabelText.h"
 #include "cover/TSaveTemplateAs.h"
 #include "cover/core/FcsFile.h"
 #include "cover/core/FctFile.h"
@@ -221,6 +222,42 @@ TEST(CoverDesignerWindow, DrawsEveryKindAndSavesTheFourFilesAsTheNextFreeName) {
   EXPECT_EQ(again.objects(), drawn);
   EXPECT_FALSE(again.window->ChangesMade());
   EXPECT_EQ(again.window->DefaultFont().Size, 14);
+}
+
+// The text and font dialogs themselves, answered as a user answers them.
+TEST(CoverDesignerWindow, TextAndFontComeFromTheirDialogs) {
+  TTempFolder dir;
+  fs::create_directories(dir / "Covers");
+  TCoverDesMainScreen w(nullptr, dir / "Covers", dir / "CV.INI");
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.ToolButtons[psLabel]->trigger();
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<TGetLabelText*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->Edit1->setText("To the attention of");
+    dialog->OkButton->click();
+  });
+  Drag(w.FaxCoverPanel, {40, 40}, {300, 80});
+  const auto& objects = w.FaxCoverPanel->Surface().Objects();
+  ASSERT_EQ(objects.size(), 1u);
+  EXPECT_EQ(objects[0].Caption, "To the attention of");
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    QFont f("DejaVu Serif", 18);
+    f.setItalic(true);
+    dialog->setCurrentFont(f);
+    dialog->accept();
+  });
+  std::unique_ptr<QMenu> menu(w.FaxCoverPanel->MakeObjectMenu(0));
+  Trigger(menu.get(), "Font");
+  EXPECT_EQ(objects[0].Font.Size, 18);
+  EXPECT_TRUE(objects[0].Font.Italic);
+  EXPECT_EQ(w.UndoStack->count(), 2);
+  w.UndoStack->undo();
+  EXPECT_EQ(objects[0].Font.Size, 10);
+  w.UndoStack->clear();
 }
 
 TEST(CoverDesignerWindow, NameRulesOfTheSaveDialog) {
