@@ -13,8 +13,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::array<fs::path TTemplatePaths::*, 4> kMembers{&TTemplatePaths::Fcs, &TTemplatePaths::Fct, &TTemplatePaths::Bmp,
-                                                   &TTemplatePaths::Des};
+constexpr std::array<fs::path TTemplatePaths::*, 4> kMembers{&TTemplatePaths::Fcs, &TTemplatePaths::Fct,
+                                                             &TTemplatePaths::Bmp, &TTemplatePaths::Des};
 
 // The temporaries of one save, removed again unless they were renamed.
 struct TSaveFiles {

@@ -24,6 +24,7 @@
 #include <sys/mount.h>
 #include <thread>
 
+#include "cover/CoverRenderer.h"
 #include "cover/CoverTemplate.h"
 #include "cover/TCoverDesMainScreen.h"
 #include "cover/TCoverProperties.h"
@@ -214,6 +215,14 @@ TEST(CoverDesignerWindow, DrawsEveryKindAndSavesTheFourFilesAsTheNextFreeName) {
   // The black rectangle shows in the preview at 96 per inch, half an inch in.
   EXPECT_EQ(qGray(preview.pixel(48 + 140, 48 + 170)), 0);
   EXPECT_EQ(qGray(preview.pixel(48 + 140, 48 + 110)), 255);
+
+  // And on the fax page, at 196 per inch after the half-inch margin.
+  const QImage page = RenderCoverImage(files.Fct, PreviewSampleValues(), "");
+  auto faxPixel = [&](int x, int y) { return qGray(page.pixel(98 + x * 196 / 96, 98 + y * 196 / 96)); };
+  EXPECT_EQ(faxPixel(140, 170), 0);
+  EXPECT_EQ(faxPixel(140, 110), 255);
+  EXPECT_EQ(faxPixel(40 + 3, 120 + 3), 0);
+  EXPECT_EQ(faxPixel(40 - 4, 120 - 4), 255);
 
   // A second window opens the most recent template by itself, unchanged.
   d.window->close();
