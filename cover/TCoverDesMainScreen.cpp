@@ -41,6 +41,7 @@ namespace {
 constexpr int kZoomStepPercent = 10;
 constexpr int kMinZoomPercent = 50;
 constexpr int kMaxZoomPercent = 150;
+constexpr int kUndoLimit = 200;
 constexpr const char* kFontSection = "CD Default Font";
 constexpr const char* kTitle = "Cover Sheet Template Designer";
 
@@ -159,6 +160,9 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent, std::filesystem::path 
   connect(ExitButton, &QPushButton::clicked, this, &QWidget::close);
 
   UndoStack = new QUndoStack(this);
+  // Each step holds a copy of the objects; on a page of thousands of objects
+  // an unlimited history would grow without end.
+  UndoStack->setUndoLimit(kUndoLimit);
   connect(UndoStack, &QUndoStack::cleanChanged, this, [this] { UpdateState(); });
   connect(UndoStack, &QUndoStack::indexChanged, this,
           [this] {
