@@ -21,6 +21,7 @@
 #include <QUndoStack>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sys/mount.h>
 #include <thread>
 
@@ -651,6 +652,18 @@ TEST(CoverDesignerWindow, SaveOnAFullDiskSaysSoAndLeavesThePreviousFiles) {
   for (const fs::path& p : {files.Fcs, files.Fct, files.Bmp, files.Des}) EXPECT_EQ(Bytes(p), before[i++]) << p;
   for (const auto& entry : fs::directory_iterator(d.covers))
     EXPECT_NE(entry.path().filename().string()[0], '~') << entry.path();
+}
+
+TEST(CoverDesignerWindow, SaveReplacesOldFilesOfAnyLetterCase) {
+  TTempFolder dir;
+  for (const char* old : {"OLD.fcs", "old.fct", "OLD.BMP", "Old.des"}) TTempFolder::WriteFile(dir / old, "old");
+  TCoverSurface surface;
+  surface.Add(MakeCoverObject(TCoverObjectKind::ckText));
+  ASSERT_TRUE(SaveCoverTemplate(surface, dir / "OLD.FCS", "new"));
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.Path())) names.insert(entry.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"OLD.FCS", "OLD.FCT", "OLD.bmp", "OLD.DES"}));
+  EXPECT_EQ(ReadDescription(dir / "OLD.DES"), "new");
 }
 
 TEST(CoverDesignerWindow, ClosingAsksToSaveAndAFailedSaveKeepsTheWindow) {
