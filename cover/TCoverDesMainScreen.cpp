@@ -164,11 +164,10 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent, std::filesystem::path 
   // an unlimited history would grow without end.
   UndoStack->setUndoLimit(kUndoLimit);
   connect(UndoStack, &QUndoStack::cleanChanged, this, [this] { UpdateState(); });
-  connect(UndoStack, &QUndoStack::indexChanged, this,
-          [this] {
-            committed_ = std::make_shared<const TSurfaceSnapshot>(TakeSnapshot(*FaxCoverPanel));
-            Properties->Refresh();
-          });
+  connect(UndoStack, &QUndoStack::indexChanged, this, [this] {
+    committed_ = std::make_shared<const TSurfaceSnapshot>(TakeSnapshot(*FaxCoverPanel));
+    Properties->Refresh();
+  });
 
   const TIniFile ini(iniFile_);
   TCoverFont& font = FaxCoverPanel->Surface().DefaultFont;

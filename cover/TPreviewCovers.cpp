@@ -50,7 +50,7 @@ TPreviewCovers::TPreviewCovers(const std::filesystem::path& folder, const QStrin
   layout->addLayout(buttons, 3, 0, 1, 2);
   connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [] { ShowHelpContext(HelpTopic::Contents); });
+  connect(HelpButton, &QPushButton::clicked, this, [] { ShowHelpContext(HelpTopic::TemplateChooser); });
   connect(FileList, &QListWidget::currentTextChanged, this, &TPreviewCovers::ShowChosen);
   const auto found = FileList->findItems(current, Qt::MatchFixedString);
   if (!found.isEmpty()) FileList->setCurrentItem(found.first());

@@ -341,6 +341,10 @@ TEST(CoverDesignerWindow, KeypadZoomStopsAtFiftyAndOneHundredFiftyPercent) {
   EXPECT_EQ(d.window->TemplateFile(), d.covers / "lower.FCS");
   EXPECT_TRUE(fs::exists(d.covers / "lower.FCS"));
   EXPECT_EQ(d.window->Recent().Entries().front(), (d.covers / "lower.FCS").string());
+  // The spinner steps the same way.
+  d.window->ZoomSpinner->stepUp();
+  EXPECT_EQ(d.window->ZoomPercent(), 60);
+  EXPECT_EQ(d.window->ZoomCaption->text(), "60%");
   fs::rename(d.covers / "lower.DES", d.covers / "lower.des");
   ASSERT_TRUE(d.window->OpenTemplate(d.covers / "lower.FCS"));
   EXPECT_EQ(d.window->Description(), "small letters");
