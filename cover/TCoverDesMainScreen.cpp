@@ -535,24 +535,8 @@ void TCoverDesMainScreen::AlignSelection(TAlign how) {
 }
 
 void TCoverDesMainScreen::DistributeSelection(Qt::Orientation orientation) {
-  TCoverSurface& s = FaxCoverPanel->Surface();
-  std::vector<size_t> sel = s.Selection();
-  if (sel.size() < 3) return;
-  const bool across = orientation == Qt::Horizontal;
-  auto start = [&](size_t i) -> int& { return across ? s.Object(i).Left : s.Object(i).Top; };
-  auto extent = [&](size_t i) { return across ? s.Object(i).Width : s.Object(i).Height; };
-  std::stable_sort(sel.begin(), sel.end(), [&](size_t a, size_t b) { return start(a) < start(b); });
-  // Equal gaps between neighbours; the first and the last stay.
-  long long used = 0;
-  for (size_t i : sel) used += extent(i);
-  const long long span = static_cast<long long>(start(sel.back())) + extent(sel.back()) - start(sel.front());
-  const long long gaps = static_cast<long long>(sel.size()) - 1;
-  const long long room = span - used;
-  long long position = start(sel.front());
-  for (size_t k = 0; k < sel.size(); ++k) {
-    if (k > 0 && k + 1 < sel.size() && !s.Objects()[sel[k]].Locked) start(sel[k]) = static_cast<int>(position);
-    position += extent(sel[k]) + room / gaps + (static_cast<long long>(k) < room % gaps ? 1 : 0);
-  }
+  if (FaxCoverPanel->Surface().Selection().size() < 3) return;
+  FaxCoverPanel->Surface().Distribute(orientation == Qt::Horizontal);
   FaxCoverPanel->Changed();
 }
 

@@ -343,3 +343,22 @@ bool TCoverSurface::Paste(std::string_view stream, int offset) {
 }
 
 void TCoverSurface::CloneSelection() { (void)Paste(CopySelection()); }
+
+void TCoverSurface::Distribute(bool horizontal) {
+  std::vector<size_t> sel = Selection();
+  if (sel.size() < 3) return;
+  auto start = [&](size_t i) -> int& { return horizontal ? objects_[i].Left : objects_[i].Top; };
+  auto extent = [&](size_t i) { return horizontal ? objects_[i].Width : objects_[i].Height; };
+  std::stable_sort(sel.begin(), sel.end(), [&](size_t a, size_t b) { return start(a) < start(b); });
+  long long used = 0;
+  for (size_t i : sel) used += extent(i);
+  const long long span = static_cast<long long>(start(sel.back())) + extent(sel.back()) - start(sel.front());
+  const long long gaps = static_cast<long long>(sel.size()) - 1;
+  // May be negative when the objects overlap: they then overlap evenly.
+  const long long room = span - used;
+  long long position = start(sel.front());
+  for (size_t k = 0; k < sel.size(); ++k) {
+    if (k > 0 && k + 1 < sel.size() && !objects_[sel[k]].Locked) start(sel[k]) = static_cast<int>(position);
+    position += extent(sel[k]) + room / gaps + (static_cast<long long>(k) < room % gaps ? 1 : 0);
+  }
+}

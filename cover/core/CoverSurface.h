@@ -129,6 +129,10 @@ class TCoverSurface {
   void ArrowKey(TArrowKey key, bool shift);
 
   void Align(TAlign how);
+  // Three or more selected objects spaced evenly along one axis: the first
+  // and the last (by their left or top edge) stay, the gaps between
+  // neighbours become equal. Locked objects keep their place.
+  void Distribute(bool horizontal);
   void CenterVertically();
   void CenterHorizontally();
   void SetAllLocked(bool locked);
