@@ -73,6 +73,8 @@ bool ProgramFolderWritable() {
   return gWritable;
 }
 
+std::string PrinterDriverConfigFolderIn(const std::string& home) { return WithSlash(home) + ".config/corvane/"; }
+
 std::string IniFileName() { return ProgramFolder() + "CV.INI"; }
 std::string SendFolder() { return WithSlash(ResolveNoCase(ProgramFolder(), "SEND").string()); }
 std::string ReceiveFolder() { return WithSlash(ResolveNoCase(ProgramFolder(), "Receive").string()); }

@@ -21,6 +21,10 @@ std::string SendFolder();     // program folder + "SEND/"
 std::string ReceiveFolder();  // program folder + "Receive/"
 std::string CoversFolder();   // program folder + "Covers/"
 
+// The folder holding the printer driver's CVPD.INI for a user whose home is
+// home (no XDG_CONFIG_HOME of its own): home + "/.config/corvane/".
+std::string PrinterDriverConfigFolderIn(const std::string& home);
+
 // Creates SEND and Receive (with missing parents) when missing; failures are
 // ignored, each folder on its own.
 void MakeFolders();
