@@ -9,7 +9,8 @@
 #include <string>
 
 // The folder of the executable, unless CORVANE_HOME names another; when
-// neither can be written, ~/.local/share/corvane/. Decided once per process.
+// neither can be written, or the executable is installed in a "bin" folder,
+// ~/.local/share/corvane/. Decided once per process.
 std::string ProgramFolder();
 // For tests and tools: use this folder from now on (a trailing "/" is added).
 void SetProgramFolder(const std::string& folder);
