@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -111,6 +112,33 @@ bool CopyToNewFile(int from, const fs::path& to) {
   return ::close(out) == 0 && ok;
 }
 
+// Tells the user's desktop that a job waits, through the notification
+// service of the user's session bus at its usual place. Best effort: no
+// session, no service or no gdbus leaves the job as it is.
+void NotifyDesktop(uid_t uid, const std::string& job, unsigned pages) {
+  const std::string bus = "/run/user/" + std::to_string(uid) + "/bus";
+  struct stat st {};
+  if (::stat(bus.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != uid) return;
+  // Only the job's own name and page count: nothing from the job's options
+  // goes into the call's text.
+  const std::string body =
+      "\"Fax job " + job + " (" + std::to_string(pages) + " pages) is waiting in Corvane.\"";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
+    ::execlp("gdbus", "gdbus", "call", "--session", "--timeout", "5", "--dest", "org.freedesktop.Notifications",
+             "--object-path", "/org/freedesktop/Notifications", "--method", "org.freedesktop.Notifications.Notify",
+             "\"Corvane\"", "uint32 0", "\"corvane\"", "\"Fax job waiting\"", body.c_str(), "@as []", "@a{sv} {}",
+             "int32 10000", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  if (pid > 0) ::waitpid(pid, nullptr, 0);
+}
+
 bool UnusableDocument(int code) {
   return code == ecImportUnknownFormat || code == ecImportEncrypted || code == ecImportDamaged ||
          code == ecImportNoPages || code == ecImportTimeLimit || code == ecImportToolFailed;
@@ -188,5 +216,6 @@ int RunCorvaneBackend(int argc, char** argv) {
   const std::string job = folder.Deliver(image, JobDescriptionText(fax));
   if (job.empty()) return Fail(CUPS_BACKEND_HOLD, folder.Error());
   Log("INFO", "Fax job " + job + " (" + std::to_string(result.pagesWritten) + " pages) is waiting for Corvane");
+  NotifyDesktop(user.uid, job, result.pagesWritten);
   return CUPS_BACKEND_OK;
 }

@@ -9,6 +9,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <csignal>
 #include <unistd.h>
 
 #include <cups/backend.h>
@@ -277,6 +279,57 @@ TEST_F(Backend, RunAsAUserServesOnlyThatUser) {
   EXPECT_EQ(other.status, CUPS_BACKEND_FAILED) << other.log;
   EXPECT_NE(other.log.find("0700"), std::string::npos) << other.log;
   EXPECT_EQ(Snapshot(TJobUser::home), before);
+}
+
+// Starts a program as the job user with standard output into a file.
+pid_t SpawnAsUser(std::vector<std::string> args, const fs::path& output) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(out, STDERR_FILENO);
+    if (::setgid(TJobUser::gid) != 0 || ::setuid(TJobUser::uid) != 0) ::_exit(99);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(98);
+  }
+  return pid;
+}
+
+TEST_F(Backend, TellsTheUsersDesktopThatAJobWaits) {
+  const fs::path runtime = "/run/user/" + std::to_string(TJobUser::uid);
+  if (::access("/usr/bin/dbus-daemon", X_OK) != 0 || ::access("/usr/bin/dbus-monitor", X_OK) != 0)
+    GTEST_SKIP() << "dbus-daemon and dbus-monitor are needed";
+  if (fs::exists(runtime)) GTEST_SKIP() << runtime << " exists already";
+  fs::create_directories(runtime);
+  struct TRemove {
+    fs::path p;
+    ~TRemove() { fs::remove_all(p); }
+  } removeRuntime{runtime};
+  ASSERT_EQ(::chown(runtime.c_str(), TJobUser::uid, TJobUser::gid), 0);
+  ASSERT_EQ(::chmod(runtime.c_str(), 0700), 0);
+  const std::string address = "unix:path=" + (runtime / "bus").string();
+  const pid_t bus = SpawnAsUser({"dbus-daemon", "--session", "--nofork", "--address=" + address}, spool / "bus.log");
+  for (int i = 0; i < 100 && !fs::exists(runtime / "bus"); ++i) ::usleep(50000);
+  const pid_t monitor = SpawnAsUser(
+      {"dbus-monitor", "--address", address, "interface='org.freedesktop.Notifications'"}, spool / "monitor.log");
+  for (int i = 0; i < 100 && ReadAll(spool / "monitor.log").find("NameLost") == std::string::npos; ++i)
+    ::usleep(50000);
+
+  const TRun run = RunBackend(Job("fax-subject='\"quoted\" subject'"));
+  EXPECT_EQ(run.status, CUPS_BACKEND_OK) << run.log;
+  ::usleep(300000);
+  ::kill(monitor, SIGTERM);
+  ::kill(bus, SIGTERM);
+  ::waitpid(monitor, nullptr, 0);
+  ::waitpid(bus, nullptr, 0);
+  const std::string seen = ReadAll(spool / "monitor.log");
+  EXPECT_NE(seen.find("member=Notify"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("string \"Fax job waiting\""), std::string::npos) << seen;
+  EXPECT_NE(seen.find("string \"Fax job PD00000 (2 pages) is waiting in Corvane.\""), std::string::npos) << seen;
+  EXPECT_NE(seen.find("uint32 0"), std::string::npos) << seen;
 }
 
 TEST_F(Backend, AThousandPagesInBoundedMemory) {
