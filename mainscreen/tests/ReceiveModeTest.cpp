@@ -218,8 +218,9 @@ TEST_F(ReceiveModeWindow, AStoredFaxIsAnnounced) {
 
 // While receive mode is on (the modem here a script that agrees to
 // everything), every command that would change the fax tables or their files
-// is refused with the same message, opens no window and changes nothing.
-TEST_F(ReceiveModeWindow, ComposingAndCleanupAreRefusedWhileReceiveModeIsOn) {
+// (composing, the cleanup tool, the index rebuild) is refused with the same
+// message, opens no window and changes nothing.
+TEST_F(ReceiveModeWindow, ComposingCleanupAndRebuildAreRefusedWhileReceiveModeIsOn) {
   TPty pty;
   ASSERT_FALSE(pty.SlavePath().empty());
   TScriptedModem modem(pty, [](const std::string& command) -> TScriptedModem::TAnswer {
@@ -292,6 +293,7 @@ TEST_F(ReceiveModeWindow, ComposingAndCleanupAreRefusedWhileReceiveModeIsOn) {
          w.ForwardReceivedFax1->trigger();
        }},
       {"Fax Log Cleanup", [&] { w.FaxLogCleanup1->trigger(); }},
+      {"Rebuild Indexes", [&] { w.RebuildIndexes1->trigger(); }},
   };
   const QString refusal =
       "You are in Fax Receive mode. This operation cannot be done\nwhile in Fax Receive mode. Click the Stop button "
