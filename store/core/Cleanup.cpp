@@ -238,6 +238,8 @@ uint32_t TFaxLogCleanup::DeleteWhere(TFaxKind kind, const TCleanupRule& rule, TF
   // Every row is reached by its number: filter, order and the Deleted
   // setting do not hide any, and rows flagged earlier are skipped. The names
   // of a row's files are read before the row changes.
+  // Flagging needs every tag's keys in memory: they are read meanwhile.
+  t->PrefetchKeys();
   std::vector<uint32_t> doomed;
   std::vector<std::vector<std::string>> files;
   const uint32_t rows = t->RecCount();
