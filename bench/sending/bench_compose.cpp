@@ -1,6 +1,6 @@
 // Save in the cover sheet editor until the new row is the current row of the
-// outgoing list (rendering on the worker, side file, renames, the row, the
-// list finding it), against rendering the same cover alone in the same run.
+// outgoing list (rendering, side file, renames, the row, the list finding
+// it in the open table), against rendering the same cover alone in the same run.
 // The target: the whole save takes at most 1.3 times the rendering.
 #include <benchmark/benchmark.h>
 
