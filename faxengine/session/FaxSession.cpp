@@ -52,8 +52,11 @@ std::string FxStateLogName(uint8_t number) {
 TFaxSession::TFaxSession(TFxAbstractFax& fax, bool send)
     : fax_(fax), port_(*fax.ComPort()), disp_(fax.ComPort()->Dispatcher()), executor_(fax.ComPort()->HostExecutor()),
       send_(send),
-      paced_({[this](const void* data, size_t n) { WriteNow(data, n); }, [this] { disp_->PurgeInput(); },
-              [this] { return disp_->OutputUsed(); },
+      paced_({[this](const void* data, size_t n) { WriteNow(data, n); },
+              [this] {
+                if (disp_) disp_->PurgeInput();
+              },
+              [this] { return disp_ ? disp_->OutputUsed() : size_t{0}; },
               [this](std::chrono::milliseconds ms) {
                 if (disp_ && pauseTimer_ > 0) disp_->ArmTimerTriggerMs(pauseTimer_, ms);
               }}) {
