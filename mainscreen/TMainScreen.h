@@ -55,6 +55,9 @@ class TMainScreen : public QMainWindow {
 
   // Reopens the outgoing table keeping its current row.
   void FaxTableCloseAndOpen();
+  // Shows the row just appended to the open outgoing table, its current
+  // row, as the list's current row.
+  void OutgoingRowAdded();
   // Packs the tables and rebuilds their indexes (the rebuild window).
   void RebuildIndexes();
   // Takes the printer-driver jobs waiting in the SEND folder; true when any

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include <QTabBar>
 #include <QTest>
 
+#include <cstdio>
 #include <fstream>
 #include <set>
 
@@ -35,6 +37,7 @@
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
 #include "store/StoreText.h"
+#include "store/XbTableModel.h"
 #include "store/core/FaxTables.h"
 #include "testsupport/TempFolder.h"
 
@@ -198,6 +201,62 @@ TEST_F(ComposeTest, NewCoverSheetMakesRowCoverAndSideFileAndEditRestoresThemExac
   EXPECT_EQ(FolderNames(Send()), (std::set<std::string>{"COV00000.APF", "COV00000.FCD"}));
   EXPECT_GT(fs::last_write_time(Send() / "COV00000.APF"), before);
   EXPECT_EQ(TTempFolder::ReadFile(Send() / "COV00000.FCD"), sideFile);
+}
+
+// The new row goes into the open table and the list finds it without the
+// table being reopened, wherever the list's order puts it: after a hundred
+// sent faxes (beyond the rows a list reads at first) by date, between two of
+// them by recipient; archived rows stay hidden meanwhile.
+TEST_F(ComposeTest, NewRowIsTheListsCurrentRowWhereverTheOrderPutsIt) {
+  TXbDataTable& table = main_->FaxTable;
+  for (int i = 0; i < 103; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "Sent %03d", i);
+    ASSERT_TRUE(table.Append() && table.SetFieldText("RECIPIENT", name) && table.SetFieldText("PHONE", "200") &&
+                table.SetFieldValue("DATESENT", TXbValue::Date(XbJulian(2026, 1 + i % 12, 1 + i % 28))) &&
+                table.SetFieldText("TIMESENT", "10:00") && table.SetFieldValue("ARCHIVED", TXbValue::Bool(i >= 100)) &&
+                table.Post());
+  }
+  main_->FaxTableCloseAndOpen();
+  main_->SetButtons();
+
+  const auto saveNew = [&](const char* recipient) {
+    TModalAnswers answers;
+    answers.For<TCreateEditQuickFax>([&](TCreateEditQuickFax* e) {
+      e->Recipient->setText(recipient);
+      e->RecipientFax->setText("200");
+      e->Regarding->setText("Order");
+      e->SaveButton->click();
+    });
+    main_->NewButton->click();
+    return QTest::qWaitFor([&] { return answers.Done(); }, 20000);
+  };
+  // The list's current row, as the record it shows.
+  const auto shownRecord = [&] {
+    const QModelIndex current = main_->FaxGrid->currentIndex();
+    return current.isValid() ? main_->FaxModel->RecordAt(current.row()) : 0u;
+  };
+
+  ASSERT_TRUE(saveNew("Zoe New"));
+  EXPECT_EQ(Rows(), 104u);
+  EXPECT_EQ(Field("RECIPIENT"), "Zoe New");
+  EXPECT_EQ(Field("FAXCOVER"), "COV00000.APF");
+  const uint32_t first = table.RecNo();
+  EXPECT_EQ(first, 104u);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shownRecord() == first; }, 5000));
+  EXPECT_EQ(main_->FaxGrid->currentIndex().row(), 100);
+  while (main_->FaxModel->canFetchMore()) main_->FaxModel->fetchMore();
+  EXPECT_EQ(main_->FaxModel->rowCount(), 101);
+
+  main_->OutgoingSortMenu->actions()[2]->trigger();  // by recipient
+  ASSERT_TRUE(saveNew("Sent 050b"));
+  EXPECT_EQ(Field("FAXCOVER"), "COV00001.APF");
+  const uint32_t second = table.RecNo();
+  EXPECT_EQ(second, 105u);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shownRecord() == second; }, 5000));
+  EXPECT_EQ(main_->FaxGrid->currentIndex().row(), 51);
+  EXPECT_EQ(main_->FaxModel->RecordAt(50), 51u);  // "Sent 050"
+  EXPECT_EQ(main_->FaxModel->RecordAt(52), 52u);  // "Sent 051"
 }
 
 TEST_F(ComposeTest, NewThenCancelOrIncompleteSaveChangesNothing) {
@@ -433,6 +492,8 @@ TEST_F(ComposeTest, ForwardCopiesTheReceivedFaxToTheNextFreeFwdName) {
   EXPECT_EQ(Field("PHONE"), "200");
   EXPECT_EQ(Field("SUBJECT"), "Passed on");
   EXPECT_EQ(TTempFolder::ReadFile(Send() / "FWD00001.APF"), image);
+  // The outgoing list on show has the new row as its current one.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return main_->FaxGrid->currentIndex().row() == 0; }, 5000));
 
   // A copy that cannot be made makes no row.
   main_->TabSet1->setCurrentIndex(1);

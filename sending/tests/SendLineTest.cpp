@@ -28,6 +28,9 @@
 #include "faxengine/text/FxStrings.h"
 #include "testsupport/LinePages.h"
 #include "cover/StockTemplates.h"
+#include "cover/TCoverDesMainScreen.h"
+#include "cover/TFaxCoverPanel.h"
+#include "cover/core/CoverObjects.h"
 #include "mainscreen/TMainScreen.h"
 #include "modemsetup/TPreferences.h"
 #include "sending/TCreateEditQuickFax.h"
@@ -480,5 +483,66 @@ TEST_F(SendLine, ACoverSheetMadeWithNewIsTheFarEndsFirstPage) {
   ASSERT_TRUE(ocr.waitForFinished(120000));
   const std::string text = QString::fromUtf8(ocr.readAllStandardOutput()).simplified().toStdString();
   for (const char* expected : {"Shipment schedule", "Far End", "Ann Lee"})
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << " not in: " << text;
+}
+
+// A template drawn in the designer is the one the cover sheet editor renders:
+// the designer's own words and the fields it placed reach the far end.
+TEST_F(SendLine, ATemplateMadeInTheDesignerIsTheCoverTheFarEndReceives) {
+  WriteIni(1);
+  ASSERT_GT(InstallStockTemplates(CoversFolder()), 0);
+  {
+    TCoverDesMainScreen designer(nullptr, fs::path(CoversFolder()));
+    designer.Inform = [](const QString& text) { ADD_FAILURE() << text.toStdString(); };
+    TCoverSurface& surface = designer.FaxCoverPanel->Surface();
+    TCoverObject title = MakeCoverObject(TCoverObjectKind::ckText);
+    title.Caption = "DESIGNED COVER";
+    title.Font.Size = 28;
+    title.Font.Bold = true;
+    title.Left = 120;
+    title.Top = 100;
+    title.Width = 560;
+    title.Height = 60;
+    TCoverObject regarding = MakeCoverObject(TCoverObjectKind::ckField);
+    regarding.CoverFieldType = cfRegarding;
+    regarding.Font.Size = 16;
+    regarding.Left = 120;
+    regarding.Top = 300;
+    regarding.Width = 560;
+    regarding.Height = 40;
+    TCoverObject rule = MakeCoverObject(TCoverObjectKind::ckLine);
+    rule.Left = 120;
+    rule.Top = 200;
+    rule.Width = 560;
+    rule.Height = 10;
+    for (TCoverObject* o : {&title, &regarding, &rule}) static_cast<void>(surface.Add(*o));
+    designer.FaxCoverPanel->Changed();
+    ASSERT_TRUE(designer.SaveTemplateUnder(fs::path(CoversFolder()) / "CV0002.FCS", "Made in the designer"));
+  }
+  TMainScreen w;
+  Start(w, 0);
+  {
+    TCreateEditQuickFax editor(w.FaxTable, true);
+    editor.show();
+    editor.SetTemplateName("CV0002.FCT");
+    editor.Recipient->setText("Far End");
+    editor.RecipientFax->setText("200");
+    editor.Regarding->setText("Quarterly figures");
+    editor.SaveButton->click();
+    ASSERT_EQ(editor.result(), QDialog::Accepted);
+  }
+  w.FaxTableCloseAndOpen();
+  w.SetButtons();
+  ASSERT_TRUE(w.SendButton->isEnabled());
+  TSendScript script;
+  Send(w, script);
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
+  const TFarEndFax far = FarEndResult();
+  ASSERT_EQ(far.pages, 1);
+  QProcess ocr;
+  ocr.start("tesseract", {QString::fromStdString(far.file + "-p1.pbm"), "stdout"});
+  ASSERT_TRUE(ocr.waitForFinished(120000));
+  const std::string text = QString::fromUtf8(ocr.readAllStandardOutput()).simplified().toStdString();
+  for (const char* expected : {"DESIGNED COVER", "Quarterly figures"})
     EXPECT_NE(text.find(expected), std::string::npos) << expected << " not in: " << text;
 }
