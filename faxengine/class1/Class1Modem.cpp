@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "faxengine/port/Ticks.h"
 #include "faxengine/session/FxExceptions.h"
 
 namespace {
@@ -25,7 +24,7 @@ int TFxClass1Modem::PrepareClass1(bool send) {
 }
 
 void TFxClass1Modem::SendCommand1(const std::string& cmd) {
-  DelayMs(40);
+  link_.Pause(40);
   const std::string line = cmd + "\r";
   link_.WriteRaw(line.data(), line.size());
   c1_.collector.Reset();
@@ -34,7 +33,7 @@ void TFxClass1Modem::SendCommand1(const std::string& cmd) {
 }
 
 void TFxClass1Modem::SendFrame1(TFxFcf fcf, bool final, const std::vector<uint8_t>& fif) {
-  DelayMs(20);
+  link_.Pause(20);
   const std::vector<uint8_t> bytes = FxBuildFrame(fcf, final, fif);
   if (std::getenv("CVFAX_TRACE")) std::fprintf(stderr, "send frame %02X\n", static_cast<unsigned>(fcf));
   link_.WriteRaw(bytes.data(), bytes.size());

@@ -216,8 +216,8 @@ bool TFxReceiveMachine1::TakeLine1(TFxEvent ev, TLine1& in) {
 // answer to that, so that it is not taken for the answer to what follows.
 void TFxReceiveMachine1::StopClass1Reception() {
   core_.WriteRaw("\r", 1);
-  DelayMs(150);
-  core_.Disp().PurgeInput();
+  core_.Pause(150);
+  core_.PurgeInput();
   c1_.collector.Reset();
 }
 
@@ -227,7 +227,7 @@ void TFxReceiveMachine1::StartFrameReception(int32_t ticks) {
     SendCommand1("AT+FRH=3");
     core_.ArmReply(ticks);
   } else {
-    DelayMs(40);
+    core_.Pause(40);
     core_.WriteRaw("AT+FRH=3\r", 9);
     c1_.collector.Reset();
   }
@@ -318,8 +318,7 @@ void TFxReceiveMachine1::SendDIS(TFxEvent ev) {
   if (connect) {
     SendFrame1(TFxFcf::DIS, true, FxEncodeDis(c1_.localMax));
   } else if (ok) {
-    DelayMs(200);
-    DelayMs(200);
+    core_.Pause(400);
     StartFrameReception(kFrameWait);
     state_ = R::rf1CollFrames;
   }
@@ -419,7 +418,7 @@ void TFxReceiveMachine1::FinishTrain(TFxEvent ev) {
   const bool noCarrier = in.noCarrier;
   if (!noCarrier) return;
   if (core_.Settings().softwareFlow) core_.Port().SetSWFlowOptions(TSWFlowOptions::swfNone);
-  DelayMs(20);
+  core_.Pause(20);
   SendCommand1("AT+FTH=3");
   state_ = R::rf1SendCFR;
 }
@@ -510,7 +509,7 @@ void TFxReceiveMachine1::SendMCF(TFxEvent ev) {
     StartFrameReception(kReplyWait);
     state_ = R::rf1WaitDCN;
   } else if (rx1_.morePages && rx1_.eom) {
-    DelayMs(200);
+    core_.Pause(200);
     rx1_.retries = 0;
     SendCommand1("AT+FTH=3");
     state_ = R::rf1SendCSI;
@@ -518,7 +517,7 @@ void TFxReceiveMachine1::SendMCF(TFxEvent ev) {
     SendCommand1("AT+FRM=" + c1_.dcs.shortTrain);
     state_ = R::rf1WtPgCnnct;
   } else {
-    DelayMs(200);
+    core_.Pause(200);
     StartFrameReception(kReplyWait);
     rxFile_.Close();
     core_.Notify(TFaxMessage::fmLog, 5);
@@ -581,8 +580,8 @@ void TFxReceiveMachine1::CollRetry(TFxEvent) {
     state_ = R::rf1CollRtry2;
     return;
   }
-  DelayMs(100);
-  core_.Disp().PurgeInput();
+  core_.Pause(100);
+  core_.PurgeInput();
   SendCommand1("AT+FTH=3");
   state_ = R::rf1SendCSI;
 }

@@ -228,7 +228,7 @@ void TFxSendMachine1::Disconnect1(int code) {
   // The remote is told with DCN before the line is dropped; the error is
   // reported once the modem has hung up.
   c1_.pendingError = code;
-  DelayMs(200);
+  core_.Pause(200);
   SendCommand1("AT+FTH=3");
   state_ = S::tf1SendDCN;
 }
@@ -251,7 +251,7 @@ bool TFxSendMachine1::LowerSpeed1() {
 
 void TFxSendMachine1::StepDown1() {
   if (!LowerSpeed1()) return;
-  DelayMs(200);
+  core_.Pause(200);
   SendCommand1("AT+FTH=3");
   state_ = S::tf1SendTSI;
 }
@@ -279,7 +279,7 @@ void TFxSendMachine1::Connect(TFxEvent ev) {
       c1_.afterEom = false;
       c1_.haveDis = true;
       core_.WriteRaw(" ", 1);
-      DelayMs(200);
+      core_.Pause(200);
       SendCommand1("AT+FTH=3");
       state_ = S::tf1SendTSI;
       return;
@@ -295,7 +295,7 @@ void TFxSendMachine1::Connect(TFxEvent ev) {
   if (ok) {
     if (!frame) return;
     if (c1_.lastFinal && c1_.haveDis) {
-      DelayMs(200);
+      core_.Pause(200);
       SendCommand1("AT+FTH=3");
       state_ = S::tf1SendTSI;
     } else {
@@ -369,7 +369,7 @@ void TFxSendMachine1::TrainFinish(TFxEvent ev) {
   const bool ok = in.ok;
   if (!ok) return;
   if (core_.Settings().softwareFlow) core_.Port().SetSWFlowOptions(TSWFlowOptions::swfNone);
-  DelayMs(200);
+  core_.Pause(200);
   SendCommand1("AT+FRH=3");
   c1_.cfrReceived = false;
   state_ = S::tf1WaitCFR;
@@ -381,7 +381,7 @@ void TFxSendMachine1::WaitCFR(TFxEvent ev) {
     // Abort the frame reception and send both again.
     if (++c1_.dcsTries >= kDcsTries) return core_.Fail(fxcode::ecTimeout);
     core_.WriteRaw(" ", 1);
-    DelayMs(200);
+    core_.Pause(200);
     SendCommand1("AT+FTH=3");
     state_ = S::tf1SendTSI;
     return;
@@ -403,7 +403,7 @@ void TFxSendMachine1::WaitCFR(TFxEvent ev) {
     SendCommand1("AT+FRH=3");
     return;
   }
-  DelayMs(200);
+  core_.Pause(200);
   if (c1_.cfrReceived) {
     // The training check has set the receiver up: page data follows
     // with the short train, which is what the receiver now expects.
@@ -455,7 +455,7 @@ void TFxSendMachine1::WaitPostPageAck(TFxEvent ev) {
   TLine1 in;
   if (!TakeLine1(ev, in, state_ == S::tf1WaitEOP ? TOnError::oeLine : TOnError::oeFail)) return;
   if (!in.ok) return;
-  DelayMs(200);
+  core_.Pause(200);
   SendCommand1("AT+FRH=3");
   core_.ArmReply(kPostPageWait);
   c1_.responseStarted = false;
@@ -498,13 +498,13 @@ void TFxSendMachine1::WaitMCF(TFxEvent ev) {
       core_.SetProgress(fxprogress::fpPageOK);
       resendCount_ = 0;
       if (!morePages_) {
-        DelayMs(200);
+        core_.Pause(200);
         SendCommand1("AT+FTH=3");
         state_ = S::tf1SendDCN;
       } else if (keep) {
         // Same parameters, no new training: the receiver expects the
         // short train again.
-        DelayMs(200);
+        core_.Pause(200);
         SendCommand1(std::string("AT+FTM=") + c1_.ShortTrain());
         state_ = S::tf1WaitPgCn;
       } else {
@@ -515,7 +515,7 @@ void TFxSendMachine1::WaitMCF(TFxEvent ev) {
       core_.SetProgress(fxprogress::fpPageOK);
       resendCount_ = 0;
       if (eom) return ReturnToPhaseB1();
-      DelayMs(200);
+      core_.Pause(200);
       SendCommand1("AT+FTH=3");
       state_ = morePages_ ? S::tf1SendTSI : S::tf1SendDCN;
       return;

@@ -122,9 +122,10 @@ void TFxReceiveMachine2::GtSndID(TFxEvent ev) {
       if (!rxFile_.IsOpen()) CreateReceivedFile();
     } else {
       core_.WriteRaw("AT+FKS\r", 7);
-      // The hang-up purges output: let the command reach the modem first.
-      for (int i = 0; i < 20 && core_.Disp().OutputUsed() > 0; ++i) DelayMs(50);
-      DelayMs(200);
+      // The hang-up purges output: the command reaches the modem first, and
+      // the abort state runs once it has.
+      core_.PauseUntilSent(1000);
+      core_.Pause(200);
       core_.Fail(fxcode::ecFileRejected);
       core_.Notify(TFaxMessage::fmLog, 6);
     }

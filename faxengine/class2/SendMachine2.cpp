@@ -279,7 +279,8 @@ void TFxSendMachine2::SndNwPrm(TFxEvent) {
 
 void TFxSendMachine2::NextPage(TFxEvent) {
   if (morePages_) {
-    DelayMs(5 * kMsPerTick);
+    // T.30 wants silence on the line before the next page's phase C.
+    core_.Pause(5 * kMsPerTick);
     core_.SendCommand("AT+FDT");
     core_.ArmReply(kFdtWait);
     state_ = S::tf2GetParams;

@@ -19,6 +19,9 @@ struct TTimerTrigger {
   TTicks expiry = 0;
   TTicks interval = 0;
   bool armed = false;
+  // Armed in milliseconds: fires at deadline rather than at a tick.
+  bool precise = false;
+  std::chrono::steady_clock::time_point deadline{};
 };
 
 struct TStatusTrigger {
@@ -253,8 +256,7 @@ void TFxPosixDispatcher::DispatchThreadMain() {
     bool rx = false;
     {
       std::unique_lock l(eventMutex_);
-      eventCv_.wait_for(l, std::chrono::milliseconds(kDispatchPassMs),
-                        [&] { return rxEvent_ || wake_ || stop_.load(); });
+      eventCv_.wait_until(l, NextPassDue(), [&] { return rxEvent_ || wake_ || stop_.load(); });
       rx = rxEvent_;
       rxEvent_ = false;
       wake_ = false;
@@ -475,8 +477,9 @@ bool TFxPosixDispatcher::FireOneTimer() {
   {
     std::lock_guard l(triggerMutex_);
     const TTicks now = TicksNow();
+    const auto clock = std::chrono::steady_clock::now();
     for (auto& t : triggers_->timers) {
-      if (!t.armed || !TicksReached(now, t.expiry)) continue;
+      if (!t.armed || (t.precise ? clock < t.deadline : !TicksReached(now, t.expiry))) continue;
       t.armed = false;
       n = {TTriggerMsg::tmTimer, t.handle, 0};
       LogLocked(TLogType::ltTrigger, TLogSubtype::lsTimer, t.handle);
@@ -765,11 +768,37 @@ int TFxPosixDispatcher::ArmTimerTrigger(int handle, int32_t ticks, bool activate
       it->expiry = it->start + it->interval;
     }
     it->armed = activate;
+    it->precise = false;
     const auto v = Bytes32(static_cast<uint32_t>(ticks));
     LogLocked(TLogType::ltTrigDataChange, TLogSubtype::lsTrigTimer, static_cast<uint32_t>(handle), v);
   }
   WakeDispatch();
   return fxcode::ecOK;
+}
+
+int TFxPosixDispatcher::ArmTimerTriggerMs(int handle, std::chrono::milliseconds delay) {
+  {
+    std::lock_guard l(triggerMutex_);
+    auto& timers = triggers_->timers;
+    auto it = std::find_if(timers.begin(), timers.end(), [&](const auto& t) { return t.handle == handle; });
+    if (it == timers.end()) return fxcode::ecBadTriggerHandle;
+    it->precise = true;
+    it->deadline = std::chrono::steady_clock::now() + std::max(delay, std::chrono::milliseconds(0));
+    it->armed = true;
+    const auto v = Bytes32(static_cast<uint32_t>(delay.count()));
+    LogLocked(TLogType::ltTrigDataChange, TLogSubtype::lsTrigTimer, static_cast<uint32_t>(handle), v);
+  }
+  WakeDispatch();
+  return fxcode::ecOK;
+}
+
+std::chrono::steady_clock::time_point TFxPosixDispatcher::NextPassDue() const {
+  auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDispatchPassMs);
+  std::lock_guard l(triggerMutex_);
+  if (hold_) return due;
+  for (const auto& t : triggers_->timers)
+    if (t.armed && t.precise) due = std::min(due, t.deadline);
+  return due;
 }
 
 int TFxPosixDispatcher::ArmStatusTrigger(int handle, uint32_t value, bool activate) {

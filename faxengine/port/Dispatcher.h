@@ -12,6 +12,7 @@
 // timer and status trigger fires once and must be armed again.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -98,6 +99,9 @@ class TFxPosixDispatcher {
   int NewStatusTrigger(unsigned kind);
   int AddDataTrigger(std::string_view text, bool ignoreCase);
   int ArmTimerTrigger(int handle, int32_t ticks, bool activate);
+  // Arms a timer to fire once, delay from now to the millisecond rather than
+  // at the next tick: for the pauses a modem needs between commands.
+  int ArmTimerTriggerMs(int handle, std::chrono::milliseconds delay);
   int ArmStatusTrigger(int handle, uint32_t value, bool activate);
   int SetAvailThreshold(uint32_t count);
   int DropTrigger(int handle);
@@ -181,6 +185,9 @@ class TFxPosixDispatcher {
   void ReadInput();
   void PollLines();
   void CheckStatusAndTimers();
+  // When the dispatch thread must look again at the latest: the next pass,
+  // or a millisecond timer due before it.
+  std::chrono::steady_clock::time_point NextPassDue() const;
   bool FireOneStatus();
   bool FireOneTimer();
   void ScanInput();

@@ -103,7 +103,13 @@ class TFxAbstractFax {
   long ElapsedSeconds() const;
   static std::string ProgressText(int code);
   // The classes the modem offers (AT+FCLASS=?), queried once on the open
-  // port and cached.
+  // port and cached. The first call waits for the modem's answer on the
+  // caller's thread (up to about ten seconds with a silent modem), with the
+  // port's trigger delivery held: call it from a worker, never from a
+  // window's thread, and not while a session runs on the port (it answers
+  // nothing then). The class check of the modem set-up calls it from its
+  // own worker thread, between its other modem commands, which wait the
+  // same way.
   TFaxClassSet SupportedClasses();
 
   // --- operations ---------------------------------------------------------------

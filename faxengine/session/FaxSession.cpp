@@ -15,6 +15,7 @@
 
 namespace {
 constexpr int32_t kReplyWait = 182;
+constexpr unsigned kCommandPauseMs = 100;
 constexpr const char* kDefaultInit = "ATE0V1Q0";
 // How long a write may wait for room in the output ring.
 constexpr auto kWriteStallLimit = std::chrono::seconds(5);
@@ -50,7 +51,15 @@ std::string FxStateLogName(uint8_t number) {
 
 TFaxSession::TFaxSession(TFxAbstractFax& fax, bool send)
     : fax_(fax), port_(*fax.ComPort()), disp_(fax.ComPort()->Dispatcher()), executor_(fax.ComPort()->HostExecutor()),
-      send_(send) {
+      send_(send),
+      paced_({[this](const void* data, size_t n) { WriteNow(data, n); },
+              [this] {
+                if (disp_) disp_->PurgeInput();
+              },
+              [this] { return disp_ ? disp_->OutputUsed() : size_t{0}; },
+              [this](std::chrono::milliseconds ms) {
+                if (disp_ && pauseTimer_ > 0) disp_->ArmTimerTriggerMs(pauseTimer_, ms);
+              }}) {
   InstallStateTexts();
   settings_.statusInterval = std::max<int>(1, fax.StatusInterval);
   settings_.desiredBps = fax.DesiredBPS;
@@ -164,6 +173,7 @@ void TFaxSession::Finish() {
   if (finished_) return;
   finished_ = true;
   active = false;
+  DropPause();
   if (connectStartMs >= 0 && connectEndMs < 0) connectEndMs = NowMs();
   DisarmReply();
   if (disp_) disp_->ArmTimerTrigger(statusTimer_, 0, false);
@@ -175,7 +185,7 @@ void TFaxSession::Finish() {
     Deliver(TFaxMessage::fmFinish, code);
 }
 
-void TFaxSession::WriteRaw(const void* data, size_t n) {
+void TFaxSession::WriteNow(const void* data, size_t n) {
   if (!disp_) return;
   const auto* p = static_cast<const uint8_t*>(data);
   // Commands and page data are sized to fit, and a ring that is being
@@ -192,10 +202,12 @@ void TFaxSession::WriteRaw(const void* data, size_t n) {
       n -= k;
       continue;
     }
-    if (std::chrono::steady_clock::now() >= deadline || disp_->Stopping()) {
+    // A cancel does not wait for the ring: the call ends anyway.
+    const bool cancel = abortRequested_ && hangupState_ != THangupState::hsRunning;
+    if (cancel || std::chrono::steady_clock::now() >= deadline || disp_->Stopping()) {
       disp_->PurgeOutput();
       pageDataFlowing_ = false;
-      writeStalled_ = true;
+      writeStalled_ = !cancel;
       return;
     }
     DelayMs(10);
@@ -203,7 +215,8 @@ void TFaxSession::WriteRaw(const void* data, size_t n) {
 }
 
 void TFaxSession::SendCommand(const std::string& cmd) {
-  DelayMs(100);
+  // A modem takes the next command only after a pause since its last reply.
+  Pause(kCommandPauseMs);
   const std::string line = cmd + "\r";
   WriteRaw(line.data(), line.size());
   reply_.Clear();
@@ -218,10 +231,72 @@ bool TFaxSession::ReadLine() {
 }
 
 void TFaxSession::ArmReply(int32_t ticks) {
+  // The wait for a reply starts once the command is out.
+  if (paced_.Busy()) {
+    deferredReply_ = std::max<int32_t>(ticks, 1);
+    return;
+  }
   if (disp_ && replyTimer_ > 0) disp_->ArmTimerTrigger(replyTimer_, ticks, true);
 }
 void TFaxSession::DisarmReply() {
+  if (paced_.Busy()) deferredReply_ = 0;
+  heldReply_ = false;
   if (disp_ && replyTimer_ > 0) disp_->ArmTimerTrigger(replyTimer_, 0, false);
+}
+
+void TFaxSession::DropPause() {
+  paced_.Drop();
+  deferredReply_ = -1;
+  heldReply_ = heldOutFree_ = heldOutUsed_ = false;
+  if (disp_ && pauseTimer_ > 0) disp_->ArmTimerTrigger(pauseTimer_, 0, false);
+}
+
+void TFaxSession::HoldDuringPause(TEvent ev) {
+  switch (ev) {
+    case TEvent::evStatusTimer:
+      Status(0);
+      disp_->ArmTimerTrigger(statusTimer_, SecsToTicks(settings_.statusInterval), true);
+      break;
+    case TEvent::evReplyTimer: heldReply_ = true; break;
+    case TEvent::evOutFree: heldOutFree_ = true; break;
+    case TEvent::evOutUsed: heldOutUsed_ = true; break;
+    default: break;  // input stays in the ring; a cancel is taken before this
+  }
+}
+
+void TFaxSession::PausedStepsDue() {
+  std::lock_guard lock(mutex_);
+  if (finished_ || !disp_ || !machine_) return;
+  if (abortRequested_ && hangupState_ != THangupState::hsRunning) return RunMachine(TEvent::evAbort);
+  if (!paced_.Run()) return;
+  const bool rearmed = deferredReply_ >= 0;
+  if (deferredReply_ > 0) disp_->ArmTimerTrigger(replyTimer_, deferredReply_, true);
+  deferredReply_ = -1;
+  // A hang-up goes on with its own timer.
+  if (hangupState_ == THangupState::hsRunning) {
+    heldReply_ = heldOutFree_ = heldOutUsed_ = false;
+    DropInput();
+    return;
+  }
+  // What came during the pause reaches the state the handler set, as it
+  // would have, had the handler only now returned.
+  TEvent ev = TEvent::evRun;
+  bool resume = true;
+  if (heldReply_ && !rearmed) {
+    ev = TEvent::evReplyTimer;
+    resume = false;
+  } else if (heldOutFree_) {
+    ev = TEvent::evOutFree;
+    resume = false;
+  } else if (heldOutUsed_) {
+    ev = TEvent::evOutUsed;
+    resume = false;
+  } else if (!machine_->RunsAtOnce() && disp_->InputCount() > 0) {
+    ev = TEvent::evData;
+    resume = false;
+  }
+  heldReply_ = heldOutFree_ = heldOutUsed_ = false;
+  RunMachine(ev, resume);
 }
 void TFaxSession::ArmOutFree(uint32_t bytes) {
   if (disp_ && outFree_ > 0) disp_->ArmStatusTrigger(outFree_, bytes, true);
@@ -232,7 +307,7 @@ void TFaxSession::ArmOutUsed(uint32_t bytes) {
 
 bool TFaxSession::PrepCommand(const std::string& cmd, std::string* reply) {
   const std::string line = cmd + "\r";
-  WriteRaw(line.data(), line.size());
+  WriteNow(line.data(), line.size());
   if (writeStalled_ || abortRequested_) return false;
   TFxReplyCollector collector;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyWait * kMsPerTick);
@@ -259,8 +334,18 @@ bool TFaxSession::PrepCommand(const std::string& cmd, std::string* reply) {
     }
   }
   if (!done && gotLine) ok = false;
-  DelayMs(50);
+  // What the modem still says shortly after its final reply belongs to this
+  // command, not to the next.
+  const auto quiet = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
   uint8_t b = 0;
+  while (!abortRequested_) {
+    while (disp_->ReadChar(b)) {
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= quiet) break;
+    (void)disp_->WaitForInput(std::chrono::duration_cast<std::chrono::milliseconds>(quiet - now) +
+                              std::chrono::milliseconds(1));
+  }
   while (disp_->ReadChar(b)) {
   }
   return ok;
@@ -349,10 +434,11 @@ void TFaxSession::Start(std::function<int()> first) {
   replyTimer_ = disp_->NewTimerTrigger();
   statusTimer_ = disp_->NewTimerTrigger();
   wakeTimer_ = disp_->NewTimerTrigger();
+  pauseTimer_ = disp_->NewTimerTrigger();
   outFree_ = disp_->NewStatusTrigger(static_cast<unsigned>(TStatusKind::skOutBuffFree));
   outUsed_ = disp_->NewStatusTrigger(static_cast<unsigned>(TStatusKind::skOutBuffUsed));
   modemStatus_ = disp_->NewStatusTrigger(static_cast<unsigned>(TStatusKind::skModemStatus));
-  if (rc < 0 || replyTimer_ < 0 || statusTimer_ < 0 || wakeTimer_ < 0 || outFree_ < 0 || outUsed_ < 0 ||
+  if (rc < 0 || replyTimer_ < 0 || statusTimer_ < 0 || wakeTimer_ < 0 || pauseTimer_ < 0 || outFree_ < 0 || outUsed_ < 0 ||
       modemStatus_ < 0) {
     lastError_ = fxcode::ecNoMoreTriggers;
     Notify(TFaxMessage::fmError, lastError_);
@@ -412,7 +498,7 @@ void TFaxSession::Teardown() {
   }
   if (handler_) disp_->RemoveMethodHandler(handler_);
   handler_ = 0;
-  for (int* h : {&replyTimer_, &statusTimer_, &wakeTimer_, &outFree_, &outUsed_, &modemStatus_}) {
+  for (int* h : {&replyTimer_, &statusTimer_, &wakeTimer_, &pauseTimer_, &outFree_, &outUsed_, &modemStatus_}) {
     if (*h > 0) disp_->DropTrigger(*h);
     *h = 0;
   }
@@ -426,10 +512,10 @@ void TFaxSession::Detach() { detached_ = true; }
 void TFaxSession::Abort() {
   // Only asks: the cancel runs on the dispatcher thread like every other
   // step, so the caller (the window) is never held by the hang-up. The wake
-  // timer brings a pass within a tick; a pass in hand takes it when it ends,
-  // a host call being waited for gives up at once.
+  // timer brings a pass at once; a pass in hand takes it when it ends, a
+  // host call being waited for gives up at once, a pause ends.
   abortRequested_ = true;
-  if (disp_ && wakeTimer_ > 0) disp_->ArmTimerTrigger(wakeTimer_, 1, true);
+  if (disp_ && wakeTimer_ > 0) disp_->ArmTimerTriggerMs(wakeTimer_, std::chrono::milliseconds(0));
 }
 
 void TFaxSession::OnTrigger(uint16_t msg, uint16_t wParam) {
@@ -443,6 +529,8 @@ void TFaxSession::OnTrigger(uint16_t msg, uint16_t wParam) {
         ev = TEvent::evStatusTimer;
       else if (wParam == wakeTimer_)
         ev = TEvent::evAbort;
+      else if (wParam == pauseTimer_)
+        return PausedStepsDue();
       else
         return;
       break;
@@ -549,46 +637,29 @@ void TFaxSession::LogPass() {
                      static_cast<uint32_t>(progress.load()));
 }
 
-void TFaxSession::RunMachine(TEvent ev) {
+void TFaxSession::RunMachine(TEvent ev, bool resume) {
   std::lock_guard lock(mutex_);
   if (finished_ || !disp_ || !machine_) return;
   // Bounded: a pass that keeps finding work is still ended, and the next
   // trigger goes on with it.
-  for (int pass = 0; pass < 1000; ++pass) {
+  for (int pass = 0; pass < 1000; ++pass, resume = false) {
     // A cancel during a hang-up waits for its end: the call is ending anyway.
+    // A pause does not: what waited behind it is not sent.
     if (hangupState_ != THangupState::hsRunning && abortRequested_.exchange(false)) {
+      DropPause();
       cancelled_ = true;
       SetProgress(fxprogress::fpCancel);
       Fail(fxcode::ecCancelRequested);
       ev = TEvent::evRun;
+      resume = false;
     }
-    LogPass();
-    if (ev == TEvent::evStatusTimer) {
-      Status(0);
-      disp_->ArmTimerTrigger(statusTimer_, SecsToTicks(settings_.statusInterval), true);
-    } else if (statusPending_) {
-      Status(0);
-    }
-    if (hangupState_ == THangupState::hsRunning) {
-      if (ev == TEvent::evReplyTimer) {
-        RunHangup();
-      } else if (hangupAwait_ && HangupReplyArrived()) {
-        DisarmReply();
-        RunHangup();
-      }
-      if (hangupState_ == THangupState::hsRunning) {
-        // What the modem says while it hangs up is of no use.
-        uint8_t b = 0;
-        while (disp_->ReadChar(b)) {
-        }
-        return;
-      }
-      ev = TEvent::evReplyTimer;
-    }
-    machine_->Step(ev);
+    if (!resume && !StepMachine(ev)) return;
     if (finished_ || !disp_) return;
+    // The handler paused: the pass goes on when the pause is over.
+    if (paced_.Busy()) return;
     if (writeStalled_ && !writeFailed_) {
       writeFailed_ = true;
+      DropPause();
       Fail(fxcode::ecTimeout);
       ev = TEvent::evRun;
       continue;
@@ -603,5 +674,42 @@ void TFaxSession::RunMachine(TEvent ev) {
       continue;
     }
     return;
+  }
+}
+
+bool TFaxSession::StepMachine(TEvent ev) {
+  // During a pause the machine waits; the status still goes out.
+  if (paced_.Busy()) {
+    HoldDuringPause(ev);
+    return false;
+  }
+  LogPass();
+  if (ev == TEvent::evStatusTimer) {
+    Status(0);
+    disp_->ArmTimerTrigger(statusTimer_, SecsToTicks(settings_.statusInterval), true);
+  } else if (statusPending_) {
+    Status(0);
+  }
+  if (hangupState_ == THangupState::hsRunning) {
+    if (ev == TEvent::evReplyTimer) {
+      RunHangup();
+    } else if (hangupAwait_ && HangupReplyArrived()) {
+      DisarmReply();
+      RunHangup();
+    }
+    if (hangupState_ == THangupState::hsRunning) {
+      DropInput();
+      return false;
+    }
+    ev = TEvent::evReplyTimer;
+  }
+  machine_->Step(ev);
+  return true;
+}
+
+void TFaxSession::DropInput() {
+  // What the modem says while it hangs up is of no use.
+  uint8_t b = 0;
+  while (disp_->ReadChar(b)) {
   }
 }

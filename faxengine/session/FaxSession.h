@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "faxengine/session/PacedOutput.h"
 #include "faxengine/session/SessionCore.h"
 
 // The name of a state by its number in the session log (empty when none).
@@ -87,7 +88,10 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession>,
   void Finish() override;
   void SetRemoteId(const std::string& id) override;
   void SendCommand(const std::string& cmd) override;
-  void WriteRaw(const void* data, size_t n) override;
+  void WriteRaw(const void* data, size_t n) override { paced_.Write(data, n); }
+  void Pause(unsigned ms) override { paced_.Pause(ms); }
+  void PauseUntilSent(unsigned maxMs) override { paced_.PauseUntilSent(maxMs); }
+  void PurgeInput() override { paced_.PurgeInput(); }
   bool ReadLine() override;
   const std::string& ReplyLine() const override { return reply_.Line(); }
   void ClearReply() override { reply_.Clear(); }
@@ -115,7 +119,22 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession>,
   int Prepare();
   bool DetectClass();
   void LogPass();
-  void RunMachine(TEvent ev);
+  // A pass of the machine; resume: the handler has run already (it ended
+  // in a pause that is now over), only what follows a handler is left.
+  void RunMachine(TEvent ev, bool resume = false);
+  // Status, hang-up and the machine's handler for one event; false when the
+  // pass ends here (a pause, a hang-up under way).
+  bool StepMachine(TEvent ev);
+  void DropInput();
+  // Writes what the ring takes now; a ring that stays full ends the call.
+  void WriteNow(const void* data, size_t n);
+  // The pause timer fired: the steps that are due run; once none waits,
+  // the machine goes on.
+  void PausedStepsDue();
+  // A trigger that came during a pause is kept for the machine.
+  void HoldDuringPause(TEvent ev);
+  // Forgets a pause and what waited behind it.
+  void DropPause();
   // Runs the hang-up plan's steps up to the next pause.
   void RunHangup();
   // Reads what the modem said during a hang-up; true at its final reply.
@@ -133,7 +152,12 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession>,
   std::recursive_mutex mutex_;
   std::atomic<bool> abortRequested_{false};
   THandlerId handler_ = 0;
-  int replyTimer_ = 0, statusTimer_ = 0, wakeTimer_ = 0, outFree_ = 0, outUsed_ = 0, modemStatus_ = 0;
+  int replyTimer_ = 0, statusTimer_ = 0, wakeTimer_ = 0, pauseTimer_ = 0, outFree_ = 0, outUsed_ = 0, modemStatus_ = 0;
+  TFxPacedOutput paced_;
+  // A reply timer armed (> 0) or disarmed (0) during a pause; -1 none.
+  int32_t deferredReply_ = -1;
+  // Triggers that came during a pause.
+  bool heldReply_ = false, heldOutFree_ = false, heldOutUsed_ = false;
   std::thread starter_;
   std::function<int()> first_;  // runs on the starter thread before the preparation
   std::atomic<bool> detached_{false};

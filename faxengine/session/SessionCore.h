@@ -86,10 +86,21 @@ class TFxSessionCore {
   virtual std::string RemoteId() const = 0;
 
   // --- the modem ------------------------------------------------------------------------
-  // A command after the command pause, with the reply timer armed.
+  // A command after the command pause (100 ms), with the reply timer armed.
   virtual void SendCommand(const std::string& cmd) = 0;
   // Writes what the ring takes; a ring that stays full ends the call.
+  // During a pause the bytes wait their turn.
   virtual void WriteRaw(const void* data, size_t n) = 0;
+  // The session writes nothing for ms: what the handler writes after this
+  // goes out once the pause is over, and the state it set goes on then, as
+  // if the handler had only just returned. No thread waits meanwhile, and a
+  // cancel ends the pause at once. Reply timers armed during a pause start
+  // when it is over.
+  virtual void Pause(unsigned ms) = 0;
+  // A pause until the output ring is empty, at most maxMs.
+  virtual void PauseUntilSent(unsigned maxMs) = 0;
+  // Drops unread input; during a pause in its turn.
+  virtual void PurgeInput() = 0;
   // Reads modem bytes into the reply line; true when a line is complete.
   virtual bool ReadLine() = 0;
   virtual const std::string& ReplyLine() const = 0;

@@ -572,3 +572,30 @@ TEST_F(Class1Send, CancelDuringPageDataEndsTheDataBeforeHangingUp) {
   for (size_t i = atCancel; i < sent.size(); ++i) after.push_back(sent[i].Kind());
   EXPECT_EQ(after, (std::vector<std::string>{"DLE ETX", "ATH0"}));
 }
+
+TEST_F(Class1Send, ACancelDuringThePauseBeforeTheNextCommandIsTakenAtOnce) {
+  // After the remote's DIS the modem gets a pause before AT+FTH=3: a cancel
+  // then ends the pause, and the command is never sent.
+  Document(1);
+  TClass1Modem modem(pty_, Remote());
+  std::chrono::steady_clock::time_point disAt{}, asked{}, taken{};
+  const std::chrono::steady_clock::time_point never{};
+  fax_.OnFaxError = [&](TFxAbstractFax&, int code) {
+    if (code == fxcode::ecCancelRequested && taken == never) taken = std::chrono::steady_clock::now();
+  };
+  EXPECT_EQ(Run(40s,
+                [&] {
+                  const auto now = std::chrono::steady_clock::now();
+                  // The DIS is the answer to the first AT+FRH=3.
+                  if (disAt == never && modem.Count("AT+FRH=3") > 0) disAt = now;
+                  if (asked == never && disAt != never && now - disAt > 60ms) {
+                    asked = now;
+                    fax_.AbortFax();
+                  }
+                }),
+            fxcode::ecCancelRequested);
+  ASSERT_NE(asked, never);
+  ASSERT_NE(taken, never);
+  EXPECT_LT(taken - asked, 50ms);
+  EXPECT_EQ(modem.Count("AT+FTH=3"), 0);
+}

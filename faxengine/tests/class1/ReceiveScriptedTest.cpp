@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -302,4 +303,42 @@ TEST_F(Class1Scripted, AMissingTrainingCheckIsAnsweredWithFtt) {
   TClass1Modem modem(pty_, {Burst({ModemFrame(kDcs, true, DcsFif(0x00))}), {}});
   EXPECT_EQ(Run(modem), fxcode::ecFaxTrainError);
   EXPECT_TRUE(modem.Sent(kFtt));
+}
+
+TEST_F(Class1Scripted, ACancelDuringThePauseAfterTheDisIsTakenAtOnce) {
+  // After CSI and DIS the receiver waits before it listens for the caller's
+  // frames: a cancel then ends the wait, and AT+FRH=3 is never sent.
+  TClass1Modem modem(pty_, {});
+  std::chrono::steady_clock::time_point disAt{}, asked{}, taken{};
+  const std::chrono::steady_clock::time_point never{};
+  fax_.OnFaxError = [&](TFxAbstractFax&, int code) {
+    if (code == fxcode::ecCancelRequested && taken == never) taken = std::chrono::steady_clock::now();
+  };
+  bool done = false;
+  int code = 1;
+  fax_.OnFaxFinish = [&](TFxAbstractFax&, int c) {
+    code = c;
+    done = true;
+  };
+  port_.SetOpen(true);
+  fax_.StartReceive();
+  ASSERT_TRUE(exec_.RunUntil([&] { return fax_.ProgressCode() == fxprogress::fpWaiting || done; }, 20s));
+  modem.Ring();
+  EXPECT_TRUE(exec_.RunUntil(
+      [&] {
+        const auto now = std::chrono::steady_clock::now();
+        if (disAt == never && modem.Sent(kDis)) disAt = now;
+        if (asked == never && disAt != never && now - disAt > 60ms) {
+          asked = now;
+          fax_.AbortFax();
+        }
+        return done;
+      },
+      40s));
+  EXPECT_EQ(code, fxcode::ecCancelRequested);
+  ASSERT_NE(asked, never);
+  ASSERT_NE(taken, never);
+  EXPECT_LT(taken - asked, 50ms);
+  const auto cmds = modem.Commands();
+  EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "AT+FRH=3"), 0);
 }

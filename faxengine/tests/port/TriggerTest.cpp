@@ -154,6 +154,35 @@ TEST_F(TriggerTest, TimerFiresOnceAndAgainWhenReArmed) {
   EXPECT_EQ(d_->DropTrigger(t), fxcode::ecBadTriggerHandle);
 }
 
+TEST_F(TriggerTest, AMillisecondTimerFiresAtItsTimeNotAtTheNextTick) {
+  // The pauses before modem commands are this timer: it must not fire early,
+  // nor wait for the next tick or dispatch pass.
+  const int t = d_->NewTimerTrigger();
+  using Clock = std::chrono::steady_clock;
+  std::atomic<Clock::rep> fired{0};
+  const THandlerId h = d_->AddMethodHandler([&](uint16_t msg, uint16_t w, uint32_t) {
+    if (msg == static_cast<uint16_t>(TTriggerMsg::tmTimer) && w == t) fired = Clock::now().time_since_epoch().count();
+  });
+  for (int ms : {7, 30, 100}) {
+    SCOPED_TRACE(ms);
+    fired = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(d_->ArmTimerTriggerMs(t, std::chrono::milliseconds(ms)), 0);
+    ASSERT_TRUE(WaitFor([&] { return fired.load() != 0; }));
+    const auto took = Clock::time_point(Clock::duration(fired.load())) - start;
+    EXPECT_GE(took, std::chrono::milliseconds(ms));
+    EXPECT_LT(took, std::chrono::milliseconds(ms + 20));
+  }
+  // Disarmed before its time: silence.
+  fired = 0;
+  EXPECT_EQ(d_->ArmTimerTriggerMs(t, std::chrono::milliseconds(40)), 0);
+  EXPECT_EQ(d_->ArmTimerTrigger(t, 0, false), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(fired.load(), 0);
+  EXPECT_EQ(d_->ArmTimerTriggerMs(t + 1, std::chrono::milliseconds(1)), fxcode::ecBadTriggerHandle);
+  d_->RemoveMethodHandler(h);
+}
+
 TEST_F(TriggerTest, OutputStatusTriggersFireOnceWithTheirCounts) {
   // The default output ring holds 4096 bytes.
   const int freeT = d_->NewStatusTrigger(3);

@@ -381,3 +381,87 @@ TEST_F(ScriptedModem, CancelDuringPageDataEndsTheDataBeforeHangingUp) {
     EXPECT_LT(end, ath);
   }
 }
+
+namespace {
+// When a cancel was asked for and when the session took it (its error).
+struct TCancelTimes {
+  std::chrono::steady_clock::time_point asked{}, taken{};
+  bool Asked() const { return asked != std::chrono::steady_clock::time_point{}; }
+  bool Taken() const { return taken != std::chrono::steady_clock::time_point{}; }
+  void Error(int code) {
+    if (code == fxcode::ecCancelRequested && !Taken()) taken = std::chrono::steady_clock::now();
+  }
+};
+}  // namespace
+
+TEST_F(ScriptedResend, ACancelDuringThePauseBeforeTheNextPageIsTakenAtOnce) {
+  // Between pages the line stays silent for a while before AT+FDT: a cancel
+  // then ends the pause, and the next page's command is never sent.
+  fax_.SetFaxFile(MakeDoc("TWO", 2));
+  TScriptedModem modem(pty_, Class2([](const std::string& c) {
+    if (c == "AT+FET=0") return std::string("\r\n+FPTS:1\r\nOK\r\n");
+    if (c == "AT+FET=2") return std::string("\r\n+FPTS:1\r\n+FHNG:0\r\nOK\r\n");
+    return Class2Reply(c, "1");
+  }));
+  TCancelTimes t;
+  fax_.OnFaxError = [&](TFxAbstractFax&, int code) { t.Error(code); };
+  std::chrono::steady_clock::time_point pageDone{};
+  EXPECT_EQ(Run(40s,
+                [&] {
+                  const auto now = std::chrono::steady_clock::now();
+                  if (pageDone == std::chrono::steady_clock::time_point{} && modem.Count("AT+FET=0") > 0)
+                    pageDone = now;
+                  // Well inside the pause that follows the page's confirmation.
+                  if (!t.Asked() && pageDone != std::chrono::steady_clock::time_point{} && now - pageDone > 60ms) {
+                    t.asked = now;
+                    fax_.AbortFax();
+                  }
+                }),
+            fxcode::ecCancelRequested);
+  ASSERT_TRUE(t.Asked());
+  ASSERT_TRUE(t.Taken());
+  EXPECT_LT(t.taken - t.asked, 50ms);
+  EXPECT_EQ(modem.Count("AT+FDT"), 1);
+  EXPECT_EQ(modem.Count("ATH0"), 1);
+}
+
+TEST_F(ScriptedModem, ACancelWhileACallIsRefusedIsTakenAtOnce) {
+  // A refused call gets AT+FKS and time to send it before the line is
+  // dropped; a cancel asked for meanwhile does not wait for that time.
+  TFxReceiveFax rx;
+  rx.SetComPort(&port_);
+  rx.FaxClass = TFaxClass::fcClass2;
+  rx.OneFax = true;
+  rx.DestinationDir = locks_.Path().string();
+  TScriptedModem modem(pty_, [](const std::string& c) -> TScriptedModem::TAnswer {
+    if (c == "ATA") return "\r\n+FCON\r\n+FTSI:\"CALLER\"\r\n";
+    return "\r\nOK\r\n";
+  });
+  TCancelTimes t;
+  rx.OnFaxError = [&](TFxAbstractFax&, int code) { t.Error(code); };
+  rx.OnFaxAccept = [&](TFxReceiveFax&, bool& accept) { accept = false; };
+  bool done = false;
+  int code = 1;
+  rx.OnFaxFinish = [&](TFxAbstractFax&, int c) {
+    code = c;
+    done = true;
+  };
+  port_.SetOpen(true);
+  rx.StartReceive();
+  ASSERT_TRUE(exec_.RunUntil([&] { return rx.ProgressCode() == fxprogress::fpWaiting || done; }, 20s));
+  modem.Write("\r\nRING\r\n");
+  EXPECT_TRUE(exec_.RunUntil(
+      [&] {
+        if (!t.Asked() && modem.Count("AT+FKS") > 0) {
+          t.asked = std::chrono::steady_clock::now();
+          rx.AbortFax();
+        }
+        return done;
+      },
+      40s));
+  EXPECT_EQ(code, fxcode::ecCancelRequested);
+  ASSERT_TRUE(t.Asked());
+  ASSERT_TRUE(t.Taken());
+  EXPECT_LT(t.taken - t.asked, 50ms);
+  EXPECT_EQ(modem.Count("AT+FKS"), 1);
+}
