@@ -20,6 +20,7 @@
 #include "faximage/Apf.h"
 #include "faximage/FaxUnpacker.h"
 #include "mainscreen/ReceiveMode.h"
+#include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TMainScreen.h"
 #include "mainscreen/tests/ModalCatcher.h"
 #include "shell/TStartingFaxForm.h"
@@ -130,6 +131,17 @@ class ReceiveLine : public ::testing::Test {
     if (!QTest::qWaitFor(inPage, 60000)) return false;
     QTest::qWait(1000);
     return inPage();
+  }
+
+  // While a page arrives its bytes are counted and the status line shows
+  // them, growing.
+  static void ExpectPageBytesShown(TMainScreen& w) {
+    TFxReceiveFax& fax = w.ReceiveMode->FxReceiveFax1;
+    const long first = fax.BytesTransferred();
+    EXPECT_GT(first, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fax.BytesTransferred() > first; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.Status->Caption().contains(" bytes)"); }, 5000))
+        << w.Status->Caption().toStdString();
   }
 
   std::string LastRec() const { return linetest::ReadText(home_ / "Lastrec.log"); }
@@ -293,6 +305,7 @@ TEST_F(ReceiveLine, CallerHangingUpMidPageKeepsConfirmedPages) {
   ASSERT_NO_FATAL_FAILURE(StartMode(w));
   FarEndSends(MakeFax("long", 3, 1100));
   ASSERT_TRUE(WaitForPageData(w, 2)) << line_->Log();
+  ExpectPageBytesShown(w);
   ASSERT_EQ(line_->Control("hangup 200").rfind("OK", 0), 0u);
   ASSERT_TRUE(WaitForRows(w, 1)) << line_->Log();
   const std::string row = Row(w, 1);
@@ -322,6 +335,7 @@ TEST_F(ReceiveLine, StoppingDuringACallReleasesThePort) {
   ASSERT_NO_FATAL_FAILURE(StartMode(w));
   FarEndSends(MakeFax("long", 3, 1100));
   ASSERT_TRUE(WaitForPageData(w, 2)) << line_->Log();
+  ExpectPageBytesShown(w);
   EXPECT_FALSE(w.close());  // the catcher answers the question with No
   ASSERT_FALSE(catcher.seen.isEmpty());
   EXPECT_EQ(catcher.seen.takeFirst(), "You are recieving a fax. Close the program?");

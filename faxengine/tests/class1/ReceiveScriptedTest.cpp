@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -302,4 +305,40 @@ TEST_F(Class1Scripted, AMissingTrainingCheckIsAnsweredWithFtt) {
   TClass1Modem modem(pty_, {Burst({ModemFrame(kDcs, true, DcsFif(0x00))}), {}});
   EXPECT_EQ(Run(modem), fxcode::ecFaxTrainError);
   EXPECT_TRUE(modem.Sent(kFtt));
+}
+
+// The call is cancelled during page 2: while the page arrives its bytes are
+// counted, and afterwards the file holds page 1 alone, whole, with nothing
+// of the cut-off page after it; the sender was never told page 2 arrived.
+TEST_F(Class1Scripted, APageCutOffByACancelIsNotKept) {
+  constexpr size_t kPartial = 5000;
+  TClass1Modem modem(pty_, {Join({
+      Burst({ModemFrame(kDcs, true, DcsFif(0x08))}),
+      Burst({ModemFrame(kMps, true, {})}),
+  }), {Tcf(864, 0), "\r\nCONNECT\r\n" + kPage, "\r\nCONNECT\r\n" + std::string(kPartial, '\x42')}});
+  bool done = false;
+  int code = 0;
+  fax_.OnFaxFinish = [&](TFxAbstractFax&, int c) {
+    code = c;
+    done = true;
+  };
+  port_.SetOpen(true);
+  fax_.StartReceive();
+  ASSERT_TRUE(exec_.RunUntil([&] { return fax_.ProgressCode() == fxprogress::fpWaiting || done; }, 20s));
+  EXPECT_EQ(fax_.BytesTransferred(), 0);
+  modem.Ring();
+  EXPECT_TRUE(exec_.RunUntil(
+      [&] { return done || (fax_.CurrentPage() == 2 && fax_.BytesTransferred() == static_cast<long>(kPartial)); }, 30s))
+      << "bytes counted: " << fax_.BytesTransferred();
+  ASSERT_FALSE(done);
+  fax_.AbortFax();
+  ASSERT_TRUE(exec_.RunUntil([&] { return done; }, 30s));
+  EXPECT_NE(code, 0);
+  const auto frames = modem.Frames();
+  EXPECT_EQ(std::count_if(frames.begin(), frames.end(), [](const TSentFrame& f) { return f.fcf == kMcf; }), 1);
+  TFxApfReader r;
+  ASSERT_EQ(r.Open(locks_.Path() / "FAX0001.APF"), 0);
+  EXPECT_EQ(r.PageCount(), 1);
+  EXPECT_EQ(StoredPage(1), kPageStored);
+  EXPECT_EQ(fs::file_size(locks_.Path() / "FAX0001.APF"), kApfFileHeaderSize + kApfPageHeaderSize + kPageStored.size());
 }
