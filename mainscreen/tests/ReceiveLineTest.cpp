@@ -13,8 +13,11 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+
+#include <sys/resource.h>
 
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
@@ -59,6 +62,31 @@ std::vector<linetest::TBitmap> ApfPages(const fs::path& file) {
   }
   return pages;
 }
+
+// While it lives, no file of this process may grow past `bytes` (the disk
+// seen as full); writes past it fail with EFBIG instead of a signal.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(uintmax_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    oldSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim = old_;
+    lim.rlim_cur = static_cast<rlim_t>(bytes);
+    ok_ = ::setrlimit(RLIMIT_FSIZE, &lim) == 0;
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldSignal_);
+  }
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+  bool Ok() const { return ok_; }
+
+ private:
+  rlimit old_{};
+  void (*oldSignal_)(int) = nullptr;
+  bool ok_ = false;
+};
 
 class ReceiveLine : public ::testing::Test {
  protected:
@@ -407,4 +435,34 @@ TEST_F(ReceiveLine, UnwritableReceiveFolderIsReported) {
   ASSERT_NO_FATAL_FAILURE(StopMode(w));
   EXPECT_TRUE(fs::is_regular_file(home_ / "Receive"));
   EXPECT_NE(LastRec().find("Receive Failed with error: "), std::string::npos) << LastRec();
+}
+
+// The disk fills up during page 2: the call ends with the error window, the
+// row keeps page 1 marked incomplete, the image holds page 1 alone and reads
+// cleanly, and the port is given back when receive mode stops.
+TEST_F(ReceiveLine, DiskFullDuringAPageKeepsTheWholePages) {
+  WriteIni(1, {}, 9600);
+  TMainScreen w;
+  ASSERT_NO_FATAL_FAILURE(Show(w));
+  TModalCatcher catcher;
+  ASSERT_NO_FATAL_FAILURE(StartMode(w));
+  FarEndSends(MakeFax("long", 3, 1100));
+  ASSERT_TRUE(WaitForPageData(w, 2)) << line_->Log();
+  const fs::path apf = home_ / "Receive" / "FAX0001.APF";
+  {
+    TFileSizeLimit full(fs::file_size(apf) + 1000);
+    ASSERT_TRUE(full.Ok());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.seen.isEmpty(); }, 60000)) << line_->Log();
+  }
+  EXPECT_TRUE(catcher.seen[0].startsWith("Failed To Receive Incoming Fax: Corvane failed to receive an incoming fax."));
+  EXPECT_TRUE(catcher.seen[0].endsWith("The error message was:   Device write error")) << catcher.seen[0].toStdString();
+  ASSERT_EQ(w.RecTable.RecordCount(), 1u);
+  EXPECT_EQ(Row(w, 1), std::string(kFarEndId) + "|1|FAX0001.APF|Incomplete: Device write error");
+  ExpectPages(apf, 1);
+  ASSERT_EQ(arrived_.size(), 1u);
+  EXPECT_FALSE(arrived_[0].complete);
+  EXPECT_EQ(w.ReceiveMode->Stage(), TReceiveStage::On);
+  EXPECT_FALSE(fs::exists(home_ / "Receive" / ".receiving"));
+  ASSERT_NO_FATAL_FAILURE(StopMode(w));
+  ExpectPortFree();
 }
