@@ -3,6 +3,7 @@
 // received list, an image holding exactly the pages sent, and lines of
 // "Lastrec.log". Calls that end early keep the pages confirmed before.
 #include <QAction>
+#include <QDialog>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -465,4 +466,50 @@ TEST_F(ReceiveLine, DiskFullDuringAPageKeepsTheWholePages) {
   EXPECT_FALSE(fs::exists(home_ / "Receive" / ".receiving"));
   ASSERT_NO_FATAL_FAILURE(StopMode(w));
   ExpectPortFree();
+}
+
+// Counts the times a window is shown and hidden.
+class TShowCounter : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Show) ++shown;
+    if (e->type() == QEvent::Hide) ++hidden;
+    return false;
+  }
+  int shown = 0, hidden = 0;
+};
+
+// The starting window puts itself away after its time (shortened here) with
+// no call; a call that arrives while the main window shows a modal window is
+// answered all the same and its row is there before the modal window closes.
+TEST_F(ReceiveLine, StartingWindowTimesOutAndACallIsTakenUnderAModalWindow) {
+  WriteIni(1, {}, 14400, "");
+  TMainScreen w;
+  TStartingFaxForm starting(&w);
+  starting.Timer1->setInterval(400);
+  TShowCounter counter;
+  starting.installEventFilter(&counter);
+  TModalCatcher catcher;
+  ASSERT_NO_FATAL_FAILURE(Show(w));
+  ASSERT_NO_FATAL_FAILURE(StartMode(w));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return counter.shown > 0 && !starting.isVisible(); }, 5000))
+      << counter.shown << " " << counter.hidden;
+  EXPECT_EQ(w.ReceiveMode->Stage(), TReceiveStage::On);
+
+  QDialog modal(&w);
+  modal.setModal(true);
+  bool rowWhileOpen = false, openAtRow = false;
+  QTimer::singleShot(0, &modal, [&] {
+    FarEndSends(MakeFax("under", 2, 150));
+    rowWhileOpen = WaitForRows(w, 1);
+    openAtRow = modal.isVisible() && QApplication::activeModalWidget() == &modal;
+    modal.done(0);
+  });
+  modal.exec();
+  EXPECT_TRUE(rowWhileOpen) << line_->Log();
+  EXPECT_TRUE(openAtRow);
+  EXPECT_EQ(Row(w, 1), std::string(kFarEndId) + "|2|FAX0001.APF|");
+  ExpectPages(home_ / "Receive" / "FAX0001.APF", 2);
+  EXPECT_TRUE(catcher.seen.isEmpty()) << catcher.seen.join("|").toStdString();
+  ASSERT_NO_FATAL_FAILURE(StopMode(w));
 }
