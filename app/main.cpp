@@ -1,19 +1,23 @@
 // The corvane program: one copy per user, one main window for the whole run.
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "cover/StockTemplates.h"
+#include "faximage/Apf.h"
 #include "mainscreen/TMainScreen.h"
 #include "shell/SingleInstance.h"
 #include "shell/TStartingFaxForm.h"
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
+#include "viewing/TFaxViewer.h"
 
 namespace {
 
@@ -48,12 +52,55 @@ std::string ExecutablePath() {
   return std::filesystem::read_symlink("/proc/self/exe", ec).string();
 }
 
+// The file of "corvane --view FILE" or "corvane FILE.apf" (how the desktop
+// opens a fax image); empty for an ordinary start and for other documents,
+// which become new faxes. Qt's own options are skipped.
+std::string FileToView(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--view" && i + 1 < argc) return argv[i + 1];
+    if (!arg.empty() && arg.front() != '-' && (i == 1 || argv[i - 1][0] != '-') && IsApfFile(arg)) return arg;
+  }
+  return {};
+}
+
+// The arguments after the program name that are not options, as absolute
+// paths: the first copy may run in another folder.
+QStringList DocumentArguments(const QStringList& arguments) {
+  QStringList files;
+  for (const QString& a : arguments.mid(1))
+    if (!a.startsWith('-')) files << QFileInfo(a).absoluteFilePath();
+  return files;
+}
+
+// Shows one fax image in the viewer window, beside any running Corvane and
+// without its program folder.
+int ViewFile(const std::string& file) {
+  if (!IsApfFile(file)) {
+    std::fprintf(stderr, "corvane: %s is not a fax image (APF) file\n", file.c_str());
+    return 2;
+  }
+  TFaxViewer viewer;
+  viewer.SetFileToShow(QString::fromStdString(file));
+  viewer.Title = QString::fromStdString(std::filesystem::path(file).filename().string());
+  viewer.exec();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // No command-line arguments are read; Qt's own (-platform ...) still work.
+  // Qt's own options (-platform ...) still work.
+  if (const std::string file = FileToView(argc, argv); !file.empty()) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Corvane");
+    return ViewFile(file);
+  }
   MakePreviousInstance(QString::fromStdString(ExecutablePath()));
   QApplication app(argc, argv);
+  // Documents named on the command line become new faxes; Qt's own options
+  // were taken out by QApplication.
+  PreviousInstance()->SetFilesToOpen(DocumentArguments(QApplication::arguments()));
   Settings.Version = kVersionText;
   QApplication::processEvents();
   QApplication::setApplicationName("Corvane");
@@ -74,5 +121,6 @@ int main(int argc, char** argv) {
   TStartingFaxForm startingFaxForm(&mainScreen);
   CloseOnSignals(&mainScreen);
   mainScreen.show();
+  mainScreen.NewFaxFromFiles(PreviousInstance()->FilesToOpen());
   return app.exec();
 }

@@ -17,7 +17,8 @@ endif()
 find_package(Threads REQUIRED)
 
 # corvane_add_gtest(NAME <target> SOURCES ... LIBS ... [LABEL label] [TIMEOUT s] [QT_MAIN])
-# Labels in use: gui (needs the Qt application), port (also run under
+# Labels in use: gui (needs the Qt application), system (needs root and
+# system services such as a print server; full build only), port (also run under
 # ThreadSanitizer), line (fax sessions over the virtual modem line).
 # One executable; every test case becomes its own ctest entry so that slow
 # cases (fax sessions in real time) run in parallel under ctest -j.

@@ -21,6 +21,10 @@ constexpr qint64 kDragDelayMs = 10;
 
 QRect ToQRect(const TCoverObject& o) { return QRect(o.Left, o.Top, o.Width, o.Height); }
 
+// How far an object's painting may reach outside its rectangle: half the
+// widest pen (10 points at 150 %) and the overlay's handles.
+constexpr int kPaintMargin = 16;
+
 std::filesystem::path ClipboardFile() { return std::filesystem::temp_directory_path() / "Clipbrd.tmp"; }
 
 // One object as the designer shows it: captions as they stand (fields show
@@ -90,6 +94,12 @@ TFaxCoverPanel::TFaxCoverPanel(QWidget* parent) : QWidget(parent), snapshot_(sur
     o.Caption = dialog.Symbol().toStdString();
     o.Font.Name = dialog.SymbolFont().family().toStdString();
     return true;
+  };
+  ClipboardWrite = [](const std::string& bytes) { (void)WriteTemplateBytes(ClipboardFile(), bytes); };
+  ClipboardRead = []() -> std::optional<std::string> {
+    std::string bytes;
+    if (!ReadTemplateBytes(ClipboardFile(), bytes)) return std::nullopt;
+    return bytes;
   };
   resize(sizeHint());
 }
@@ -166,9 +176,19 @@ std::optional<size_t> TFaxCoverPanel::ObjectAt(const QPoint& p) const {
   return std::nullopt;
 }
 
-void TFaxCoverPanel::paintEvent(QPaintEvent*) {
+QRect TFaxCoverPanel::SelectionArea() const {
+  if (surface_.Selection().empty()) return {};
+  const TCoverRect b = surface_.SelectionBounds();
+  return QRect(b.Left, b.Top, b.Width + 1, b.Height + 1)
+      .adjusted(-kPaintMargin, -kPaintMargin, kPaintMargin, kPaintMargin);
+}
+
+void TFaxCoverPanel::paintEvent(QPaintEvent* event) {
+  // Only the part that changed is painted: while one object is dragged over
+  // many, the others outside its old and new places are not drawn again.
+  const QRect dirty = event->rect();
   QPainter p(this);
-  p.fillRect(rect(), Qt::white);
+  p.fillRect(dirty, Qt::white);
   if (const QImage& background = colorPicture_.isNull() ? picture_ : colorPicture_; !background.isNull()) {
     const double z = surface_.Zoom();
     p.drawImage(QRectF(0, 0, background.width() * z, background.height() * z), background);
@@ -176,10 +196,14 @@ void TFaxCoverPanel::paintEvent(QPaintEvent*) {
   if (surface_.ShowGrid && !surface_.Printing) {
     const int step = surface_.GridSize() == gs4x4 ? 4 : 8;
     p.setPen(Qt::darkGreen);
-    for (int y = 0; y < height(); y += step)
-      for (int x = 0; x < width(); x += step) p.drawPoint(x, y);
+    const int x0 = std::max(0, dirty.left()) / step * step;
+    const int y0 = std::max(0, dirty.top()) / step * step;
+    for (int y = y0; y <= std::min(height() - 1, dirty.bottom()); y += step)
+      for (int x = x0; x <= std::min(width() - 1, dirty.right()); x += step) p.drawPoint(x, y);
   }
-  for (const TCoverObject& o : surface_.Objects()) DrawDesignObject(p, o, surface_.Zoom());
+  for (const TCoverObject& o : surface_.Objects())
+    if (ToQRect(o).adjusted(-kPaintMargin, -kPaintMargin, kPaintMargin, kPaintMargin).intersects(dirty))
+      DrawDesignObject(p, o, surface_.Zoom());
   if (surface_.Printing) return;
   if (surface_.DrawOutline) {
     p.setPen(QPen(Qt::gray, 1, Qt::DotLine));
@@ -236,20 +260,25 @@ void TFaxCoverPanel::mouseMoveEvent(QMouseEvent* event) {
     case TMouseMode::None:
       UpdateCursor(pos);
       return;
-    case TMouseMode::Band:
+    case TMouseMode::Band: {
+      const QRect before = band_.normalized();
       band_.setBottomRight(pos);
-      break;
+      update(before.united(band_.normalized()).adjusted(-2, -2, 2, 2));
+      return;
+    }
     case TMouseMode::Move:
-    case TMouseMode::Resize:
+    case TMouseMode::Resize: {
       if (pressed_.elapsed() <= kDragDelayMs) return;
+      const QRect before = SelectionArea();
       surface_ = snapshot_;
       if (mode_ == TMouseMode::Move)
         surface_.DragMove(pos.x() - pressPos_.x(), pos.y() - pressPos_.y());
       else
         surface_.DragResize(dragIndex_, dragKind_, pos.x() - pressPos_.x(), pos.y() - pressPos_.y());
-      break;
+      update(before.united(SelectionArea()));
+      return;
+    }
   }
-  update();
 }
 
 void TFaxCoverPanel::mouseReleaseEvent(QMouseEvent* event) {
@@ -332,13 +361,13 @@ void TFaxCoverPanel::keyPressEvent(QKeyEvent* event) {
 }
 
 void TFaxCoverPanel::CopyToClipboardFile() {
-  if (surface_.Selection().empty()) return;
-  (void)WriteTemplateBytes(ClipboardFile(), surface_.CopySelection());
+  if (surface_.Selection().empty() || !ClipboardWrite) return;
+  ClipboardWrite(surface_.CopySelection());
 }
 
 void TFaxCoverPanel::PasteFromClipboardFile() {
-  std::string bytes;
-  if (ReadTemplateBytes(ClipboardFile(), bytes)) (void)surface_.Paste(bytes);
+  if (!ClipboardRead) return;
+  if (const std::optional<std::string> bytes = ClipboardRead()) (void)surface_.Paste(*bytes, PasteOffset);
 }
 
 void TFaxCoverPanel::ChooseFont(size_t index) {

@@ -59,10 +59,21 @@ class TFaxCoverPanel : public QWidget {
   // The default opens TGetSymbol.
   std::function<bool(TCoverObject&)> AskSymbol;
 
+  // Where cut and copy put the selection's component stream and where paste
+  // takes it from. By default the file "Clipbrd.tmp" in the temporary
+  // folder; the designer window uses the system clipboard.
+  std::function<void(const std::string&)> ClipboardWrite;
+  std::function<std::optional<std::string>()> ClipboardRead;
+  // How far a pasted copy lies right of and below its original.
+  int PasteOffset = TCoverSurface::kPasteOffset;
+
   // The popup menus, built for the object under the cursor or the surface;
   // the caller shows and deletes them.
   [[nodiscard]] QMenu* MakeObjectMenu(size_t index);
   [[nodiscard]] QMenu* MakeSurfaceMenu();
+
+  // Repaints and reports a change made to the surface's objects.
+  void Changed();
 
   QSize sizeHint() const override;
 
@@ -78,7 +89,8 @@ class TFaxCoverPanel : public QWidget {
   enum class TMouseMode { None, Band, Move, Resize };
 
   std::optional<size_t> ObjectAt(const QPoint& p) const;
-  void Changed();
+  // The selection's rectangle with everything its painting may cover.
+  QRect SelectionArea() const;
   void UpdateCursor(const QPoint& p);
   void CopyToClipboardFile();
   void PasteFromClipboardFile();

@@ -16,6 +16,7 @@
 
 #include "docimport/HelperProcess.h"
 #include "docimport/ImportPage.h"
+#include "docimport/PbmStream.h"
 #include "docimport/TiffImport.h"
 #include "faximage/FaxConverter.h"
 
@@ -37,6 +38,123 @@ void SilencePoppler() {
   poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr);
 }
 
+// Where each page of a PDF lands on the fax; an empty fit (width 0) for a
+// page without a usable size.
+struct PdfPagePlan {
+  FxPageFit fit;
+  bool usable = false;
+};
+
+// Renders one page through poppler and adds it; false when it was skipped.
+class PopplerPages {
+ public:
+  PopplerPages(poppler::document& doc, bool fine) : doc_(doc), fine_(fine) {
+    renderer_.set_image_format(poppler::image::format_gray8);
+    // Without antialiasing text and rules come out solid black: thin rules
+    // keep at least one pixel and strokes need no threshold.
+    renderer_.set_render_hints(0);
+    renderer_.set_paper_color(0xFFFFFFFFu);
+  }
+  int Add(int i, const FxPageFit& fit, FxImportSink& sink, const FxImportOptions& options, FxImportResult& result) {
+    const std::string which = "Page " + std::to_string(i + 1);
+    std::unique_ptr<poppler::page> page(doc_.create_page(i));
+    if (!page) {
+      result.warnings.push_back(which + " could not be read.");
+      ++result.pagesSkipped;
+      return 0;
+    }
+    poppler::image image = renderer_.render_page(page.get(), fit.dpiX, fit.dpiY);
+    if (!image.is_valid() || image.format() != poppler::image::format_gray8 || image.width() <= 0 ||
+        image.height() <= 0) {
+      result.warnings.push_back(which + " could not be rendered.");
+      ++result.pagesSkipped;
+      return 0;
+    }
+    const FxGreyView grey{reinterpret_cast<const uint8_t*>(image.const_data()),
+                          std::min(static_cast<unsigned>(image.width()), kImportFaxWidth),
+                          static_cast<unsigned>(image.height()), static_cast<size_t>(image.bytes_per_row())};
+    if (const int rc = sink.AddGreyPage(grey, fine_, options.toning); rc != 0) {
+      result.error = "The fax file could not be written.";
+      return rc;
+    }
+    return 0;
+  }
+
+ private:
+  poppler::document& doc_;
+  bool fine_;
+  poppler::page_renderer renderer_;
+};
+
+// Ghostscript renders a run of pages of one size straight to one bit
+// (pbmraw) at fax resolution, fitted onto a page of exactly that size, and
+// the rows come through a pipe. pagesDone counts the pages added; on
+// failure the caller renders the rest itself. *started is false when
+// Ghostscript could not be run at all.
+int RenderRunWithGhostscript(const std::filesystem::path& in, int first, int last, const FxPageFit& fit,
+                             FxImportSink& sink, const FxImportOptions& options, unsigned total, int& pagesDone,
+                             bool& started, std::string& problem) {
+  const bool fine = options.resolution == FxImportResolution::fine;
+  const std::vector<std::string> argv{
+      options.ghostscript, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pbmraw",
+      std::string("-r204x") + (fine ? "196" : "98"), "-dFIXEDMEDIA", "-dPDFFitPage",
+      "-g" + std::to_string(fit.width) + "x" + std::to_string(fit.height),
+      "-dFirstPage=" + std::to_string(first + 1), "-dLastPage=" + std::to_string(last + 1),
+      "-sstdout=%stderr", "-sOutputFile=-", "-f", std::filesystem::absolute(in).string()};
+  const unsigned left = (kImportFaxWidth - fit.width) / 2;
+  std::vector<uint8_t> line(kImportFaxWidth / 8);
+  FxPbmStream stream(kImportFaxWidth, 200000);
+  int failed = 0;
+  stream.pageStart = [&](unsigned width, unsigned height) {
+    if (width != fit.width || height != fit.height) {
+      problem = "the page has an unexpected size";
+      return ecImportDamaged;
+    }
+    return sink.BeginMonoPage(fine, kImportFaxWidth);
+  };
+  stream.row = [&](const uint8_t* row) {
+    std::fill(line.begin(), line.end(), 0);
+    // Centred on the fax line: the row's bits shifted right by left.
+    const unsigned shift = left % 8, bytes = (fit.width + 7) / 8;
+    uint8_t* out = line.data() + left / 8;
+    for (unsigned b = 0; b < bytes; ++b) {
+      out[b] = static_cast<uint8_t>(out[b] | (row[b] >> shift));
+      if (shift != 0 && left / 8 + b + 1 < line.size())
+        out[b + 1] = static_cast<uint8_t>(row[b] << (8 - shift));
+    }
+    if (fit.width % 8 != 0) {
+      // Padding bits past the page's width are not ink.
+      const unsigned end = left + fit.width;
+      for (unsigned x = end; x < std::min(kImportFaxWidth, (end + 7) / 8 * 8 + 8); ++x)
+        line[x / 8] = static_cast<uint8_t>(line[x / 8] & ~(0x80u >> (x % 8)));
+    }
+    return sink.AddMonoLine(line.data());
+  };
+  stream.pageEnd = [&] {
+    ++pagesDone;
+    return sink.EndPage();
+  };
+  const FxHelperOutcome run = FxRunHelperReading(
+      argv, options.postScriptTimeLimit,
+      [&] { return KeepGoing(options, static_cast<unsigned>(first + pagesDone), total); },
+      [&](const uint8_t* data, size_t size) {
+        failed = stream.Feed(data, size);
+        return failed == 0;
+      });
+  started = run.started;
+  if (!stream.BetweenPages()) sink.AbandonPage();
+  if (run.cancelled) return ecImportCancelled;
+  if (failed != 0 || run.timedOut || run.exitStatus != 0 || pagesDone != last - first + 1) {
+    if (run.timedOut) {
+      problem = "Ghostscript stopped answering";
+    } else if (problem.empty()) {
+      problem = !stream.Problem().empty() ? stream.Problem() : run.errorText;
+    }
+    return failed != 0 && failed != ecImportDamaged ? failed : ecImportToolFailed;
+  }
+  return 0;
+}
+
 int ImportPdf(const std::filesystem::path& in, FxImportSink& sink, const FxImportOptions& options,
               FxImportResult& result) {
   SilencePoppler();
@@ -55,49 +173,59 @@ int ImportPdf(const std::filesystem::path& in, FxImportSink& sink, const FxImpor
     return ecImportNoPages;
   }
   const bool fine = options.resolution == FxImportResolution::fine;
-  poppler::page_renderer renderer;
-  renderer.set_image_format(poppler::image::format_gray8);
-  // Without antialiasing text and rules come out solid black: thin rules keep
-  // at least one pixel and strokes need no threshold.
-  renderer.set_render_hints(0);
-  renderer.set_paper_color(0xFFFFFFFFu);
   const auto total = static_cast<unsigned>(count);
+  std::vector<PdfPagePlan> plans(total);
   for (int i = 0; i < count; ++i) {
-    if (!KeepGoing(options, static_cast<unsigned>(i), total)) {
-      result.error = "The import was cancelled.";
-      return ecImportCancelled;
-    }
-    const std::string which = "Page " + std::to_string(i + 1);
     std::unique_ptr<poppler::page> page(doc->create_page(i));
-    if (!page) {
-      result.warnings.push_back(which + " could not be read.");
-      ++result.pagesSkipped;
-      continue;
-    }
+    if (!page) continue;
     const poppler::rectf box = page->page_rect(poppler::crop_box);
     double w = box.width() / 72.0, h = box.height() / 72.0;
     const auto orientation = page->orientation();
     if (orientation == poppler::page::landscape || orientation == poppler::page::seascape) std::swap(w, h);
-    if (!(w >= 1.0 / 72 && h >= 1.0 / 72) || w > 1e5 || h > 1e5) {
-      result.warnings.push_back(which + " has no usable size.");
+    if (!(w >= 1.0 / 72 && h >= 1.0 / 72) || w > 1e5 || h > 1e5) continue;
+    plans[static_cast<size_t>(i)] = {FxFitPage(w, h, fine), true};
+  }
+
+  PopplerPages poppler(*doc, fine);
+  // Ghostscript is the faster renderer for text and line art; forced
+  // dithering of whole pages is the import's own, after poppler.
+  bool useGhostscript = options.toning != FxImportToning::photo && !options.ghostscript.empty();
+  for (int i = 0; i < count;) {
+    if (!KeepGoing(options, static_cast<unsigned>(i), total)) {
+      result.error = "The import was cancelled.";
+      return ecImportCancelled;
+    }
+    const PdfPagePlan& plan = plans[static_cast<size_t>(i)];
+    if (!plan.usable) {
+      result.warnings.push_back("Page " + std::to_string(i + 1) + " has no usable size.");
       ++result.pagesSkipped;
+      ++i;
       continue;
     }
-    const FxPageFit fit = FxFitPage(w, h, fine);
-    poppler::image image = renderer.render_page(page.get(), fit.dpiX, fit.dpiY);
-    if (!image.is_valid() || image.format() != poppler::image::format_gray8 || image.width() <= 0 ||
-        image.height() <= 0) {
-      result.warnings.push_back(which + " could not be rendered.");
-      ++result.pagesSkipped;
+    if (useGhostscript) {
+      int last = i;
+      while (last + 1 < count && plans[static_cast<size_t>(last + 1)].usable &&
+             plans[static_cast<size_t>(last + 1)].fit.width == plan.fit.width &&
+             plans[static_cast<size_t>(last + 1)].fit.height == plan.fit.height)
+        ++last;
+      int done = 0;
+      bool started = false;
+      std::string problem;
+      const int rc = RenderRunWithGhostscript(in, i, last, plan.fit, sink, options, total, done, started, problem);
+      if (rc == ecImportCancelled) {
+        result.error = "The import was cancelled.";
+        return rc;
+      }
+      i += done;
+      if (rc == 0) continue;
+      // Without Ghostscript, or where it failed, poppler renders the rest.
+      useGhostscript = false;
+      if (i <= last && started) result.warnings.push_back("Page " + std::to_string(i + 1) +
+                                                          " was rendered again after Ghostscript failed: " + problem);
       continue;
     }
-    const FxGreyView grey{reinterpret_cast<const uint8_t*>(image.const_data()),
-                          std::min(static_cast<unsigned>(image.width()), kImportFaxWidth),
-                          static_cast<unsigned>(image.height()), static_cast<size_t>(image.bytes_per_row())};
-    if (const int rc = sink.AddGreyPage(grey, fine, options.toning); rc != 0) {
-      result.error = "The fax file could not be written.";
-      return rc;
-    }
+    if (const int rc = poppler.Add(i, plan.fit, sink, options, result); rc != 0) return rc;
+    ++i;
   }
   return 0;
 }

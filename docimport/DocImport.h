@@ -53,8 +53,11 @@ struct FxImportOptions {
   FxImageLoader imageLoader;
   FxImportProgress progress;
   // PostScript is interpreted by Ghostscript, which a file can keep busy
-  // forever: it is stopped after this long.
+  // forever: it is stopped after this long. Ghostscript rendering PDF pages
+  // is stopped when it sends nothing for this long.
   std::chrono::milliseconds postScriptTimeLimit{120000};
+  // Ghostscript renders PDF pages (except with photo toning) when it can be
+  // run; poppler renders whatever it did not deliver.
   std::string ghostscript = "gs";
   // Station ID written into the APF header.
   std::string stationId;

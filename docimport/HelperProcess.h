@@ -5,6 +5,7 @@
 // costs no more than the limit.
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -22,3 +23,11 @@ struct FxHelperOutcome {
 // 50 ms; returning false kills the child.
 FxHelperOutcome FxRunHelper(const std::vector<std::string>& argv, std::chrono::milliseconds timeLimit,
                             const std::function<bool()>& keepGoing);
+
+// As FxRunHelper, but the child's standard output comes through a pipe to
+// output as it arrives (false stops and kills the child). The time limit is
+// on silence: it starts again whenever output arrives, so a long document
+// that keeps producing pages is not cut off.
+using FxHelperOutput = std::function<bool(const uint8_t* data, size_t size)>;
+FxHelperOutcome FxRunHelperReading(const std::vector<std::string>& argv, std::chrono::milliseconds silenceLimit,
+                                   const std::function<bool()>& keepGoing, const FxHelperOutput& output);

@@ -5,14 +5,22 @@
 
 #include "mainscreen/TMainScreen.h"
 #include "sending/ComposeCommands.h"
+#include "store/TableLog.h"
 
 void TMainScreen::NewbuttonClick() {
   if (ReceiveModeRefused()) return;
-  const bool saved = EditAddQuickFax(FaxTable, true, this);
+  if (EditAddQuickFax(FaxTable, true, this)) OutgoingRowAdded();
   SetButtons();
-  // The new row shows once the table has been reopened.
-  if (saved) FaxTableCloseAndOpen();
-  SetButtons();
+}
+
+void TMainScreen::OutgoingRowAdded() {
+  // The row went in through the open table, which keeps its indexes up to
+  // date: the list only has to find it. A list that was empty gets its order
+  // first, which must not take the current row away from the new one.
+  const uint32_t recno = FaxTable.RecNo();
+  UpdateOrders();
+  if (TXbTable* t = FaxTable.Table(); t && t->RecNo() != recno) LogTableFailure(t->Go(recno), "outgoing list");
+  ShowCurrentRow(FaxTable);
 }
 
 void TMainScreen::AddCoverButtonClick() {
@@ -38,6 +46,6 @@ void TMainScreen::mnuForwardClick() {
   if (ReceiveModeRefused()) return;
   if (!ForwardReceivedFax(RecTable, FaxTable, this)) return;
   TabSet1->setCurrentIndex(0);
-  FaxTableCloseAndOpen();
+  OutgoingRowAdded();
   SetButtons();
 }

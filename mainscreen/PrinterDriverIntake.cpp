@@ -134,15 +134,11 @@ void FinishClaim(const fs::path& claim, const TJobTable& table) {
 }  // namespace
 
 std::string PrinterDriverConfigFolder() {
-  std::string base;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    base = std::string(home) + "/.config";
-  } else {
-    base = "/tmp";
-  }
-  return base + "/corvane/";
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/')
+    return std::string(xdg) + "/corvane/";
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+    return PrinterDriverConfigFolderIn(home);
+  return "/tmp/corvane/";
 }
 
 void WriteZRTPDINI() {

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "cover/TCoverDesMainScreen.h"
 #include "mainscreen/CloneFax.h"
 #include "mainscreen/GridLayout.h"
 #include "mainscreen/PrinterDriverIntake.h"
@@ -111,8 +112,10 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   setObjectName("MainScreen");
   // Ends this process here when another copy runs.
   JustOne1 = new TJustOne(this);
+  connect(JustOne1, &TJustOne::FilesHanded, this, &TMainScreen::NewFaxFromFiles);
   setWindowTitle("Corvane");
   resize(780, 540);
+  setAcceptDrops(true);  // documents dropped become new faxes
   SetApplicationWindow(this);
   CreateFaxPrinter();
   BuildLayout();
@@ -311,10 +314,18 @@ void TMainScreen::BuildMenus() {
     if (!ReceiveModeRefused()) TPhoneBook::Manage(ProgramFolder(), this);
   });
   connect(FaxLogCleanup1, &QAction::triggered, this, &TMainScreen::FaxLogCleanup1Click);
-  for (QAction* a : {CoverSheetTemplateDesigner1})
-    connect(a, &QAction::triggered, this, [this] {
-      if (!ReceiveModeRefused()) NotAvailableYet();
-    });
+  connect(CoverSheetTemplateDesigner1, &QAction::triggered, this, [this] {
+    if (ReceiveModeRefused()) return;
+    // One designer at a time; asking again brings it to the front.
+    auto* designer = findChild<TCoverDesMainScreen*>();
+    if (!designer) {
+      designer = new TCoverDesMainScreen(this);
+      designer->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    designer->show();
+    designer->raise();
+    designer->activateWindow();
+  });
 
   OutgoingSortMenu = new QMenu(this);
   outgoingOrder_ = new QActionGroup(this);

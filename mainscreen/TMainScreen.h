@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QMainWindow>
 #include <QPointer>
+#include <QStringList>
 
 #include <string>
 
@@ -55,6 +56,9 @@ class TMainScreen : public QMainWindow {
 
   // Reopens the outgoing table keeping its current row.
   void FaxTableCloseAndOpen();
+  // Shows the row just appended to the open outgoing table, its current
+  // row, as the list's current row.
+  void OutgoingRowAdded();
   // Packs the tables and rebuilds their indexes (the rebuild window).
   void RebuildIndexes();
   // Takes the printer-driver jobs waiting in the SEND folder; true when any
@@ -134,6 +138,9 @@ class TMainScreen : public QMainWindow {
   void mnuForwardClick();
   // A document imported as a new outgoing fax (NewFaxFromFileCommand.cpp).
   void mnuNewFaxFromFileClick();
+  // Documents made into outgoing faxes one after another, once the window is
+  // up and free: dropped on the window or named on the command line.
+  void NewFaxFromFiles(const QStringList& files);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
@@ -143,6 +150,8 @@ class TMainScreen : public QMainWindow {
   void closeEvent(QCloseEvent* e) override;
   void setVisible(bool visible) override;
   bool event(QEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
 
  private:
   friend class TReceiveMode;
@@ -168,6 +177,8 @@ class TMainScreen : public QMainWindow {
   bool WindowKey(QKeyEvent* e);
 
   void CreateFaxPrinter();
+  void TakeNextFile();
+  void ShowNewOutgoingRow();
   void EditReceivedNotes();
 
   TJustOne* JustOne1;
@@ -189,4 +200,6 @@ class TMainScreen : public QMainWindow {
   bool receivingNow_ = false;  // a fax is arriving now
   bool syncing_ = false;       // the lists are being moved to their tables' rows
   bool printerInstalled_ = false;
+  QStringList filesToTake_;  // documents waiting for New Fax from File
+  bool takingFile_ = false;
 };

@@ -301,11 +301,14 @@ uint32_t TDMForm::DeleteByRule(const TCleanupRule& rule) {
   {
     TWaitCursor wait;
     grid->setUpdatesEnabled(false);
-    count = cleanup_.DeleteWhere(kind, rule);
+    // The rows are all flagged when this returns; their files go while the
+    // count is on show.
+    count = cleanup_.DeleteWhere(kind, rule, TFileRemoval::Background);
     grid->setUpdatesEnabled(true);
   }
   grid->setFocus();
   ShowInformation(QString::number(count) + " deleted.");
+  cleanup_.FinishFileRemoval();
   UpdateMenu();
   return count;
 }

@@ -12,4 +12,11 @@ class TXbDataTable;
 
 // Asks for the file, then as NewFaxFromFile. True when a row was made.
 bool AskNewFaxFromFile(TXbDataTable& faxTable, QWidget* mainWindow);
-bool NewFaxFromFile(TXbDataTable& faxTable, const QString& file, QWidget* mainWindow);
+// True when a row was made. cancelled, when given, tells whether the user
+// cancelled the editor or the import. An APF file is taken as it is, after
+// a check that every page is whole.
+bool NewFaxFromFile(TXbDataTable& faxTable, const QString& file, QWidget* mainWindow, bool* cancelled = nullptr);
+
+// True when the file's name ends as a document New Fax from File takes
+// (PDF, PostScript, TIFF, PNG/JPEG/BMP/GIF, text, APF).
+bool IsNewFaxDocumentName(const QString& file);

@@ -79,6 +79,5 @@ bool StoreQuickFaxRow(TXbDataTable& table, bool append, uint32_t recno, const TQ
     table.Cancel();
     return false;
   }
-  table.DataChanged();
   return true;
 }

@@ -1,17 +1,45 @@
 #include "shell/SingleInstance.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
 #include <QWidget>
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
 std::unique_ptr<TPreviousInstance> gProbe;
-constexpr char kComeForward[] = "come forward\n";
+// A request is lines: "come forward", one "open URL" per file (a file: URL,
+// so any character of a path survives), then "end". The first copy answers
+// "taken" once it has the whole request.
+constexpr char kComeForward[] = "come forward";
+constexpr char kOpen[] = "open ";
+constexpr char kEnd[] = "\nend\n";
+constexpr char kTaken[] = "taken\n";
+// Far beyond any list of paths; a longer request is dropped.
+constexpr qsizetype kLongestRequest = qsizetype{1} << 20;
+
+// The files of a whole request, and whether it asks to come forward.
+QStringList ParseRequest(const QByteArray& request, bool& comeForward) {
+  QStringList files;
+  comeForward = false;
+  for (const QByteArray& line : request.split('\n')) {
+    if (line == kComeForward) {
+      comeForward = true;
+    } else if (line.startsWith(kOpen)) {
+      const QUrl url = QUrl::fromEncoded(line.mid(static_cast<qsizetype>(sizeof kOpen) - 1), QUrl::StrictMode);
+      if (url.isValid() && url.isLocalFile() && !url.toLocalFile().isEmpty()) files << url.toLocalFile();
+    }
+  }
+  return files;
+}
 }  // namespace
 
 TPreviousInstance::TPreviousInstance(const QString& executablePath) {
@@ -35,16 +63,30 @@ void MakePreviousInstance(const QString& executablePath) {
   gProbe = std::make_unique<TPreviousInstance>(executablePath);
 }
 
+void EndPreviousInstance() { gProbe.reset(); }
+
 TPreviousInstance* PreviousInstance() { return gProbe.get(); }
 
-bool AskFirstCopyToComeForward(const QString& instanceName, int timeoutMs) {
+bool AskFirstCopyToComeForward(const QString& instanceName, const QStringList& files, int timeoutMs) {
+  QElapsedTimer clock;
+  clock.start();
+  auto left = [&] { return std::max<int>(1, timeoutMs - static_cast<int>(clock.elapsed())); };
   QLocalSocket socket;
   socket.connectToServer(instanceName);
   if (!socket.waitForConnected(timeoutMs)) return false;
-  socket.write(kComeForward);
-  const bool sent = socket.waitForBytesWritten(timeoutMs);
+  QByteArray request = kComeForward;
+  for (const QString& f : files) request += "\n" + QByteArray(kOpen) + QUrl::fromLocalFile(f).toEncoded();
+  request += kEnd;
+  socket.write(request);
+  while (socket.bytesToWrite() > 0)
+    if (!socket.waitForBytesWritten(left())) return false;
+  QByteArray reply;
+  while (!reply.contains('\n') && clock.elapsed() < timeoutMs) {
+    if (!socket.waitForReadyRead(left())) break;
+    reply += socket.readAll();
+  }
   socket.disconnectFromServer();
-  return sent;
+  return reply == kTaken;
 }
 
 TJustOne::TJustOne(QWidget* window) : QObject(window), window_(window) {
@@ -52,7 +94,13 @@ TJustOne::TJustOne(QWidget* window) : QObject(window), window_(window) {
   const TPreviousInstance* probe = PreviousInstance();
   if (probe == nullptr) return;
   if (probe->AnotherCopyRuns()) {
-    AskFirstCopyToComeForward(probe->InstanceName());
+    const QStringList& files = probe->FilesToOpen();
+    if (!AskFirstCopyToComeForward(probe->InstanceName(), files) && !files.isEmpty()) {
+      std::fprintf(stderr, "Corvane is already running but did not answer; these files were not opened:\n");
+      for (const QString& f : files) std::fprintf(stderr, "  %s\n", qPrintable(f));
+      std::fflush(nullptr);
+      ::_exit(1);
+    }
     std::fflush(nullptr);
     // At once: no window of this copy may ever appear, nothing may be written.
     ::_exit(0);
@@ -63,9 +111,22 @@ TJustOne::TJustOne(QWidget* window) : QObject(window), window_(window) {
   if (!server_->listen(probe->InstanceName())) return;
   connect(server_, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* s = server_->nextPendingConnection()) {
-      connect(s, &QLocalSocket::readyRead, this, [this, s] {
-        if (s->readAll().contains("come forward")) BringForward();
+      connect(s, &QLocalSocket::readyRead, this, [this, s, request = std::make_shared<QByteArray>()] {
+        *request += s->readAll();
+        if (request->size() > kLongestRequest) {
+          s->abort();
+          return;
+        }
+        if (!request->endsWith(kEnd)) return;
+        bool comeForward = false;
+        const QStringList files = ParseRequest(*request, comeForward);
+        request->clear();
+        s->write(kTaken);
+        s->flush();
         s->disconnectFromServer();
+        if (comeForward) BringForward();
+        // After this handler: whoever takes the files may open windows.
+        if (!files.isEmpty()) QTimer::singleShot(0, this, [this, files] { emit FilesHanded(files); });
       });
       connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
     }

@@ -243,16 +243,44 @@ XbStatus TXbTable::OpenIndex() {
   return {};
 }
 
+TXbTable::KeysRead TXbTable::ReadKeys(const TCdxFile& file) {
+  KeysRead k;
+  std::string bytes;
+  k.read = file.ReadAll(bytes);
+  if (k.read) k.parse = XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), k.img);
+  return k;
+}
+
+void TXbTable::PrefetchKeys() {
+  if (prefetch_.valid()) return;
+  std::shared_ptr<const TCdxFile> file;
+  for (const auto& t : tags_)
+    if (t->file) file = t->file;
+  if (!file) return;
+  prefetchFile_ = file;
+  // The thread holds the file open for as long as it reads.
+  prefetch_ = std::async(std::launch::async, [file] { return ReadKeys(*file); });
+}
+
 XbStatus TXbTable::EnsureKeys() {
   std::shared_ptr<const TCdxFile> file;
   for (const auto& t : tags_)
     if (t->file) file = t->file;
   if (!file) return {};
   tagPosValid_ = false;
-  std::string bytes;
-  if (auto st = file->ReadAll(bytes); !st) return st;
-  TCdxImage img;
-  XbStatus st = XbReadCdx(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), img);
+  KeysRead keys;
+  bool taken = false;
+  // Keys read ahead count only if they come from the file the tags still use.
+  if (prefetch_.valid()) {
+    KeysRead ahead = prefetch_.get();
+    taken = prefetchFile_ == file;
+    if (taken) keys = std::move(ahead);
+    prefetchFile_.reset();
+  }
+  if (!taken) keys = ReadKeys(*file);
+  if (!keys.read) return keys.read;
+  TCdxImage& img = keys.img;
+  XbStatus st = keys.parse;
   std::vector<TCdxTagData*> found(tags_.size(), nullptr);
   for (size_t i = 0; st && i < tags_.size(); ++i) {
     const Tag& t = *tags_[i];

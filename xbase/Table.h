@@ -38,6 +38,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <set>
@@ -232,6 +233,11 @@ class TXbTable {
   // in one pass per tag at the end, not by a search per row and tag. A table
   // opened shared keeps its index current row by row instead.
   XbStatus DeleteRecords(std::span<const uint32_t> recnos, const std::function<void(uint32_t)>& flagged);
+  // Starts reading the keys still only in the index file on a thread of its
+  // own, for a caller that is about to need them all (DeleteRecords does)
+  // and has other work first; the table takes them when it needs them. The
+  // table is used as ever meanwhile: the thread only reads the file.
+  void PrefetchKeys();
   XbStatus Recall();
 
   // Appends posted inside a batch are built in a buffer of about a
@@ -297,6 +303,14 @@ class TXbTable {
   bool KeysCaseCurrent(const TCdxFile& file) const { return KeysCaseCurrent(file, tags_); }
   // Reads the keys of every tag still in the index file into memory.
   XbStatus EnsureKeys();
+  // The index file read and parsed whole.
+  struct KeysRead {
+    XbStatus read, parse;
+    TCdxImage img;
+  };
+  static KeysRead ReadKeys(const TCdxFile& file);
+  std::shared_ptr<const TCdxFile> prefetchFile_;
+  std::future<KeysRead> prefetch_;
   void AttachCursor(Tag& t);
   XbStatus MoveIndexAside(const std::filesystem::path& cdx);
   XbStatus CompileTag(const TCdxTagDef& def, Tag& tag, bool checkLength) const;

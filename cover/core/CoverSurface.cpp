@@ -10,8 +10,6 @@ namespace {
 
 constexpr int kMinSize = 5;        // no drag makes an object smaller
 constexpr int kMinKeySize = 10;    // Shift+Left/Up shrink only above this
-constexpr int kPasteOffset = 15;
-
 int Scale(int v, double factor) {
   const double scaled = std::round(v * factor);
   return static_cast<int>(std::clamp(scaled, -2.0e9, 2.0e9));
@@ -92,6 +90,13 @@ size_t TCoverSurface::Add(TCoverObject object) {
 void TCoverSurface::Load(std::vector<TCoverObject> objects) {
   Clear();
   for (TCoverObject& o : objects) Add(std::move(o));
+}
+
+void TCoverSurface::Restore(std::vector<TCoverObject> objects, const std::vector<size_t>& selection) {
+  objects_ = std::move(objects);
+  selected_.assign(objects_.size(), false);
+  for (size_t i : selection)
+    if (i < objects_.size() && !objects_[i].Unselectable) selected_[i] = true;
 }
 
 void TCoverSurface::Clear() {
@@ -324,13 +329,13 @@ std::string TCoverSurface::CutSelection() {
   return stream;
 }
 
-bool TCoverSurface::Paste(std::string_view stream) {
+bool TCoverSurface::Paste(std::string_view stream, int offset) {
   TFcsReadResult read = ReadFcs(stream);
   if (!read.Ok()) return false;
   ClearSelection();
   for (TCoverObject& o : read.Objects) {
-    o.Left += kPasteOffset;
-    o.Top += kPasteOffset;
+    o.Left += offset;
+    o.Top += offset;
     const bool selectable = !o.Unselectable;
     selected_[Add(std::move(o))] = selectable;
   }
@@ -338,3 +343,22 @@ bool TCoverSurface::Paste(std::string_view stream) {
 }
 
 void TCoverSurface::CloneSelection() { (void)Paste(CopySelection()); }
+
+void TCoverSurface::Distribute(bool horizontal) {
+  std::vector<size_t> sel = Selection();
+  if (sel.size() < 3) return;
+  auto start = [&](size_t i) -> int& { return horizontal ? objects_[i].Left : objects_[i].Top; };
+  auto extent = [&](size_t i) { return horizontal ? objects_[i].Width : objects_[i].Height; };
+  std::stable_sort(sel.begin(), sel.end(), [&](size_t a, size_t b) { return start(a) < start(b); });
+  long long used = 0;
+  for (size_t i : sel) used += extent(i);
+  const long long span = static_cast<long long>(start(sel.back())) + extent(sel.back()) - start(sel.front());
+  const long long gaps = static_cast<long long>(sel.size()) - 1;
+  // May be negative when the objects overlap: they then overlap evenly.
+  const long long room = span - used;
+  long long position = start(sel.front());
+  for (size_t k = 0; k < sel.size(); ++k) {
+    if (k > 0 && k + 1 < sel.size() && !objects_[sel[k]].Locked) start(sel[k]) = static_cast<int>(position);
+    position += extent(sel[k]) + room / gaps + (static_cast<long long>(k) < room % gaps ? 1 : 0);
+  }
+}

@@ -80,6 +80,8 @@ class TCoverSurface {
   void SetSnapToGrid(bool on);
   int GridX() const { return snap_ ? GridStep() : 1; }
   int GridY() const { return snap_ ? GridStep() : 1; }
+  // The spacing of the grid points, whether snapping is on or not.
+  int GridStep() const { return gridSize_ == gs4x4 ? 4 : 8; }
 
   const std::vector<TCoverObject>& Objects() const { return objects_; }
   // For property edits (caption, font, field type, ...) of one object.
@@ -94,6 +96,9 @@ class TCoverSurface {
   // Replaces everything with these objects, renamed, nothing selected.
   void Load(std::vector<TCoverObject> objects);
   void Clear();
+  // Puts back objects taken from Objects() earlier, names as they are (an
+  // undo), with the given indexes selected.
+  void Restore(std::vector<TCoverObject> objects, const std::vector<size_t>& selection);
 
   // A rectangle dragged with a drawing tool: the object the tool makes,
   // placed there (at least 50 wide when narrower than 25, at least 15 high),
@@ -124,6 +129,10 @@ class TCoverSurface {
   void ArrowKey(TArrowKey key, bool shift);
 
   void Align(TAlign how);
+  // Three or more selected objects spaced evenly along one axis: the first
+  // and the last (by their left or top edge) stay, the gaps between
+  // neighbours become equal. Locked objects keep their place.
+  void Distribute(bool horizontal);
   void CenterVertically();
   void CenterHorizontally();
   void SetAllLocked(bool locked);
@@ -136,10 +145,11 @@ class TCoverSurface {
   [[nodiscard]] std::string CopySelection() const;
   // Cut = copy, then delete.
   [[nodiscard]] std::string CutSelection();
-  // Objects read from a component stream, renamed, moved 15 right and 15
-  // down, added on top and selected. False (nothing added) for a stream that
-  // cannot be read.
-  [[nodiscard]] bool Paste(std::string_view stream);
+  // Objects read from a component stream, renamed, moved offset pixels
+  // right and down, added on top and selected. False (nothing added) for a
+  // stream that cannot be read.
+  static constexpr int kPasteOffset = 15;
+  [[nodiscard]] bool Paste(std::string_view stream, int offset = kPasteOffset);
   // Copies of the selection by the same road as paste.
   void CloneSelection();
 
@@ -148,7 +158,6 @@ class TCoverSurface {
   [[nodiscard]] std::string NextComponentName() const;
 
  private:
-  int GridStep() const { return gridSize_ == gs4x4 ? 4 : 8; }
   int SnapX(int v) const { return v / GridX() * GridX(); }
   int SnapY(int v) const { return v / GridY() * GridY(); }
   void KeepInside(TCoverObject& o) const;

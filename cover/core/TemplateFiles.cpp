@@ -1,5 +1,7 @@
 #include "cover/core/TemplateFiles.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 
@@ -44,4 +46,19 @@ bool WriteDescription(const std::filesystem::path& path, const std::string& desc
   f << line << "\r\n";
   f.close();
   return static_cast<bool>(f);
+}
+
+bool IsTemplateFileName(const std::string& name) {
+  constexpr size_t kMaxLength = 12;
+  if (name.size() < 5 || name.size() > kMaxLength) return false;
+  const std::string ext = name.substr(name.size() - 4);
+  if (ext.size() != 4 || ext[0] != '.' || std::toupper(static_cast<unsigned char>(ext[1])) != 'F' ||
+      std::toupper(static_cast<unsigned char>(ext[2])) != 'C' || std::toupper(static_cast<unsigned char>(ext[3])) != 'S')
+    return false;
+  const std::string stem = name.substr(0, name.size() - 4);
+  auto ascii = [](char c, bool digitOk) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (digitOk && c >= '0' && c <= '9');
+  };
+  if (!ascii(stem[0], false)) return false;
+  return std::all_of(stem.begin() + 1, stem.end(), [&](char c) { return ascii(c, true); });
 }

@@ -22,3 +22,8 @@ struct TTemplatePaths {
 // Writes the description as the only line, ended by CR LF. Line breaks inside
 // the text become spaces so that it stays one line.
 [[nodiscard]] bool WriteDescription(const std::filesystem::path& path, const std::string& description);
+
+// A name the designer saves under: 1 to 12 characters ending in ".FCS" (any
+// case), the part before it a letter or underscore followed by letters,
+// digits or underscores.
+[[nodiscard]] bool IsTemplateFileName(const std::string& name);

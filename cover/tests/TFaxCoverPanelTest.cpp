@@ -3,7 +3,10 @@
 // selects, popup menus carry their items and edit the object.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QMenu>
+#include <QPaintEvent>
+#include <QRegion>
 #include <QTest>
 #include <thread>
 
@@ -247,3 +250,52 @@ TEST(TFaxCoverPanel, SymbolsAreChosenFromTheFontsCharacters) {
 }
 
 }  // namespace
+
+// While an object is dragged only its old and new places are painted again,
+// each with the room its pen needs; the rest of the surface is left alone.
+TEST(TFaxCoverPanelPainting, DraggingRepaintsTheOldAndNewPlacesOnly) {
+  TFaxCoverPanel panel;
+  panel.SetShowGrid(true);
+  for (int i = 0; i < 60; ++i) {
+    TCoverObject o = MakeCoverObject(i % 2 ? TCoverObjectKind::ckLine : TCoverObjectKind::ckText);
+    o.Left = (i % 6) * 120;
+    o.Top = (i / 6) * 90;
+    o.Width = 110;
+    o.Height = 40;
+    o.Pen = 10;  // a horizontal line 10 wide reaches 5 above its rectangle
+    o.Caption = "Object " + std::to_string(i);
+    panel.Surface().Add(o);
+  }
+  panel.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+  struct Spy : QObject {
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(e)->region();
+      return false;
+    }
+  } spy;
+  panel.installEventFilter(&spy);
+  const size_t line = 19;
+  const QPoint start(120 + 55, 90 * 3 + 20);
+  QTest::mouseClick(&panel, Qt::LeftButton, {}, start);
+  ASSERT_EQ(panel.Surface().Selection(), (std::vector<size_t>{line}));
+  QTest::mousePress(&panel, Qt::LeftButton, {}, start);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  QApplication::processEvents();
+  auto reach = [&] {
+    const TCoverObject& o = panel.Surface().Objects()[line];
+    return QRegion(QRect(o.Left, o.Top, o.Width, o.Height).adjusted(-6, -6, 6, 6));
+  };
+  for (int step = 1; step <= 10; ++step) {
+    const QRegion before = reach();
+    spy.painted = QRegion();
+    QTest::mouseMove(&panel, start + QPoint(step * 13, step * 7));
+    QApplication::processEvents();
+    EXPECT_TRUE((before - spy.painted).isEmpty()) << step;
+    EXPECT_TRUE((reach() - spy.painted).isEmpty()) << step;
+    const QRect all = spy.painted.boundingRect();
+    EXPECT_LT(all.width() * all.height(), panel.width() * panel.height() / 8) << step;
+  }
+  QTest::mouseRelease(&panel, Qt::LeftButton, {}, start + QPoint(130, 70));
+}

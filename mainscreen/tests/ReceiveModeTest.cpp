@@ -1,13 +1,18 @@
 // Receive mode without a modem line: the status line and log rules, the
 // received image kept to its complete pages, a start that cannot open the
 // port, and a reception an earlier run left unfinished.
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTabBar>
+#include <QTimer>
 #include <QSoundEffect>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 
 #include "faximage/Apf.h"
 #include "faximage/FaxUnpacker.h"
@@ -21,6 +26,8 @@
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
 #include "store/core/Xbase.h"
+#include "testsupport/Pty.h"
+#include "testsupport/ScriptedModem.h"
 #include "testsupport/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -207,4 +214,110 @@ TEST_F(ReceiveModeWindow, AStoredFaxIsAnnounced) {
   fax.pages = 1;
   emit w.ReceiveMode->FaxReceived(fax);
   EXPECT_EQ(w.Announcer->Sound().Effect()->source(), QUrl::fromLocalFile(QString::fromStdString(wav.string())));
+}
+
+// While receive mode is on (the modem here a script that agrees to
+// everything), every command that would change the fax tables or their files
+// (composing, the cleanup tool, the index rebuild) is refused with the same
+// message, opens no window and changes nothing.
+TEST_F(ReceiveModeWindow, ComposingCleanupAndRebuildAreRefusedWhileReceiveModeIsOn) {
+  TPty pty;
+  ASSERT_FALSE(pty.SlavePath().empty());
+  TScriptedModem modem(pty, [](const std::string& command) -> TScriptedModem::TAnswer {
+    if (command.find("+FCLASS=?") != std::string::npos) return "\r\n0,1,2,2.0\r\n\r\nOK\r\n";
+    return "\r\nOK\r\n";
+  });
+  WriteIni(pty.SlavePath());
+  TMainScreen w;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.FirstActivationDone(); }, 10000));
+  // Record 1 has no cover (Add Cover), record 2 has one (Edit opens the cover sheet editor).
+  ASSERT_TRUE(w.FaxTable.Append() && w.FaxTable.SetFieldText("RECIPIENT", "Plain") &&
+              w.FaxTable.SetFieldText("PHONE", "200") && w.FaxTable.SetFieldText("FAXDOC", "FAX00000.APF") &&
+              w.FaxTable.Post());
+  ASSERT_TRUE(w.FaxTable.Append() && w.FaxTable.SetFieldText("RECIPIENT", "Harold") &&
+              w.FaxTable.SetFieldText("PHONE", "200") && w.FaxTable.SetFieldText("FAXCOVER", "COV00000.APF") &&
+              w.FaxTable.Post());
+  ASSERT_TRUE(w.RecTable.Append() && w.RecTable.SetFieldText("FROM", "5551111") &&
+              w.RecTable.SetFieldText("FAXFILE", "FAX0001.APF") && w.RecTable.Post());
+  ASSERT_NO_FATAL_FAILURE(WriteImage(home_ / "Receive" / "FAX0001.APF", 1));
+  w.SetButtons();
+
+  w.ReceiveButton->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.ReceiveMode->Stage() != TReceiveStage::Starting; }, 30000));
+  ASSERT_EQ(w.ReceiveMode->Stage(), TReceiveStage::On) << LastRec();
+
+  // Message boxes are read and closed; any other window is a command that
+  // was not refused, and is closed too.
+  QStringList boxes, windows;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    QWidget* m = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(m)) {
+      boxes << box->text();
+      box->done(QMessageBox::Ok);
+    } else if (auto* dialog = qobject_cast<QDialog*>(m)) {
+      windows << dialog->metaObject()->className();
+      dialog->reject();
+    }
+  });
+  answer.start(20);
+  const std::string outgoing = TTempFolder::ReadFile(home_ / "CVOUT.DBF");
+  const auto before = std::set<fs::path>(fs::directory_iterator(home_ / "SEND"), fs::directory_iterator());
+
+  // Each command as the user reaches it: its tab on show, its row current,
+  // its button enabled.
+  const auto outgoingRow = [&](uint32_t recno) {
+    w.TabSet1->setCurrentIndex(0);
+    ASSERT_TRUE(w.FaxTable.Table()->Go(recno));
+    w.SetButtons();
+  };
+  const std::pair<const char*, std::function<void()>> commands[] = {
+      {"New", [&] {
+         outgoingRow(2);
+         ASSERT_TRUE(w.NewButton->isEnabled());
+         w.NewButton->click();
+       }},
+      {"New from the menu", [&] { w.NewCoverSheet1->trigger(); }},
+      {"Add Cover", [&] {
+         outgoingRow(1);
+         ASSERT_TRUE(w.AddCoverButton->isEnabled());
+         w.AddCoverButton->click();
+       }},
+      {"Edit of a cover", [&] {
+         outgoingRow(2);
+         w.EditButton->click();
+       }},
+      {"Forward", [&] {
+         w.TabSet1->setCurrentIndex(1);
+         w.ForwardReceivedFax1->trigger();
+       }},
+      {"Fax Log Cleanup", [&] { w.FaxLogCleanup1->trigger(); }},
+      {"Rebuild Indexes", [&] { w.RebuildIndexes1->trigger(); }},
+  };
+  const QString refusal =
+      "You are in Fax Receive mode. This operation cannot be done\nwhile in Fax Receive mode. Click the Stop button "
+      "to end\nFax Receive mode";
+  for (const auto& [name, run] : commands) {
+    boxes.clear();
+    windows.clear();
+    run();
+    QTest::qWait(60);
+    EXPECT_EQ(boxes, QStringList{refusal}) << name;
+    EXPECT_TRUE(windows.isEmpty()) << name << ": " << windows.join(", ").toStdString();
+  }
+  EXPECT_EQ(w.FaxTable.RecordCount(), 2u);
+  EXPECT_EQ(w.RecTable.RecordCount(), 1u);
+  EXPECT_EQ(TTempFolder::ReadFile(home_ / "CVOUT.DBF"), outgoing);
+  EXPECT_EQ(std::set<fs::path>(fs::directory_iterator(home_ / "SEND"), fs::directory_iterator()), before);
+
+  w.ReceiveButton->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.ReceiveMode->Stage() == TReceiveStage::Off; }, 30000));
+  // Off again, New opens its editor.
+  answer.stop();
+  windows.clear();
+  answer.start(20);
+  w.TabSet1->setCurrentIndex(0);
+  w.NewButton->click();
+  EXPECT_EQ(windows, QStringList{"TCreateEditQuickFax"});
 }

@@ -19,6 +19,7 @@
 #include <functional>
 #include <sstream>
 
+#include "cover/TCoverDesMainScreen.h"
 #include "mainscreen/TDeleteWhat.h"
 #include "mainscreen/TMainScreen.h"
 #include "mainscreen/TRebuildInd.h"
@@ -515,6 +516,19 @@ TEST_F(WindowTest, DamagedTablesAreLeftAloneAndTheProgramCloses) {
     // Settings never read are not written over the user's.
     EXPECT_EQ(TIniFile((home_ / "CV.INI").string()).ReadString("Modem", "ComPort", ""), "3");
   }
+}
+
+TEST_F(WindowTest, DesignerCommandOpensOneDesignerWindow) {
+  TAnswers answers;
+  TMainScreen w;
+  Start(w);
+  w.CoverSheetTemplateDesigner1->trigger();
+  w.CoverSheetTemplateDesigner1->trigger();
+  const auto designers = w.findChildren<TCoverDesMainScreen*>();
+  ASSERT_EQ(designers.size(), 1);
+  EXPECT_TRUE(designers[0]->isVisible());
+  EXPECT_EQ(designers[0]->windowTitle(), "Cover Sheet Template Designer");
+  EXPECT_TRUE(designers[0]->close());
 }
 
 }  // namespace

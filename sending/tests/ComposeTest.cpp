@@ -8,6 +8,8 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QLocalSocket>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -15,7 +17,11 @@
 #include <QTabBar>
 #include <QTest>
 
+#include <atomic>
+#include <cstdio>
 #include <fstream>
+#include <thread>
+#include <unistd.h>
 #include <set>
 
 #include "cover/StockTemplates.h"
@@ -30,11 +36,14 @@
 #include "sending/TGetSenderInfo.h"
 #include "sending/TPhoneBook.h"
 #include "sending/TPreviewQuickFaxForms.h"
+#include "sending/tests/DropFiles.h"
 #include "sending/tests/ModalAnswers.h"
 #include "shell/MonoImage.h"
+#include "shell/SingleInstance.h"
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
 #include "store/StoreText.h"
+#include "store/XbTableModel.h"
 #include "store/core/FaxTables.h"
 #include "testsupport/TempFolder.h"
 
@@ -198,6 +207,62 @@ TEST_F(ComposeTest, NewCoverSheetMakesRowCoverAndSideFileAndEditRestoresThemExac
   EXPECT_EQ(FolderNames(Send()), (std::set<std::string>{"COV00000.APF", "COV00000.FCD"}));
   EXPECT_GT(fs::last_write_time(Send() / "COV00000.APF"), before);
   EXPECT_EQ(TTempFolder::ReadFile(Send() / "COV00000.FCD"), sideFile);
+}
+
+// The new row goes into the open table and the list finds it without the
+// table being reopened, wherever the list's order puts it: after a hundred
+// sent faxes (beyond the rows a list reads at first) by date, between two of
+// them by recipient; archived rows stay hidden meanwhile.
+TEST_F(ComposeTest, NewRowIsTheListsCurrentRowWhereverTheOrderPutsIt) {
+  TXbDataTable& table = main_->FaxTable;
+  for (int i = 0; i < 103; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "Sent %03d", i);
+    ASSERT_TRUE(table.Append() && table.SetFieldText("RECIPIENT", name) && table.SetFieldText("PHONE", "200") &&
+                table.SetFieldValue("DATESENT", TXbValue::Date(XbJulian(2026, 1 + i % 12, 1 + i % 28))) &&
+                table.SetFieldText("TIMESENT", "10:00") && table.SetFieldValue("ARCHIVED", TXbValue::Bool(i >= 100)) &&
+                table.Post());
+  }
+  main_->FaxTableCloseAndOpen();
+  main_->SetButtons();
+
+  const auto saveNew = [&](const char* recipient) {
+    TModalAnswers answers;
+    answers.For<TCreateEditQuickFax>([&](TCreateEditQuickFax* e) {
+      e->Recipient->setText(recipient);
+      e->RecipientFax->setText("200");
+      e->Regarding->setText("Order");
+      e->SaveButton->click();
+    });
+    main_->NewButton->click();
+    return QTest::qWaitFor([&] { return answers.Done(); }, 20000);
+  };
+  // The list's current row, as the record it shows.
+  const auto shownRecord = [&] {
+    const QModelIndex current = main_->FaxGrid->currentIndex();
+    return current.isValid() ? main_->FaxModel->RecordAt(current.row()) : 0u;
+  };
+
+  ASSERT_TRUE(saveNew("Zoe New"));
+  EXPECT_EQ(Rows(), 104u);
+  EXPECT_EQ(Field("RECIPIENT"), "Zoe New");
+  EXPECT_EQ(Field("FAXCOVER"), "COV00000.APF");
+  const uint32_t first = table.RecNo();
+  EXPECT_EQ(first, 104u);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shownRecord() == first; }, 5000));
+  EXPECT_EQ(main_->FaxGrid->currentIndex().row(), 100);
+  while (main_->FaxModel->canFetchMore()) main_->FaxModel->fetchMore();
+  EXPECT_EQ(main_->FaxModel->rowCount(), 101);
+
+  main_->OutgoingSortMenu->actions()[2]->trigger();  // by recipient
+  ASSERT_TRUE(saveNew("Sent 050b"));
+  EXPECT_EQ(Field("FAXCOVER"), "COV00001.APF");
+  const uint32_t second = table.RecNo();
+  EXPECT_EQ(second, 105u);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shownRecord() == second; }, 5000));
+  EXPECT_EQ(main_->FaxGrid->currentIndex().row(), 51);
+  EXPECT_EQ(main_->FaxModel->RecordAt(50), 51u);  // "Sent 050"
+  EXPECT_EQ(main_->FaxModel->RecordAt(52), 52u);  // "Sent 051"
 }
 
 TEST_F(ComposeTest, NewThenCancelOrIncompleteSaveChangesNothing) {
@@ -433,6 +498,8 @@ TEST_F(ComposeTest, ForwardCopiesTheReceivedFaxToTheNextFreeFwdName) {
   EXPECT_EQ(Field("PHONE"), "200");
   EXPECT_EQ(Field("SUBJECT"), "Passed on");
   EXPECT_EQ(TTempFolder::ReadFile(Send() / "FWD00001.APF"), image);
+  // The outgoing list on show has the new row as its current one.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return main_->FaxGrid->currentIndex().row() == 0; }, 5000));
 
   // A copy that cannot be made makes no row.
   main_->TabSet1->setCurrentIndex(1);
@@ -529,4 +596,140 @@ TEST_F(ComposeTest, NewFaxFromFileImportsIntoTheNextFreeFaxName) {
   EXPECT_NE(answers.texts.value(0).indexOf("could not be made into a fax"), -1) << answers.texts.value(0).toStdString();
   EXPECT_EQ(Rows(), 1u);
   EXPECT_EQ(std::distance(fs::directory_iterator(Send()), fs::directory_iterator()), before);
+}
+
+namespace {
+
+std::function<void(TFaxEditor*)> Fill(const QString& subject) {
+  return [subject](TFaxEditor* f) {
+    f->Recipient->setText("Reader");
+    f->FaxNumber->setText("200");
+    f->Subject->setText(subject);
+    f->OKButton->click();
+  };
+}
+
+}  // namespace
+
+// Files dropped on the main window: each document gets its own editor and
+// row in turn, what is not a document is named in a message, an APF file is
+// taken as it is, and Cancel stops the files still waiting.
+TEST_F(ComposeTest, DroppedDocumentsBecomeOutgoingFaxesOneAfterAnother) {
+  const fs::path letter = home_ / "letter.txt";
+  TTempFolder::WriteFile(letter, "Dear reader,\nthis letter was dropped.\n");
+  const fs::path notes = home_ / "notes.xyz";
+  TTempFolder::WriteFile(notes, "not a document");
+  QWidget* list = main_->FaxGrid->viewport();
+
+  // Nothing that could become a fax: the drag is refused.
+  EXPECT_FALSE(DropOn(list, {Local(notes), QUrl("https://example.com/a.pdf")}));
+  EXPECT_FALSE(DropOn(list, {}));
+
+  TModalAnswers answers;
+  answers.Box(QMessageBox::Ok);
+  answers.For<TFaxEditor>(Fill("dropped letter"));
+  ASSERT_TRUE(DropOn(list, {Local(notes), Local(letter)}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Done() && Rows() == 1; }, 20000));
+  EXPECT_NE(answers.texts.value(0).indexOf("notes.xyz"), -1) << answers.texts.value(0).toStdString();
+  EXPECT_EQ(answers.texts.value(0).indexOf("letter.txt"), -1);
+  EXPECT_EQ(Field("SUBJECT"), "dropped letter");
+  const std::string first = Field("FAXDOC");
+  EXPECT_EQ(PageCount(Send() / first), 1);
+
+  // Two at once, one after the other; the fax file is copied unchanged.
+  const fs::path old = home_ / "old.apf";
+  fs::copy_file(Send() / first, old);
+  answers.For<TFaxEditor>(Fill("old fax"));
+  answers.For<TFaxEditor>([](TFaxEditor* f) {
+    EXPECT_EQ(f->windowTitle(), "New fax from: letter.txt");
+    Fill("second letter")(f);
+  });
+  ASSERT_TRUE(DropOn(list, {Local(old), Local(letter)}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Done() && Rows() == 3; }, 20000));
+  EXPECT_EQ(Field("SUBJECT"), "second letter");
+  std::set<std::string> docs;
+  for (uint32_t r = 1; r <= 3; ++r) {
+    ASSERT_TRUE(main_->FaxTable.Table()->Go(r));
+    docs.insert(Field("FAXDOC"));
+    if (Field("SUBJECT") == "old fax") {
+      EXPECT_EQ(TTempFolder::ReadFile(Send() / Field("FAXDOC")), TTempFolder::ReadFile(old));
+    }
+  }
+  EXPECT_EQ(docs.size(), 3u);
+
+  // Cancel in the first editor: the second file is not asked for.
+  answers.For<TFaxEditor>([](TFaxEditor* f) { f->reject(); });
+  ASSERT_TRUE(DropOn(list, {Local(letter), Local(letter)}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Done(); }, 20000));
+  QTest::qWait(500);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(Rows(), 3u);
+
+  // A damaged fax file is refused with a message and leaves nothing behind.
+  const fs::path broken = home_ / "broken.apf";
+  {
+    std::string bytes = TTempFolder::ReadFile(old);
+    bytes.resize(bytes.size() / 2);
+    TTempFolder::WriteFile(broken, bytes);
+  }
+  const std::set<std::string> before = FolderNames(Send());
+  answers.For<TFaxEditor>(Fill("broken"));
+  answers.Box(QMessageBox::Ok);
+  ASSERT_TRUE(DropOn(list, {Local(broken)}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Done(); }, 20000));
+  EXPECT_NE(answers.texts.value(1).indexOf("could not be made into a fax"), -1) << answers.texts.join("|").toStdString();
+  EXPECT_EQ(Rows(), 3u);
+  EXPECT_EQ(FolderNames(Send()), before);
+}
+
+// A later copy started with documents hands them to this one over the local
+// socket: they become new faxes here, and a request that names no local
+// file is answered without opening anything.
+TEST_F(ComposeTest, DocumentsHandedOnByASecondCopyBecomeOutgoingFaxes) {
+  ::setenv("XDG_RUNTIME_DIR", (temp_.Path() / "run").c_str(), 1);
+  fs::create_directories(temp_.Path() / "run");
+  fs::permissions(temp_.Path() / "run", fs::perms::owner_all);
+  MakePreviousInstance(QString::fromStdString((temp_.Path() / ("handoff" + std::to_string(::getpid()))).string()));
+  ASSERT_FALSE(PreviousInstance()->AnotherCopyRuns());
+  struct TEnd {
+    ~TEnd() { EndPreviousInstance(); }
+  } end;
+  QWidget window;
+  TJustOne justOne(&window);
+  QObject::connect(&justOne, &TJustOne::FilesHanded, main_.get(), &TMainScreen::NewFaxFromFiles);
+  const QString name = PreviousInstance()->InstanceName();
+
+  // A name with a line break and a percent sign survives the request.
+  const fs::path letter = home_ / "odd\n100% letter.txt";
+  TTempFolder::WriteFile(letter, "Handed on from the command line.\n");
+  TModalAnswers answers;
+  answers.For<TFaxEditor>([](TFaxEditor* f) {
+    EXPECT_EQ(f->windowTitle(), "New fax from: odd\n100% letter.txt");
+    Fill("handed on")(f);
+  });
+  std::atomic<int> taken{-1};
+  std::thread second([&] {
+    taken = AskFirstCopyToComeForward(name, {QString::fromStdString(letter.string())}, 5000) ? 1 : 0;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return taken >= 0 && answers.Done() && Rows() == 1; }, 20000));
+  second.join();
+  EXPECT_EQ(taken, 1);
+  EXPECT_EQ(Field("SUBJECT"), "handed on");
+
+  std::atomic<int> reply{-1};
+  std::thread junk([&] {
+    QLocalSocket s;
+    s.connectToServer(name);
+    if (!s.waitForConnected(5000)) return;
+    s.write("come forward\nopen https://example.com/a.pdf\nopen %zz\nopen \nend\n");
+    s.waitForBytesWritten(5000);
+    reply = s.waitForReadyRead(5000) && s.readAll() == "taken\n" ? 1 : 0;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return reply >= 0; }, 10000));
+  junk.join();
+  EXPECT_EQ(reply, 1);
+  QTest::qWait(400);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(Rows(), 1u);
+  ::unsetenv("XDG_RUNTIME_DIR");
 }

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -28,10 +30,18 @@
 #include "faxengine/text/FxStrings.h"
 #include "testsupport/LinePages.h"
 #include "cover/StockTemplates.h"
+#include "cover/TCoverDesMainScreen.h"
+#include "cover/TFaxCoverPanel.h"
+#include "cover/core/CoverObjects.h"
+#include "docimport/tests/PdfMaker.h"
+#include "faximage/FaxUnpacker.h"
 #include "mainscreen/TMainScreen.h"
 #include "modemsetup/TPreferences.h"
 #include "sending/TCreateEditQuickFax.h"
 #include "sending/TEnterEdit.h"
+#include "sending/TFaxEditor.h"
+#include "sending/tests/DropFiles.h"
+#include "sending/tests/ModalAnswers.h"
 #include "sending/tests/SendDriver.h"
 #include "shell/core/Folders.h"
 #include "shell/core/Settings.h"
@@ -481,4 +491,146 @@ TEST_F(SendLine, ACoverSheetMadeWithNewIsTheFarEndsFirstPage) {
   const std::string text = QString::fromUtf8(ocr.readAllStandardOutput()).simplified().toStdString();
   for (const char* expected : {"Shipment schedule", "Far End", "Ann Lee"})
     EXPECT_NE(text.find(expected), std::string::npos) << expected << " not in: " << text;
+}
+
+// A template drawn in the designer is the one the cover sheet editor renders:
+// the designer's own words and the fields it placed reach the far end.
+TEST_F(SendLine, ATemplateMadeInTheDesignerIsTheCoverTheFarEndReceives) {
+  WriteIni(1);
+  ASSERT_GT(InstallStockTemplates(CoversFolder()), 0);
+  {
+    TCoverDesMainScreen designer(nullptr, fs::path(CoversFolder()));
+    designer.Inform = [](const QString& text) { ADD_FAILURE() << text.toStdString(); };
+    TCoverSurface& surface = designer.FaxCoverPanel->Surface();
+    TCoverObject title = MakeCoverObject(TCoverObjectKind::ckText);
+    title.Caption = "DESIGNED COVER";
+    title.Font.Size = 28;
+    title.Font.Bold = true;
+    title.Left = 120;
+    title.Top = 100;
+    title.Width = 560;
+    title.Height = 60;
+    TCoverObject regarding = MakeCoverObject(TCoverObjectKind::ckField);
+    regarding.CoverFieldType = cfRegarding;
+    regarding.Font.Size = 16;
+    regarding.Left = 120;
+    regarding.Top = 300;
+    regarding.Width = 560;
+    regarding.Height = 40;
+    TCoverObject rule = MakeCoverObject(TCoverObjectKind::ckLine);
+    rule.Left = 120;
+    rule.Top = 200;
+    rule.Width = 560;
+    rule.Height = 10;
+    for (TCoverObject* o : {&title, &regarding, &rule}) static_cast<void>(surface.Add(*o));
+    designer.FaxCoverPanel->Changed();
+    ASSERT_TRUE(designer.SaveTemplateUnder(fs::path(CoversFolder()) / "CV0002.FCS", "Made in the designer"));
+  }
+  TMainScreen w;
+  Start(w, 0);
+  {
+    TCreateEditQuickFax editor(w.FaxTable, true);
+    editor.show();
+    editor.SetTemplateName("CV0002.FCT");
+    editor.Recipient->setText("Far End");
+    editor.RecipientFax->setText("200");
+    editor.Regarding->setText("Quarterly figures");
+    editor.SaveButton->click();
+    ASSERT_EQ(editor.result(), QDialog::Accepted);
+  }
+  w.FaxTableCloseAndOpen();
+  w.SetButtons();
+  ASSERT_TRUE(w.SendButton->isEnabled());
+  TSendScript script;
+  Send(w, script);
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
+  const TFarEndFax far = FarEndResult();
+  ASSERT_EQ(far.pages, 1);
+  QProcess ocr;
+  ocr.start("tesseract", {QString::fromStdString(far.file + "-p1.pbm"), "stdout"});
+  ASSERT_TRUE(ocr.waitForFinished(120000));
+  const std::string text = QString::fromUtf8(ocr.readAllStandardOutput()).simplified().toStdString();
+  for (const char* expected : {"DESIGNED COVER", "Quarterly figures"})
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << " not in: " << text;
+}
+
+namespace {
+
+// Page n of an APF file as the line harness's bitmap (1 = black) on the
+// whole fax width: the unpacker's bitmap ends after the last inked column.
+std::optional<linetest::TBitmap> FaxPage(const fs::path& apf, unsigned n) {
+  TFxFaxUnpacker u;
+  u.SetInFileName(apf.string());
+  u.AutoScaleMode = TAutoScaleMode::asNone;
+  TFxBitmap b;
+  if (u.TryPageToBitmap(n, b) != 0 || b.width > 1728) return std::nullopt;
+  linetest::TBitmap page;
+  page.width = 1728;
+  page.height = static_cast<int>(b.height);
+  page.bits.assign(page.Stride() * b.height, 0);
+  const size_t used = (b.width + 7) / 8;
+  for (unsigned y = 0; y < b.height; ++y)
+    for (size_t x = 0; x < used; ++x) page.bits[y * page.Stride() + x] = static_cast<uint8_t>(~b.Row(y)[x]);
+  if (b.width % 8 != 0)  // bits past the bitmap's width are white
+    for (unsigned y = 0; y < b.height; ++y)
+      page.bits[y * page.Stride() + used - 1] &= static_cast<uint8_t>(0xFF << (8 - b.width % 8));
+  return page;
+}
+
+}  // namespace
+
+// A PDF dropped on the main window becomes a row through the information
+// editor, is sent to the far end, and the far end's pages are the imported
+// pages below its header line.
+TEST_F(SendLine, DroppedPdfIsSentAndTheFarEndGetsTheImportedPages) {
+  WriteIni(1);
+  HandPdfPage first, second;
+  first.content = "BT /F1 12 Tf 72 700 Td (Quarterly delivery schedule) Tj ET\n"
+                  "BT /F1 10 Tf 72 680 Td (Crates leave the dock every Tuesday) Tj ET\n"
+                  "0.5 w 72 660 m 540 660 l S\n";
+  second.content = "BT /F1 12 Tf 72 700 Td (Second page of the schedule) Tj ET\n72 600 200 20 re f\n";
+  const fs::path pdf = temp_.Path() / "schedule.pdf";
+  TTempFolder::WriteFile(pdf, MakeHandPdf({first, second}));
+
+  TMainScreen w;
+  Start(w, 0);
+  {
+    TModalAnswers answers;
+    answers.For<TFaxEditor>([](TFaxEditor* f) {
+      f->Recipient->setText("Far End");
+      f->FaxNumber->setText("200");
+      f->Subject->setText("Schedule");
+      f->OKButton->click();
+    });
+    ASSERT_TRUE(DropOn(w.FaxGrid->viewport(), {Local(pdf)}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Done() && w.FaxTable.RecordCount() == 1; }, 60000));
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.SendButton->isEnabled(); }, 5000));
+  const fs::path apf = send_ / w.FaxTable.FieldText("FAXDOC");
+  std::vector<linetest::TBitmap> imported;
+  for (unsigned n = 1; n <= 2; ++n) {
+    auto page = FaxPage(apf, n);
+    ASSERT_TRUE(page) << "page " << n;
+    // Text and rules made it onto the page: the comparison is not of blanks.
+    EXPECT_GT(std::count_if(page->bits.begin(), page->bits.end(), [](uint8_t b) { return b != 0; }), 500) << n;
+    imported.push_back(*page);
+  }
+  ASSERT_FALSE(FaxPage(apf, 3));
+
+  TSendScript script;
+  Send(w, script);
+  ASSERT_EQ(script.boxes, QStringList{"The fax was sent successfully"}) << script.errorTexts.join("|").toStdString();
+  const TFarEndFax far = FarEndResult();
+  EXPECT_EQ(far.result, 0) << linetest::ReadText(line_->Received() / "faxes.log");
+  EXPECT_EQ(far.resolution, "8031x7700") << "fine resolution, in dots per metre";
+  ASSERT_EQ(far.pages, 2);
+  for (int p = 0; p < 2; ++p) {
+    const auto got = linetest::ReadPbm(far.file + "-p" + std::to_string(p + 1) + ".pbm");
+    ASSERT_TRUE(got) << "page " << p + 1;
+    std::string why;
+    EXPECT_TRUE(SameBelowHeader(*got, imported[static_cast<size_t>(p)], why))
+        << "page " << p + 1 << ": " << why << " imported " << imported[static_cast<size_t>(p)].width << "x" << imported[static_cast<size_t>(p)].height;
+  }
+  ASSERT_TRUE(w.FaxTable.Table()->Go(1));
+  EXPECT_EQ(w.FaxTable.FieldText("LASTRESULT"), "Sent");
 }

@@ -38,7 +38,9 @@ void Choose() {
   std::vector<std::string> candidates;
   if (const char* home = std::getenv("CORVANE_HOME"); home != nullptr && *home != '\0')
     candidates.push_back(WithSlash(home));
-  if (std::string exe = ExecutableFolder(); !exe.empty()) candidates.push_back(exe);
+  // An installed program (in /usr/bin, ~/.local/bin ...) shares its folder
+  // with every other program; its users' files belong in their homes.
+  if (std::string exe = ExecutableFolder(); !exe.empty() && !exe.ends_with("/bin/")) candidates.push_back(exe);
   if (const char* user = std::getenv("HOME"); user != nullptr && *user != '\0')
     candidates.push_back(WithSlash(std::string(user) + "/.local/share/corvane"));
   for (const std::string& c : candidates) {
@@ -72,6 +74,8 @@ bool ProgramFolderWritable() {
   std::lock_guard lock(gFolderLock);
   return gWritable;
 }
+
+std::string PrinterDriverConfigFolderIn(const std::string& home) { return WithSlash(home) + ".config/corvane/"; }
 
 std::string IniFileName() { return ProgramFolder() + "CV.INI"; }
 std::string SendFolder() { return WithSlash(ResolveNoCase(ProgramFolder(), "SEND").string()); }

@@ -9,7 +9,8 @@
 #include <string>
 
 // The folder of the executable, unless CORVANE_HOME names another; when
-// neither can be written, ~/.local/share/corvane/. Decided once per process.
+// neither can be written, or the executable is installed in a "bin" folder,
+// ~/.local/share/corvane/. Decided once per process.
 std::string ProgramFolder();
 // For tests and tools: use this folder from now on (a trailing "/" is added).
 void SetProgramFolder(const std::string& folder);
@@ -20,6 +21,10 @@ std::string IniFileName();    // program folder + "CV.INI"
 std::string SendFolder();     // program folder + "SEND/"
 std::string ReceiveFolder();  // program folder + "Receive/"
 std::string CoversFolder();   // program folder + "Covers/"
+
+// The folder holding the printer driver's CVPD.INI for a user whose home is
+// home (no XDG_CONFIG_HOME of its own): home + "/.config/corvane/".
+std::string PrinterDriverConfigFolderIn(const std::string& home);
 
 // Creates SEND and Receive (with missing parents) when missing; failures are
 // ignored, each folder on its own.

@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "shell/core/Folders.h"
@@ -150,13 +151,21 @@ std::vector<std::string> ReceivedFaxFiles(const TXbTable& row) {
 // removed instead. Only files and links go, never a folder.
 class TFolderIndex {
  public:
-  explicit TFolderIndex(fs::path folder) : folder_(std::move(folder)) {}
+  // The folder is opened once: each name is then looked up in it alone, not
+  // along the whole path again.
+  explicit TFolderIndex(fs::path folder)
+      : folder_(std::move(folder)), dir_(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~TFolderIndex() {
+    if (dir_ >= 0) ::close(dir_);
+  }
+  TFolderIndex(const TFolderIndex&) = delete;
+  TFolderIndex& operator=(const TFolderIndex&) = delete;
   void Remove(const std::string& name) {
-    const fs::path exact = folder_ / name;
-    if (::unlink(exact.c_str()) == 0 || errno != ENOENT) return;
+    if (dir_ < 0) return;  // no folder, no files
+    if (::unlinkat(dir_, name.c_str(), 0) == 0 || errno != ENOENT) return;
     Read();
     const auto it = byUpper_.find(XbUpper(name));
-    if (it != byUpper_.end() && it->second != name) (void)::unlink((folder_ / it->second).c_str());
+    if (it != byUpper_.end() && it->second != name) (void)::unlinkat(dir_, it->second.c_str(), 0);
   }
 
  private:
@@ -171,6 +180,7 @@ class TFolderIndex {
   }
 
   fs::path folder_;
+  int dir_ = -1;
   bool read_ = false;
   std::map<std::string, std::string> byUpper_;
 };
@@ -183,6 +193,12 @@ TFaxLogCleanup::TFaxLogCleanup(TXbDataTable& outgoing, TXbDataTable& received, f
       received_(received),
       sendFolder_(std::move(sendFolder)),
       receiveFolder_(std::move(receiveFolder)) {}
+
+TFaxLogCleanup::~TFaxLogCleanup() { FinishFileRemoval(); }
+
+void TFaxLogCleanup::FinishFileRemoval() {
+  if (removing_.joinable()) removing_.join();
+}
 
 bool TFaxLogCleanup::DeleteRow(TFaxKind kind, TXbTable& t) {
   if (t.Eof() || t.Deleted()) return false;
@@ -199,6 +215,7 @@ bool TFaxLogCleanup::DeleteRow(TFaxKind kind, TXbTable& t) {
 }
 
 bool TFaxLogCleanup::DeleteCurrentFax(TFaxKind kind) {
+  FinishFileRemoval();
   TXbDataTable& table = Table(kind);
   TXbTable* t = table.Table();
   if (!t) return false;
@@ -211,7 +228,8 @@ bool TFaxLogCleanup::DeleteCurrentFax(TFaxKind kind) {
   return done;
 }
 
-uint32_t TFaxLogCleanup::DeleteWhere(TFaxKind kind, const TCleanupRule& rule) {
+uint32_t TFaxLogCleanup::DeleteWhere(TFaxKind kind, const TCleanupRule& rule, TFileRemoval removal) {
+  FinishFileRemoval();
   TXbDataTable& table = Table(kind);
   TXbTable* t = table.Table();
   if (!t || !rule.Valid()) return 0;
@@ -220,6 +238,8 @@ uint32_t TFaxLogCleanup::DeleteWhere(TFaxKind kind, const TCleanupRule& rule) {
   // Every row is reached by its number: filter, order and the Deleted
   // setting do not hide any, and rows flagged earlier are skipped. The names
   // of a row's files are read before the row changes.
+  // Flagging needs every tag's keys in memory: they are read meanwhile.
+  t->PrefetchKeys();
   std::vector<uint32_t> doomed;
   std::vector<std::vector<std::string>> files;
   const uint32_t rows = t->RecCount();
@@ -240,13 +260,25 @@ uint32_t TFaxLogCleanup::DeleteWhere(TFaxKind kind, const TCleanupRule& rule) {
     if (OnRowFlagged) OnRowFlagged(recno);
   });
   (void)st;  // a row that could not be flagged keeps its files; the count says how many went
-  TFolderIndex folder(kind == TFaxKind::Outgoing ? sendFolder_ : receiveFolder_);
   uint32_t count = 0;
+  std::vector<std::string> names;
   for (size_t i = 0; i < doomed.size(); ++i) {
     if (!flagged[i]) continue;
     ++count;
-    for (const std::string& f : files[i]) folder.Remove(f);
+    for (std::string& f : files[i]) names.push_back(std::move(f));
   }
+  const bool any = !names.empty();
+  auto remove = [folder = kind == TFaxKind::Outgoing ? sendFolder_ : receiveFolder_,
+                       names = std::move(names)] {
+    TFolderIndex index(folder);
+    for (const std::string& f : names) index.Remove(f);
+  };
+  // The files touch neither table: they may go while the caller goes on
+  // with the tables (a rebuild, say).
+  if (removal == TFileRemoval::Background && any)
+    removing_ = std::thread(std::move(remove));
+  else
+    remove();
   // Back to where the caller was, or the next row when that one went.
   if (wasOnRow && t->Go(saved) && t->Deleted()) {
     if (t->Skip(1) && t->Eof()) (void)t->GoBottom();

@@ -17,12 +17,18 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "store/core/FaxTables.h"
 #include "store/core/Xbase.h"
 
 enum class TFaxKind { Outgoing, Received };
+
+// When a bulk rule removes the files of the rows it flagged: before it
+// returns, or on a thread of its own while the caller goes on (the files are
+// then gone by the next call of the cleanup's, FinishFileRemoval, or its end).
+enum class TFileRemoval { BeforeReturn, Background };
 
 // True when the row (the table's current row) is to be deleted.
 using TRowPredicate = std::function<bool(const TXbTable& row)>;
@@ -58,6 +64,10 @@ class TFaxLogCleanup {
   // name files in `sendFolder`, received rows in `receiveFolder`.
   TFaxLogCleanup(TXbDataTable& outgoing, TXbDataTable& received, std::filesystem::path sendFolder,
                  std::filesystem::path receiveFolder);
+  // Waits until every file of the rows deleted is gone.
+  ~TFaxLogCleanup();
+  TFaxLogCleanup(const TFaxLogCleanup&) = delete;
+  TFaxLogCleanup& operator=(const TFaxLogCleanup&) = delete;
 
   // Deletes the current row of the table and its files. False when there is
   // no current row, it is already deleted, or the row could not be flagged
@@ -66,8 +76,12 @@ class TFaxLogCleanup {
   // Deletes every live row the rule holds for, in natural order, whatever
   // the table's filter, order and the engine's Deleted setting; the order and
   // current row are put back afterwards (the next live row when the current
-  // one went). Returns the number of rows deleted.
-  uint32_t DeleteWhere(TFaxKind kind, const TCleanupRule& rule);
+  // one went). Every row is flagged before any of the files go. Returns the
+  // number of rows deleted.
+  uint32_t DeleteWhere(TFaxKind kind, const TCleanupRule& rule,
+                       TFileRemoval removal = TFileRemoval::BeforeReturn);
+  // Waits for files a rule left to the background.
+  void FinishFileRemoval();
 
   // Something was deleted: the caller rebuilds the indexes after closing.
   bool SomethingDeleted() const { return somethingDeleted_; }
@@ -85,6 +99,7 @@ class TFaxLogCleanup {
   TXbDataTable& received_;
   std::filesystem::path sendFolder_, receiveFolder_;
   bool somethingDeleted_ = false;
+  std::thread removing_;  // the files of a rule's rows, when left to the background
 };
 
 // The image files a row names (file names in its folder: SEND for outgoing

@@ -192,4 +192,33 @@ TEST(CoverSurface, ZoomRescalesSurfaceAndObjects) {
   EXPECT_EQ(s.Zoom(), 1.0);
 }
 
+TEST(CoverSurface, DistributeEvensTheGapsAndKeepsTheEndsAndLockedObjects) {
+  TCoverSurface s;
+  Place(s, psRectangle, {0, 0, 60, 20});
+  Place(s, psRectangle, {300, 0, 40, 20});
+  Place(s, psRectangle, {100, 0, 100, 20});
+  Place(s, psRectangle, {101, 0, 30, 20});
+  s.SelectAll();
+  s.Distribute(true);
+  // 340 wide, 230 used: three gaps of 36 and one pixel left over.
+  EXPECT_EQ(s.Objects()[0].Left, 0);
+  EXPECT_EQ(s.Objects()[2].Left, 60 + 37);
+  EXPECT_EQ(s.Objects()[3].Left, 60 + 37 + 100 + 37);
+  EXPECT_EQ(s.Objects()[1].Left, 300);
+  // Now ordered 0, 2, 1, 3 by their left edges; the locked one stays and
+  // the others are placed as if it had moved.
+  s.Object(2).Locked = true;
+  s.Object(1).Left = 120;
+  s.Distribute(true);
+  EXPECT_EQ(s.Objects()[2].Left, 97);
+  EXPECT_EQ(s.Objects()[1].Left, 60 + 12 + 100 + 11);
+  EXPECT_EQ(s.Objects()[3].Left, 234);
+  // Fewer than three: nothing moves.
+  s.SelectOnly(3);
+  s.ToggleSelected(1);
+  const auto before = s.Objects();
+  s.Distribute(false);
+  EXPECT_EQ(s.Objects(), before);
+}
+
 }  // namespace

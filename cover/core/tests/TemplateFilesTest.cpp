@@ -6,8 +6,10 @@
 
 #include "cover/core/FcsFile.h"
 #include "cover/core/FctFile.h"
+#include "cover/core/RecentTemplates.h"
 #include "cover/core/TemplateFiles.h"
 #include "cover/core/TypedValues.h"
+#include "shell/core/IniFile.h"
 #include "testsupport/TempFolder.h"
 
 namespace {
@@ -228,6 +230,25 @@ TEST(TemplateFiles, DescriptionIsTheFirstLine) {
   EXPECT_EQ(p.Fct.filename(), "CV0001.FCT");
   EXPECT_EQ(p.Bmp.filename(), "CV0001.bmp");
   EXPECT_EQ(p.Des.filename(), "CV0001.DES");
+}
+
+TEST(RecentTemplates, StoredListWithDoublesAndGapsReadsCleanAndWritesBack) {
+  TTempFolder dir;
+  const auto ini = dir / "CV.INI";
+  TTempFolder::WriteFile(ini, "[CDMRU]\r\nF0=/c/A.FCS\r\nF1=/c/a.fcs\r\nF3=/c/B.FCS\r\nF9=/c/Z.FCS\r\n[Other]\r\nK=1\r\n");
+  TRecentTemplates recent;
+  recent.Read(TIniFile(ini));
+  EXPECT_EQ(recent.Entries(), (std::vector<std::string>{"/c/A.FCS", "/c/B.FCS"}));
+  recent.Use("/c/b.fcs");
+  recent.Use("");
+  EXPECT_EQ(recent.Entries(), (std::vector<std::string>{"/c/b.fcs", "/c/A.FCS"}));
+  TIniFile file(ini);
+  recent.Write(file);
+  ASSERT_TRUE(file.UpdateFile());
+  const TIniFile back(ini);
+  EXPECT_EQ(back.ReadSection("CDMRU"), (std::vector<std::string>{"F0", "F1"}));
+  EXPECT_EQ(back.ReadString("CDMRU", "F0", ""), "/c/b.fcs");
+  EXPECT_EQ(back.ReadString("Other", "K", ""), "1");
 }
 
 }  // namespace

@@ -415,3 +415,101 @@ TEST_F(CleanupTest, KilledDuringARuleLeavesNoRowWithoutItsFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Files left to the background: every row the rule holds for is flagged when
+// the rule returns, the tables can be rebuilt meanwhile, and the files are
+// gone once the removal is finished; no other file goes.
+TEST_F(CleanupTest, FilesLeftToTheBackgroundGoWhileTheTableIsRebuilt) {
+  std::vector<uint32_t> want;
+  for (size_t i = 0; i < out_.size(); ++i)
+    if (out_[i].sent == 0 || out_[i].sent >= Day(2000, 1, 1)) want.push_back(static_cast<uint32_t>(i + 1));
+  {
+    TFaxLogCleanup cleanup(outTable_, recTable_, send_, receive_);
+    const uint32_t count =
+        cleanup.DeleteWhere(TFaxKind::Outgoing, RuleBeforeDate(TFaxKind::Outgoing, 2000, 1, 1), TFileRemoval::Background);
+    EXPECT_EQ(count, out_.size() - want.size());
+    EXPECT_EQ(LiveRows(outTable_), want);
+    ASSERT_TRUE(RebuildTableIndexes(outTable_, outX_, OutgoingTags()));
+    cleanup.FinishFileRemoval();
+    EXPECT_EQ(outTable_.RecordCount(), want.size());
+    EXPECT_TRUE(outTable_.Table()->VerifyIndexes().ok());
+    // A second rule waits for the first one's files before it starts; the
+    // end of the cleanup waits for its own.
+    const uint32_t archived = cleanup.DeleteWhere(TFaxKind::Received, RuleArchived(), TFileRemoval::Background);
+    EXPECT_GT(archived, 0u);
+  }
+  for (size_t i = 0; i < out_.size(); ++i) {
+    const OutRow& r = out_[i];
+    const bool gone = r.sent != 0 && r.sent < Day(2000, 1, 1);
+    for (const std::string& f : {r.doc, r.cover})
+      if (!f.empty()) {
+        EXPECT_EQ(Exists(send_, f), !gone) << i << " " << f;
+      }
+    if (r.hasSide) {
+      EXPECT_EQ(Exists(send_, fs::path(r.cover).replace_extension(".FCD").string()), !gone) << i;
+    }
+  }
+  for (size_t i = 0; i < rec_.size(); ++i)
+    if (rec_[i].file != "FAX0002.APF") {
+      EXPECT_EQ(fs::exists(receive_ / rec_[i].file), !rec_[i].archived) << i;
+    }
+  for (const char* f : {"notes.txt", "FAX1234.APF", "FAX000001.APF", "MYFAX001.APF"}) {
+    EXPECT_TRUE(fs::exists(send_ / f));
+  }
+}
+
+// Killed while the files of a rule are going in the background: every row
+// was flagged before the first file went, so after the sweep each live row
+// has its files and no deleted row left any behind.
+TEST_F(CleanupTest, KilledWhileFilesGoInTheBackgroundLeavesNoRowWithoutItsFiles) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    const auto wait = static_cast<useconds_t>(std::uniform_int_distribution<int>(0, 3000)(random));
+    ASSERT_TRUE(outTable_.Close());
+    ASSERT_TRUE(recTable_.Close());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      TXbEngine engine;
+      engine.Settings().deleted = true;
+      TXbDataTable out(engine), rec(engine);
+      TXbase ox(engine), rx(engine);
+      ox.SetDataSource(&out);
+      rx.SetDataSource(&rec);
+      if (!OpenOutgoingTable(out, ox, tmp_.Path(), ".not. archived") || !OpenReceivedTable(rec, rx, tmp_.Path()))
+        _exit(3);
+      TFaxLogCleanup cleanup(out, rec, send_, receive_);
+      (void)cleanup.DeleteWhere(TFaxKind::Outgoing, RuleNotSent(), TFileRemoval::Background);
+      usleep(wait);
+      raise(SIGKILL);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    Open();
+    EXPECT_TRUE(SweepOrphanFaxFiles(outTable_, recTable_, send_, receive_, std::chrono::seconds(0)).tablesRead);
+    EXPECT_TRUE(outTable_.Table()->VerifyIndexes().ok());
+    const std::vector<uint32_t> live = LiveRows(outTable_);
+    const std::set<uint32_t> liveSet(live.begin(), live.end());
+    for (size_t i = 0; i < out_.size(); ++i) {
+      const OutRow& r = out_[i];
+      const bool alive = liveSet.contains(static_cast<uint32_t>(i + 1));
+      EXPECT_EQ(alive, r.sent != 0) << i;  // the whole rule was flagged
+      for (const std::string& f : {r.doc, r.cover})
+        if (!f.empty()) {
+          EXPECT_EQ(Exists(send_, f), alive) << i << " " << f;
+        }
+    }
+    TearDown();
+    fs::remove_all(tmp_.Path());
+    out_.clear();
+    rec_.clear();
+    SetUp();
+  }
+}
+
+}  // namespace
