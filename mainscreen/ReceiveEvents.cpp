@@ -37,7 +37,6 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 void TReceiveMode::FaxAccept(bool& accept) {
   main_.receivingNow_ = receivingNow_ = true;
-  pageOpen_ = false;
   lastFaxError_ = 0;
   accept = true;
 }
@@ -50,12 +49,6 @@ void TReceiveMode::FaxStatus(bool first, bool last) {
                                          CleanStationId(FxReceiveFax1.RemoteID()), pageCount_,
                                          FxReceiveFax1.BytesTransferred());
   if (stage_ == TReceiveStage::On) SetStatus(line);
-  // Whether page data is arriving, as the reports followed it; a cancel
-  // replaces the progress and says nothing about the page.
-  if (progress == fxprogress::fpGetPage)
-    pageOpen_ = true;
-  else if (progress != fxprogress::fpCancel)
-    pageOpen_ = false;
   if (first) pageCount_ = 0;
   if (last) {
     // A call whose image file could not even be made (the Receive folder
@@ -126,13 +119,10 @@ void TReceiveMode::ReceiveFailed() {
   const QString text = FailureText(code);
   Add("Receive Failed with error: " + text);
   // Pages the far end saw confirmed are delivered as far as it is concerned:
-  // they are kept. A page cut off by the failure is closed by the engine as
-  // if it were whole; it is not one of them.
+  // they are kept. The engine has already cut off a page the call ended in.
   std::optional<TReceivedFax> fax;
   if (!faxFile_.empty()) {
-    int pages = CompleteReceivedPages(faxFile_);
-    const int progress = FxReceiveFax1.ProgressCode();
-    if (pages > 0 && (progress == fxprogress::fpGetPage || (progress == fxprogress::fpCancel && pageOpen_))) --pages;
+    const int pages = CompleteReceivedPages(faxFile_);
     if (pages > 0 && KeepReceivedPages(faxFile_, pages) == 0) {
       Add("Kept the " + QString::number(pages) + " complete pages");
       fax = StoreRow(faxFile_, CleanStationId(FxReceiveFax1.RemoteID()), pages, IncompleteNote(text), false,

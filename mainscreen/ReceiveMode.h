@@ -121,7 +121,6 @@ class TReceiveMode : public QObject {
   int portNumber_ = 1;
   int lastFaxError_ = 0;
   int pageCount_ = 0;
-  bool pageOpen_ = false;     // page data of the call is arriving
   std::string faxFile_;       // image file of the fax in progress
   std::vector<std::function<void()>> whenOff_;
   class QTimer* cancelGuard_ = nullptr;

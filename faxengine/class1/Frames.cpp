@@ -271,7 +271,11 @@ bool FxDecodeDcs(const std::vector<uint8_t>& fif, TFxDcsInfo& out) {
   d.longTrain = rate->longTrain;
   d.shortTrain = rate->shortTrain;
   d.fine = (fif[1] & t30::kFineBit) != 0;
-  d.wide = t30::WidthOf(fif[2]) == 1;
+  // This station offers 1728 and 2048 only: a wider page would be stored
+  // as one of them and read back as noise.
+  const uint8_t widthBits = fif[2] & t30::kWidthMask;
+  if (widthBits > 0x01) return false;
+  d.wide = widthBits == 0x01;
   d.scanTimeCode = t30::ScanCodeOf(fif[2]);
   out = d;
   return true;

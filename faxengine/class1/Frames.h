@@ -203,7 +203,8 @@ struct TFxDcsInfo {
   int scanTimeCode = 0;
 };
 // False when the FIF is shorter than three bytes or names a modulation this
-// station cannot receive (V.33, reserved codes).
+// station cannot receive (V.33, reserved codes) or a page width it never
+// offers (2432, the invalid code).
 bool FxDecodeDcs(const std::vector<uint8_t>& fif, TFxDcsInfo& out);
 // The DCS for a page at the chosen speed. The recording length follows what
 // the remote offered (B4 when it can take B4, else unlimited when it can

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <iterator>
+#include <string>
 
 namespace {
 std::string_view Trim(std::string_view s) {
@@ -178,6 +179,9 @@ int FxHangupValue(std::string_view line) {
 std::string FxCleanRemoteId(std::string_view line) {
   std::string v = FxReportValue(line);
   if (!v.empty() && v.front() == '"') v.erase(0, 1);
+  // The ID goes into file headers, logs and the status line: control bytes
+  // and anything outside printable ASCII are dropped.
+  std::erase_if(v, [](char c) { return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F; });
   while (!v.empty() && !std::isalnum(static_cast<unsigned char>(v.back()))) v.pop_back();
   if (v.size() > 20) v.resize(20);
   return v;

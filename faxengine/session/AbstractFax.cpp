@@ -64,7 +64,9 @@ int TFxAbstractFax::CurrentPage() const { return session_ ? session_->currentPag
 int TFxAbstractFax::TotalPages() const { return Active() ? session_->totalPages.load() : 0; }
 long TFxAbstractFax::PageLength() const { return Active() ? session_->pageLength.load() : 0; }
 long TFxAbstractFax::BytesTransferred() const {
-  if (!Active() || !comPort_) return 0;
+  if (!Active()) return 0;
+  if (!session_->Sending()) return session_->bytesReceived.load();
+  if (!comPort_) return 0;
   const long queued = static_cast<long>(comPort_->OutputUsed());
   return std::max(0L, session_->bytesSent.load() - queued);
 }

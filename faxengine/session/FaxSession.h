@@ -47,6 +47,7 @@ class TFaxSession : public std::enable_shared_from_this<TFaxSession>,
   // Host thread.
   void Detach();
   bool Finished() const override { return finished_.load(); }
+  bool Sending() const { return send_; }
   // True while the session's port is open and its dispatcher running, so
   // that its machine can still get to the end. Host thread.
   bool OnOpenPort() const { return disp_ && !disp_->Stopping() && port_.Dispatcher() == disp_; }

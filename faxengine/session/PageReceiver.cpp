@@ -37,6 +37,7 @@ int TFxPageReceiver::CreateReceivedFile() {
 bool TFxPageReceiver::ReceivePageData() {
   uint8_t b = 0;
   size_t taken = 0;
+  long pageBytes = 0;
   bool ended = false;
   while (taken < kMaxReadPerCall && core_.Disp().ReadChar(b)) {
     ++taken;
@@ -53,6 +54,7 @@ bool TFxPageReceiver::ReceivePageData() {
       // Class 1 modems may send DLE SUB for two data DLEs.
       if (b == kSub && core_.FaxClass() == TFaxClass::fcClass1) {
         rxBuf_.push_back(kDle);
+        ++pageBytes;
         b = kDle;
       }
     } else if (b == kDle) {
@@ -61,6 +63,7 @@ bool TFxPageReceiver::ReceivePageData() {
     }
     // Only Class 2 modems deliver the bits most significant first.
     rxBuf_.push_back(core_.FaxClass() == TFaxClass::fcClass2 ? Reverse(b) : b);
+    ++pageBytes;
     if (rxBuf_.size() >= kFileBuffer) {
       const int rc = rxFile_.Write(rxBuf_.data(), rxBuf_.size());
       rxBuf_.clear();
@@ -70,6 +73,7 @@ bool TFxPageReceiver::ReceivePageData() {
       }
     }
   }
+  core_.Values().bytesReceived += pageBytes;
   if (!rxBuf_.empty() && ended) {
     const int rc = rxFile_.Write(rxBuf_.data(), rxBuf_.size());
     rxBuf_.clear();
@@ -104,17 +108,18 @@ bool TFxPageReceiver::StartPage(bool fine, bool wide) {
   rxDle_ = false;
   rxFirst_ = true;
   rxBuf_.clear();
+  core_.Values().bytesReceived = 0;
   return true;
 }
 
 void TFxPageReceiver::CloseAfterError() {
   if (!rxFile_.IsOpen()) return;
-  if (rxFile_.InPage()) {
-    // What arrived of the page is kept; a failure here has nothing left to end.
-    if (!rxBuf_.empty()) (void)rxFile_.Write(rxBuf_.data(), rxBuf_.size());
-    rxBuf_.clear();
-    (void)rxFile_.CompletePage(core_.RemoteId());
-  }
+  // A page the call ended in was never confirmed to the sender, who sends
+  // it again; its data is cut off, so the file keeps only whole pages. A
+  // failure here leaves the file header counting the whole pages all the
+  // same.
+  rxBuf_.clear();
+  (void)rxFile_.CutBackPage();
   rxFile_.Close();
   core_.Notify(TFaxMessage::fmLog, 7);
 }

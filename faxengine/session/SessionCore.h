@@ -42,6 +42,7 @@ struct TFxSessionValues {
   std::atomic<int> totalPages{0};
   std::atomic<long> pageLength{0};
   std::atomic<long> bytesSent{0};
+  std::atomic<long> bytesReceived{0};  // page data of the page being received
   std::atomic<int> dialAttempt{0};
   std::atomic<bool> active{false};
   std::atomic<long> connectStartMs{-1}, connectEndMs{-1};

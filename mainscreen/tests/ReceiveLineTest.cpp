@@ -3,6 +3,7 @@
 // received list, an image holding exactly the pages sent, and lines of
 // "Lastrec.log". Calls that end early keep the pages confirmed before.
 #include <QAction>
+#include <QDialog>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -13,13 +14,17 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+
+#include <sys/resource.h>
 
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
 #include "faximage/FaxUnpacker.h"
 #include "mainscreen/ReceiveMode.h"
+#include "mainscreen/TGraphicPanel.h"
 #include "mainscreen/TMainScreen.h"
 #include "mainscreen/tests/ModalCatcher.h"
 #include "shell/TStartingFaxForm.h"
@@ -58,6 +63,31 @@ std::vector<linetest::TBitmap> ApfPages(const fs::path& file) {
   }
   return pages;
 }
+
+// While it lives, no file of this process may grow past `bytes` (the disk
+// seen as full); writes past it fail with EFBIG instead of a signal.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(uintmax_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    oldSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim = old_;
+    lim.rlim_cur = static_cast<rlim_t>(bytes);
+    ok_ = ::setrlimit(RLIMIT_FSIZE, &lim) == 0;
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldSignal_);
+  }
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+  bool Ok() const { return ok_; }
+
+ private:
+  rlimit old_{};
+  void (*oldSignal_)(int) = nullptr;
+  bool ok_ = false;
+};
 
 class ReceiveLine : public ::testing::Test {
  protected:
@@ -130,6 +160,17 @@ class ReceiveLine : public ::testing::Test {
     if (!QTest::qWaitFor(inPage, 60000)) return false;
     QTest::qWait(1000);
     return inPage();
+  }
+
+  // While a page arrives its bytes are counted and the status line shows
+  // them, growing.
+  static void ExpectPageBytesShown(TMainScreen& w) {
+    TFxReceiveFax& fax = w.ReceiveMode->FxReceiveFax1;
+    const long first = fax.BytesTransferred();
+    EXPECT_GT(first, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fax.BytesTransferred() > first; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.Status->Caption().contains(" bytes)"); }, 5000))
+        << w.Status->Caption().toStdString();
   }
 
   std::string LastRec() const { return linetest::ReadText(home_ / "Lastrec.log"); }
@@ -293,6 +334,7 @@ TEST_F(ReceiveLine, CallerHangingUpMidPageKeepsConfirmedPages) {
   ASSERT_NO_FATAL_FAILURE(StartMode(w));
   FarEndSends(MakeFax("long", 3, 1100));
   ASSERT_TRUE(WaitForPageData(w, 2)) << line_->Log();
+  ExpectPageBytesShown(w);
   ASSERT_EQ(line_->Control("hangup 200").rfind("OK", 0), 0u);
   ASSERT_TRUE(WaitForRows(w, 1)) << line_->Log();
   const std::string row = Row(w, 1);
@@ -322,6 +364,7 @@ TEST_F(ReceiveLine, StoppingDuringACallReleasesThePort) {
   ASSERT_NO_FATAL_FAILURE(StartMode(w));
   FarEndSends(MakeFax("long", 3, 1100));
   ASSERT_TRUE(WaitForPageData(w, 2)) << line_->Log();
+  ExpectPageBytesShown(w);
   EXPECT_FALSE(w.close());  // the catcher answers the question with No
   ASSERT_FALSE(catcher.seen.isEmpty());
   EXPECT_EQ(catcher.seen.takeFirst(), "You are recieving a fax. Close the program?");
@@ -393,4 +436,80 @@ TEST_F(ReceiveLine, UnwritableReceiveFolderIsReported) {
   ASSERT_NO_FATAL_FAILURE(StopMode(w));
   EXPECT_TRUE(fs::is_regular_file(home_ / "Receive"));
   EXPECT_NE(LastRec().find("Receive Failed with error: "), std::string::npos) << LastRec();
+}
+
+// The disk fills up during page 2: the call ends with the error window, the
+// row keeps page 1 marked incomplete, the image holds page 1 alone and reads
+// cleanly, and the port is given back when receive mode stops.
+TEST_F(ReceiveLine, DiskFullDuringAPageKeepsTheWholePages) {
+  WriteIni(1, {}, 9600);
+  TMainScreen w;
+  ASSERT_NO_FATAL_FAILURE(Show(w));
+  TModalCatcher catcher;
+  ASSERT_NO_FATAL_FAILURE(StartMode(w));
+  FarEndSends(MakeFax("long", 3, 1100));
+  ASSERT_TRUE(WaitForPageData(w, 2)) << line_->Log();
+  const fs::path apf = home_ / "Receive" / "FAX0001.APF";
+  {
+    TFileSizeLimit full(fs::file_size(apf) + 1000);
+    ASSERT_TRUE(full.Ok());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.seen.isEmpty(); }, 60000)) << line_->Log();
+  }
+  EXPECT_TRUE(catcher.seen[0].startsWith("Failed To Receive Incoming Fax: Corvane failed to receive an incoming fax."));
+  EXPECT_TRUE(catcher.seen[0].endsWith("The error message was:   Device write error")) << catcher.seen[0].toStdString();
+  ASSERT_EQ(w.RecTable.RecordCount(), 1u);
+  EXPECT_EQ(Row(w, 1), std::string(kFarEndId) + "|1|FAX0001.APF|Incomplete: Device write error");
+  ExpectPages(apf, 1);
+  ASSERT_EQ(arrived_.size(), 1u);
+  EXPECT_FALSE(arrived_[0].complete);
+  EXPECT_EQ(w.ReceiveMode->Stage(), TReceiveStage::On);
+  EXPECT_FALSE(fs::exists(home_ / "Receive" / ".receiving"));
+  ASSERT_NO_FATAL_FAILURE(StopMode(w));
+  ExpectPortFree();
+}
+
+// Counts the times a window is shown and hidden.
+class TShowCounter : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Show) ++shown;
+    if (e->type() == QEvent::Hide) ++hidden;
+    return false;
+  }
+  int shown = 0, hidden = 0;
+};
+
+// The starting window puts itself away after its time (shortened here) with
+// no call; a call that arrives while the main window shows a modal window is
+// answered all the same and its row is there before the modal window closes.
+TEST_F(ReceiveLine, StartingWindowTimesOutAndACallIsTakenUnderAModalWindow) {
+  WriteIni(1, {}, 14400, "");
+  TMainScreen w;
+  TStartingFaxForm starting(&w);
+  starting.Timer1->setInterval(400);
+  TShowCounter counter;
+  starting.installEventFilter(&counter);
+  TModalCatcher catcher;
+  ASSERT_NO_FATAL_FAILURE(Show(w));
+  ASSERT_NO_FATAL_FAILURE(StartMode(w));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return counter.shown > 0 && !starting.isVisible(); }, 5000))
+      << counter.shown << " " << counter.hidden;
+  EXPECT_EQ(w.ReceiveMode->Stage(), TReceiveStage::On);
+
+  QDialog modal(&w);
+  modal.setModal(true);
+  bool rowWhileOpen = false, openAtRow = false;
+  QTimer::singleShot(0, &modal, [&] {
+    FarEndSends(MakeFax("under", 2, 150));
+    rowWhileOpen = WaitForRows(w, 1);
+    openAtRow = modal.isVisible() && QApplication::activeModalWidget() == &modal;
+    modal.done(0);
+  });
+  modal.exec();
+  EXPECT_TRUE(rowWhileOpen) << line_->Log();
+  EXPECT_TRUE(openAtRow);
+  EXPECT_EQ(Row(w, 1), std::string(kFarEndId) + "|2|FAX0001.APF|");
+  ExpectPages(home_ / "Receive" / "FAX0001.APF", 2);
+  EXPECT_TRUE(catcher.seen.isEmpty()) << catcher.seen.join("|").toStdString();
+  ASSERT_NO_FATAL_FAILURE(StopMode(w));
 }

@@ -217,6 +217,11 @@ TEST(Class1Frames, DcsEncodingMatchesT30) {
   // V.33 cannot be received; a two-byte DCS says nothing.
   EXPECT_FALSE(FxDecodeDcs({0x00, 0x12, 0x00}, d));
   EXPECT_FALSE(FxDecodeDcs({0x00, 0x06}, d));
+  // 2048 is offered; 2432 and the invalid width code are not.
+  ASSERT_TRUE(FxDecodeDcs({0x00, 0x06, 0x01}, d));
+  EXPECT_TRUE(d.wide);
+  EXPECT_FALSE(FxDecodeDcs({0x00, 0x06, 0x02}, d));
+  EXPECT_FALSE(FxDecodeDcs({0x00, 0x06, 0x03}, d));
 }
 
 TEST(Class1Frames, DisEncoding) {

@@ -232,7 +232,7 @@ TEST_F(Class1Receive, NoSpeedTrains) {
 }
 
 // The caller hangs up in the middle of a page: the session ends with an
-// error, not with a fax, and the page so far stays in the file.
+// error, not with a fax, and the cut-off page is not kept as if whole.
 TEST_F(Class1Receive, CallerHangsUpMidPage) {
   StartLine();
   const fs::path tif = dir_.Path() / "in.tif";
@@ -251,7 +251,8 @@ TEST_F(Class1Receive, CallerHangsUpMidPage) {
   EXPECT_EQ(std::count(logs_.begin(), logs_.end(), 5), 0);
   TFxApfReader r;
   ASSERT_EQ(r.Open(fs::path(fax_.DestinationDir) / "FAX0001.APF"), 0);
-  EXPECT_EQ(r.PageCount(), 1);
+  EXPECT_EQ(r.PageCount(), 0);
+  EXPECT_EQ(fs::file_size(fs::path(fax_.DestinationDir) / "FAX0001.APF"), kApfFileHeaderSize);
 }
 
 // Corvane's Class 1 sender on com1 calls Corvane's receiver on com2 (102).

@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include <sys/resource.h>
 #include <string>
 #include <vector>
 
@@ -16,10 +20,12 @@
 #include "faxengine/session/AbstractFax.h"
 #include "faxengine/session/FaxCodes.h"
 #include "faximage/Apf.h"
+#include "faximage/FaxUnpacker.h"
 #include "testsupport/ScriptedModem.h"
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -341,4 +347,139 @@ TEST_F(Class1Scripted, ACancelDuringThePauseAfterTheDisIsTakenAtOnce) {
   EXPECT_LT(taken - asked, 50ms);
   const auto cmds = modem.Commands();
   EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "AT+FRH=3"), 0);
+}
+
+// The call is cancelled during page 2: while the page arrives its bytes are
+// counted, and afterwards the file holds page 1 alone, whole, with nothing
+// of the cut-off page after it; the sender was never told page 2 arrived.
+TEST_F(Class1Scripted, APageCutOffByACancelIsNotKept) {
+  constexpr size_t kPartial = 5000;
+  TClass1Modem modem(pty_, {Join({
+      Burst({ModemFrame(kDcs, true, DcsFif(0x08))}),
+      Burst({ModemFrame(kMps, true, {})}),
+  }), {Tcf(864, 0), "\r\nCONNECT\r\n" + kPage, "\r\nCONNECT\r\n" + std::string(kPartial, '\x42')}});
+  bool done = false;
+  int code = 0;
+  fax_.OnFaxFinish = [&](TFxAbstractFax&, int c) {
+    code = c;
+    done = true;
+  };
+  port_.SetOpen(true);
+  fax_.StartReceive();
+  ASSERT_TRUE(exec_.RunUntil([&] { return fax_.ProgressCode() == fxprogress::fpWaiting || done; }, 20s));
+  EXPECT_EQ(fax_.BytesTransferred(), 0);
+  modem.Ring();
+  EXPECT_TRUE(exec_.RunUntil(
+      [&] { return done || (fax_.CurrentPage() == 2 && fax_.BytesTransferred() == static_cast<long>(kPartial)); }, 30s))
+      << "bytes counted: " << fax_.BytesTransferred();
+  ASSERT_FALSE(done);
+  fax_.AbortFax();
+  ASSERT_TRUE(exec_.RunUntil([&] { return done; }, 30s));
+  EXPECT_NE(code, 0);
+  const auto frames = modem.Frames();
+  EXPECT_EQ(std::count_if(frames.begin(), frames.end(), [](const TSentFrame& f) { return f.fcf == kMcf; }), 1);
+  TFxApfReader r;
+  ASSERT_EQ(r.Open(locks_.Path() / "FAX0001.APF"), 0);
+  EXPECT_EQ(r.PageCount(), 1);
+  EXPECT_EQ(StoredPage(1), kPageStored);
+  EXPECT_EQ(fs::file_size(locks_.Path() / "FAX0001.APF"), kApfFileHeaderSize + kApfPageHeaderSize + kPageStored.size());
+}
+
+// A DCS for a page 2432 pixels wide, which the DIS never offered: the call is
+// refused as with an incompatible machine, before any training or page, and
+// no file is made.
+TEST_F(Class1Scripted, ADcsForAWidthNeverOfferedIsIncompatible) {
+  TClass1Modem modem(pty_, {Burst({ModemFrame(kDcs, true, {0x00, 0x0A, 0xF2, 0x00})}), {Tcf(864, 0)}});
+  EXPECT_EQ(Run(modem), fxcode::ecFaxBadMachine);
+  EXPECT_FALSE(modem.Sent(kCfr));
+  EXPECT_FALSE(fs::exists(locks_.Path() / "FAX0001.APF"));
+}
+
+// Control bytes in the caller's ID (a bell, an escape sequence, a line break)
+// never reach the component's ID or the stored file's header.
+TEST_F(Class1Scripted, ControlBytesInTheCallersIdAreDropped) {
+  TClass1Modem modem(pty_, {Join({
+      Burst({ModemFrame(kTsi, false, Id(std::string("A\a\x1b[2J\r\nB\x7f\x01Z", 12))),
+             ModemFrame(kDcs, true, DcsFif(0x08))}),
+      Burst({ModemFrame(kEop, true, {})}),
+      Burst({ModemFrame(kDcn, true, {})}),
+  }), {Tcf(864, 0), "\r\nCONNECT\r\n" + kPage}});
+  EXPECT_EQ(Run(modem), 0);
+  EXPECT_EQ(fax_.RemoteID(), "A[2JBZ");
+  TFxApfReader r;
+  ASSERT_EQ(r.Open(locks_.Path() / "FAX0001.APF"), 0);
+  for (char c : r.Header().stationId) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << static_cast<int>(c);
+  EXPECT_EQ(r.Header().stationId.substr(0, 6), "A[2JBZ");
+}
+
+// A caller that sends nothing but junk frames (checked and unchecked, any
+// control field, random contents) and never a DCS: the session ends by
+// itself with an error, no file is made and nothing crashes.
+TEST_F(Class1Scripted, OnlyGarbageFramesEndTheCall) {
+  std::mt19937 random(1717);
+  std::vector<std::string> frames;
+  for (int i = 0; i < 40; ++i) {
+    uint8_t fcf = static_cast<uint8_t>(random());
+    const auto kind = FxFrameKind(fcf);
+    if (kind == TFxFrameKind::fkDCS || kind == TFxFrameKind::fkDCN) fcf = 0x23;
+    Bytes fif(random() % 64);
+    for (auto& b : fif) b = static_cast<uint8_t>(random());
+    switch (i % 4) {
+      case 0: frames.push_back(ModemFrame(fcf, i % 8 == 0, fif)); break;
+      case 1: frames.push_back(std::string("\xFF", 1) + std::string(fif.begin(), fif.end()) + "\x10\x03"); break;
+      case 2: frames.push_back(std::string(fif.begin(), fif.end())); break;
+      default: frames.push_back("\x10\x03"); break;
+    }
+  }
+  TClass1Modem modem(pty_, {Join({Burst(frames), Burst(frames, "ERROR")}), {}});
+  const int code = Run(modem, 120s);
+  EXPECT_NE(code, 0);
+  EXPECT_LT(elapsed_, 100s);
+  EXPECT_FALSE(modem.Sent(kCfr));
+  EXPECT_FALSE(fs::exists(locks_.Path() / "FAX0001.APF"));
+}
+
+// A page 10,000 rows long (all white, one-dimensional coding) is taken
+// whole, and reading it back row by row keeps memory bounded.
+TEST_F(Class1Scripted, APageOfTenThousandRowsIsTakenWhole) {
+  constexpr int kRows = 10000;
+  // EOL, white make-up 1728, white terminating 0: 29 bits a row, sent
+  // least significant bit first.
+  const std::string rowBits = "000000000001" "010011011" "00110101";
+  std::string bits;
+  for (int r = 0; r < kRows; ++r) bits += rowBits;
+  for (int e = 0; e < 6; ++e) bits += "000000000001";
+  std::string data;
+  for (size_t i = 0; i < bits.size(); i += 8) {
+    uint8_t b = 0;
+    for (size_t k = 0; k < 8 && i + k < bits.size(); ++k)
+      if (bits[i + k] == '1') b = static_cast<uint8_t>(b | (1u << k));
+    if (b == 0x10) data += '\x10';
+    data += static_cast<char>(b);
+  }
+  TClass1Modem modem(pty_, {Join({
+      Burst({ModemFrame(kDcs, true, DcsFif(0x08))}),
+      Burst({ModemFrame(kEop, true, {})}),
+      Burst({ModemFrame(kDcn, true, {})}),
+  }), {Tcf(864, 0), "\r\nCONNECT\r\n" + data + "\x10\x03\r\nNO CARRIER\r\n"}});
+  EXPECT_EQ(Run(modem), 0);
+  EXPECT_TRUE(errors_.empty());
+
+  rusage before{};
+  ::getrusage(RUSAGE_SELF, &before);
+  TFxFaxUnpacker u;
+  u.SetInFileName((locks_.Path() / "FAX0001.APF").string());
+  ASSERT_EQ(u.PageCount(), 1u);
+  int rows = 0, black = 0;
+  u.OnOutputLine = [&](TFxFaxUnpacker&, bool starting, bool ending, const uint8_t* line, unsigned len, unsigned) {
+    if (starting || ending || !line) return;
+    ++rows;
+    black += static_cast<int>(std::count_if(line, line + len, [](uint8_t b) { return b != 0; }));
+  };
+  u.UnpackPage(1);
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &after);
+  EXPECT_EQ(rows, kRows);
+  EXPECT_EQ(black, 0);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB more at the peak";
 }

@@ -147,6 +147,7 @@ TEST(Class2Parse, HangupAndPageStatusValuesRemoteIdsAndTags) {
   EXPECT_EQ(FxPageStatusValue("+FPS:"), -1);
   EXPECT_EQ(FxCleanRemoteId("+FCSI:\"+1 555 0200\"  "), "+1 555 0200");
   EXPECT_EQ(FxCleanRemoteId("+FTI:\"ABCDEFGHIJKLMNOPQRSTUVWXYZ\""), "ABCDEFGHIJKLMNOPQRST");
+  EXPECT_EQ(FxCleanRemoteId("+FTSI:\"+1\a555\x1b[2J\x01 02\xff\x7f" "00\""), "+1555[2J 0200");
   TFxHeaderTags t;
   t.date = "12/08/26";
   t.totalPages = 3;
