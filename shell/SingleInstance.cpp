@@ -45,11 +45,14 @@ QStringList ParseRequest(const QByteArray& request, bool& comeForward) {
 TPreviousInstance::TPreviousInstance(const QString& executablePath) {
   const QString fileName = QFileInfo(executablePath).fileName();
   if (fileName.contains(".EXE")) title_ = fileName.left(fileName.size() - 4);
-  name_ = fileName + "-" + QString::number(::getuid());
   QString folder = qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
                        ? QDir::tempPath()
                        : QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  lock_ = std::make_unique<QLockFile>(folder + "/" + name_ + ".lock");
+  // The socket is a full path beside the lock: a bare name would put it in
+  // the temporary folder, where a copy that holds another runtime folder's
+  // lock (another session of the same user) would answer for this one.
+  name_ = folder + "/" + fileName + "-" + QString::number(::getuid());
+  lock_ = std::make_unique<QLockFile>(name_ + ".lock");
   // A lock left by a copy that died is stale and taken over by QLockFile.
   lock_->setStaleLockTime(0);
   if (!lock_->tryLock(0)) {

@@ -24,7 +24,8 @@ class TPreviousInstance {
   // whose executables carry the ending.
   const QString& TitleToLookFor() const { return title_; }
   bool AnotherCopyRuns() const { return anotherCopy_; }
-  // Name shared by the lock and the local socket (per executable and user).
+  // Path of the local socket, in the runtime folder beside the lock (per
+  // executable and user).
   const QString& InstanceName() const { return name_; }
   // Documents named on the command line, as absolute paths: a second copy
   // hands them to the first.
