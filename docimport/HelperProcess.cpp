@@ -17,37 +17,93 @@ extern char** environ;
 
 namespace {
 
-// Owns the spawn attributes and file actions for one launch.
-struct SpawnSetup {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  SpawnSetup() {
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attr);
+// The file a helper's error output goes to; removed with this object.
+class ErrorFile {
+ public:
+  ErrorFile() {
+    const char* tmp = std::getenv("TMPDIR");
+    path_ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/cvimport-err.XXXXXX";
+    const int fd = ::mkstemp(path_.data());
+    if (fd < 0) {
+      path_.clear();
+    } else {
+      ::close(fd);
+    }
   }
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+  ~ErrorFile() {
+    if (!path_.empty()) ::unlink(path_.c_str());
   }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
+  ErrorFile(const ErrorFile&) = delete;
+  ErrorFile& operator=(const ErrorFile&) = delete;
+
+  bool Made() const { return !path_.empty(); }
+  const char* Path() const { return path_.c_str(); }
+
+  // The last limit bytes, without the line ends after them.
+  std::string Tail(size_t limit) const {
+    std::string text;
+    if (FILE* f = std::fopen(path_.c_str(), "rb")) {
+      char buffer[4096];
+      size_t n;
+      while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        text.append(buffer, n);
+        if (text.size() > 4 * limit) text.erase(0, text.size() - limit);
+      }
+      std::fclose(f);
+    }
+    if (text.size() > limit) text.erase(0, text.size() - limit);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+  }
+
+ private:
+  std::string path_;
 };
 
-std::string TailOf(const std::string& path, size_t limit) {
-  std::string text;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-      text.append(buffer, n);
-      if (text.size() > 4 * limit) text.erase(0, text.size() - limit);
+// One launch of a helper: nothing on its input, its output to outputFd (or
+// nowhere when -1), its errors to the error file. It leads a process group
+// of its own, so a kill takes whatever it started too, and gets SIGPIPE's
+// default back, so a helper whose reader has gone ends.
+class HelperLaunch {
+ public:
+  HelperLaunch(int outputFd, const ErrorFile& errors) {
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawnattr_init(&attr_);
+    posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
+    if (outputFd >= 0) {
+      posix_spawn_file_actions_adddup2(&actions_, outputFd, 1);
+    } else {
+      posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);
     }
-    std::fclose(f);
+    posix_spawn_file_actions_addopen(&actions_, 2, errors.Path(), O_WRONLY | O_TRUNC, 0600);
+    posix_spawnattr_setpgroup(&attr_, 0);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr_, &defaults);
+    posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
   }
-  if (text.size() > limit) text.erase(0, text.size() - limit);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return text;
-}
+  ~HelperLaunch() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attr_);
+  }
+  HelperLaunch(const HelperLaunch&) = delete;
+  HelperLaunch& operator=(const HelperLaunch&) = delete;
+
+  // The child's process id, or -1 when it could not be started.
+  [[nodiscard]] pid_t Start(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions_, &attr_, args.data(), environ) != 0) return -1;
+    return pid;
+  }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attr_;
+};
 
 }  // namespace
 
@@ -55,30 +111,11 @@ FxHelperOutcome FxRunHelper(const std::vector<std::string>& argv, std::chrono::m
                             const std::function<bool()>& keepGoing) {
   FxHelperOutcome outcome;
   if (argv.empty()) return outcome;
-  char errName[] = "/tmp/cvimport-err.XXXXXX";
-  const int errFd = ::mkstemp(errName);
-  if (errFd < 0) return outcome;
-  ::close(errFd);
-
-  SpawnSetup setup;
-  posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&setup.actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&setup.actions, 2, errName, O_WRONLY | O_TRUNC, 0600);
-  posix_spawnattr_setpgroup(&setup.attr, 0);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&setup.attr, &defaults);
-  posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, args[0], &setup.actions, &setup.attr, args.data(), environ) != 0) {
-    ::unlink(errName);
-    return outcome;
-  }
+  const ErrorFile errors;
+  if (!errors.Made()) return outcome;
+  HelperLaunch launch(-1, errors);
+  const pid_t pid = launch.Start(argv);
+  if (pid < 0) return outcome;
   outcome.started = true;
 
   const auto deadline = std::chrono::steady_clock::now() + timeLimit;
@@ -103,8 +140,7 @@ FxHelperOutcome FxRunHelper(const std::vector<std::string>& argv, std::chrono::m
   }
   if (!outcome.timedOut && !outcome.cancelled && status >= 0 && WIFEXITED(status))
     outcome.exitStatus = WEXITSTATUS(status);
-  outcome.errorText = TailOf(errName, 600);
-  ::unlink(errName);
+  outcome.errorText = errors.Tail(600);
   return outcome;
 }
 
@@ -112,15 +148,10 @@ FxHelperOutcome FxRunHelperReading(const std::vector<std::string>& argv, std::ch
                                    const std::function<bool()>& keepGoing, const FxHelperOutput& output) {
   FxHelperOutcome outcome;
   if (argv.empty()) return outcome;
-  char errName[] = "/tmp/cvimport-err.XXXXXX";
-  const int errFd = ::mkstemp(errName);
-  if (errFd < 0) return outcome;
-  ::close(errFd);
+  const ErrorFile errors;
+  if (!errors.Made()) return outcome;
   int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-    ::unlink(errName);
-    return outcome;
-  }
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return outcome;
   struct CloseAtExit {
     int fd;
     ~CloseAtExit() {
@@ -131,25 +162,9 @@ FxHelperOutcome FxRunHelperReading(const std::vector<std::string>& argv, std::ch
   // lets the child write it without waiting for every 64 KiB read.
   ::fcntl(pipeFds[1], F_SETPIPE_SZ, 1 << 20);
 
-  SpawnSetup setup;
-  posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&setup.actions, pipeFds[1], 1);
-  posix_spawn_file_actions_addopen(&setup.actions, 2, errName, O_WRONLY | O_TRUNC, 0600);
-  posix_spawnattr_setpgroup(&setup.attr, 0);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&setup.attr, &defaults);
-  posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, args[0], &setup.actions, &setup.attr, args.data(), environ) != 0) {
-    ::unlink(errName);
-    return outcome;
-  }
+  HelperLaunch launch(pipeFds[1], errors);
+  const pid_t pid = launch.Start(argv);
+  if (pid < 0) return outcome;
   outcome.started = true;
   ::close(writeEnd.fd);
   writeEnd.fd = -1;
@@ -192,7 +207,6 @@ FxHelperOutcome FxRunHelperReading(const std::vector<std::string>& argv, std::ch
     status = -1;
   }
   if (!stopped && status >= 0 && WIFEXITED(status)) outcome.exitStatus = WEXITSTATUS(status);
-  outcome.errorText = TailOf(errName, 600);
-  ::unlink(errName);
+  outcome.errorText = errors.Tail(600);
   return outcome;
 }
