@@ -97,6 +97,17 @@ struct TRun {
 TRun RunBackend(const std::vector<std::string>& args, bool asUser = false, const fs::path& stdinFile = {}) {
   TTempFolder logs;
   const fs::path log = logs / "stderr";
+  // The job user must be able to reach the program: a build inside a
+  // private folder (mode 0700) is out of its reach, so it runs a copy.
+  TTempFolder bin;
+  std::string exe = CORVANE_BACKEND;
+  if (asUser) {
+    using fs::perms;
+    fs::permissions(bin.Path(), perms::owner_all | perms::group_read | perms::group_exec | perms::others_read |
+                                    perms::others_exec);
+    exe = (bin / "corvane").string();
+    fs::copy_file(CORVANE_BACKEND, exe);
+  }
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int err = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -104,10 +115,10 @@ TRun RunBackend(const std::vector<std::string>& args, bool asUser = false, const
     const int in = ::open(stdinFile.empty() ? "/dev/null" : stdinFile.c_str(), O_RDONLY);
     ::dup2(in, STDIN_FILENO);
     if (asUser && (::setgid(TJobUser::gid) != 0 || ::setuid(TJobUser::uid) != 0)) ::_exit(99);
-    std::vector<char*> argv{const_cast<char*>(CORVANE_BACKEND)};
+    std::vector<char*> argv{exe.data()};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    ::execv(CORVANE_BACKEND, argv.data());
+    ::execv(exe.c_str(), argv.data());
     ::_exit(98);
   }
   TRun run;
