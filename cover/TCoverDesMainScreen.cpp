@@ -7,7 +7,6 @@
 #include <QDockWidget>
 #include <QCloseEvent>
 #include <QFileDialog>
-#include <QFontDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -479,18 +478,7 @@ bool TCoverDesMainScreen::SaveChangesFirst() {
 
 void TCoverDesMainScreen::ChooseDefaultFont() {
   TCoverFont& f = FaxCoverPanel->Surface().DefaultFont;
-  QFont current(QString::fromStdString(f.Name), f.Size);
-  current.setBold(f.Bold);
-  current.setItalic(f.Italic);
-  current.setUnderline(f.Underline);
-  bool ok = false;
-  const QFont chosen = QFontDialog::getFont(&ok, current, this);
-  if (!ok) return;
-  f.Name = chosen.family().toStdString();
-  f.Size = std::max(1, chosen.pointSize());
-  f.Bold = chosen.bold();
-  f.Italic = chosen.italic();
-  f.Underline = chosen.underline();
+  if (!AskForCoverFont(this, f)) return;
   DefaultFont1->setText(FontText(f));
   TIniFile ini(iniFile_);
   ini.WriteString(kFontSection, "Name", f.Name);

@@ -370,21 +370,24 @@ void TFaxCoverPanel::PasteFromClipboardFile() {
   if (const std::optional<std::string> bytes = ClipboardRead()) (void)surface_.Paste(*bytes, PasteOffset);
 }
 
-void TFaxCoverPanel::ChooseFont(size_t index) {
-  TCoverFont& f = surface_.Object(index).Font;
+bool AskForCoverFont(QWidget* parent, TCoverFont& f) {
   QFont current(QString::fromStdString(f.Name), f.Size);
   current.setBold(f.Bold);
   current.setItalic(f.Italic);
   current.setUnderline(f.Underline);
   bool ok = false;
-  const QFont chosen = QFontDialog::getFont(&ok, current, this);
-  if (!ok) return;
+  const QFont chosen = QFontDialog::getFont(&ok, current, parent);
+  if (!ok) return false;
   f.Name = chosen.family().toStdString();
   f.Size = std::max(1, chosen.pointSize());
   f.Bold = chosen.bold();
   f.Italic = chosen.italic();
   f.Underline = chosen.underline();
-  Changed();
+  return true;
+}
+
+void TFaxCoverPanel::ChooseFont(size_t index) {
+  if (AskForCoverFont(this, surface_.Object(index).Font)) Changed();
 }
 
 void TFaxCoverPanel::contextMenuEvent(QContextMenuEvent* event) {
@@ -556,16 +559,6 @@ QMenu* TFaxCoverPanel::MakeSurfaceMenu() {
   menu->addAction("Select All", this, edit([this] { surface_.SelectAll(); }));
   menu->addSeparator();
   // The surface's font is the one new text objects get.
-  menu->addAction("Font", this, [this] {
-    TCoverFont& f = surface_.DefaultFont;
-    bool ok = false;
-    const QFont chosen = QFontDialog::getFont(&ok, QFont(QString::fromStdString(f.Name), f.Size), this);
-    if (!ok) return;
-    f.Name = chosen.family().toStdString();
-    f.Size = std::max(1, chosen.pointSize());
-    f.Bold = chosen.bold();
-    f.Italic = chosen.italic();
-    f.Underline = chosen.underline();
-  });
+  menu->addAction("Font", this, [this] { (void)AskForCoverFont(this, surface_.DefaultFont); });
   return menu;
 }

@@ -17,6 +17,10 @@
 
 class QMenu;
 
+// Asks for a font in the font dialog, starting from font; true, with font
+// changed, when the user chose one.
+[[nodiscard]] bool AskForCoverFont(QWidget* parent, TCoverFont& font);
+
 class TFaxCoverPanel : public QWidget {
   Q_OBJECT
  public:
